@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Names and limits shared across the program: settings keys, clipboard formats,
+// categories, entry types and size limits. Spelled exactly as stored and sent.
+
+namespace Zorvel {
+
+inline constexpr char kAppIdentifier[] = "com.clipboard.zorvel";
+inline constexpr char kOrganisation[] = "brenmoor";
+inline constexpr char kApplication[] = "zorvel";
+inline constexpr char kAppVersion[] = "2.1.15";
+
+namespace Key {
+inline constexpr char DeviceToken[] = "deviceToken";
+inline constexpr char UserToken[] = "user_token";
+inline constexpr char UserId[] = "user_id";
+inline constexpr char UserEmail[] = "user_email";
+inline constexpr char CheckSecret[] = "check_secert";
+inline constexpr char FileAsSecret[] = "file_as_secert";
+inline constexpr char AutoSetClipboard[] = "auto_set_clipboard";
+inline constexpr char MenuCleanup[] = "menu_cleanup";
+inline constexpr char UserKeyWords[] = "user_key_words";
+inline constexpr char NewVersion[] = "newversion";
+inline constexpr char PastKey[] = "pastKey";
+inline constexpr char FirstShow[] = "firstShow";
+inline constexpr char HomePage[] = "homepage";
+inline constexpr char Developer[] = "developer";
+inline constexpr char E2eePage[] = "e2eePage";
+inline constexpr char ServerPublicKey[] = "server_public_key";
+inline constexpr char RequestTimestamp[] = "request_timestamp";
+inline constexpr char UserKeyRecord[] = "user_%1_key";
+} // namespace Key
+
+namespace Mime {
+inline constexpr char Type[] = "zorvel";
+inline constexpr char DataHash[] = "zorvel/data-hash";
+inline constexpr char Data[] = "zorvel/data";
+inline constexpr char UriList[] = "text/uri-list";
+inline constexpr char GnomeCopiedFiles[] = "x-special/gnome-copied-files";
+inline constexpr char PasswordManagerHint[] = "x-kde-passwordManagerHint";
+} // namespace Mime
+
+namespace Category {
+inline constexpr char History[] = "history";
+inline constexpr char Favourite[] = "favourite";
+} // namespace Category
+
+namespace EntryType {
+inline constexpr char Text[] = "text_txt+enc";
+inline constexpr char Image[] = "image_tiff+zip+enc";
+inline constexpr char FilePrefix[] = "file_";
+inline constexpr char FileSuffix[] = "+zip+enc";
+inline constexpr char UnknownExtension[] = "unknow";
+} // namespace EntryType
+
+// 5.5 MiB: the largest entry that is captured as a file or pushed to the service.
+inline constexpr qint64 kMaxEntryBytes = 5767168;
+inline constexpr int kCategoryLimit = 60;
+inline constexpr int kMenuListLimit = 30;
+inline constexpr int kPreviewLength = 50;
+inline constexpr char kEmptyContentHash[] = "d41d8cd98f00b204e9800998ecf8427e";
+
+} // namespace Zorvel

@@ -1,0 +1,46 @@
+#include "app/LogHandler.h"
+
+#include "app/CFileManager.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextStream>
+
+namespace {
+
+QMutex &logMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+// Something inside the handler (a Qt warning while opening the file) must not
+// recurse into the handler on the same thread: that line is simply dropped.
+thread_local bool t_inHandler = false;
+
+} // namespace
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    Q_UNUSED(context)
+    if (t_inHandler)
+        return;
+    QMutexLocker locker(&logMutex());
+    if (type == QtDebugMsg)
+        return;
+    t_inHandler = true;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd"));
+    const QString line = QStringLiteral("%1 %2").arg(stamp, message);
+
+    QFile file(CFileManager::rootPath() + QStringLiteral("/log.txt"));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        QTextStream out(&file);
+        out.setCodec("UTF-8");
+        out << line << "\r\n";
+        out.flush();
+        file.close();
+    }
+    t_inHandler = false;
+}

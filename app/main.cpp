@@ -1,0 +1,21 @@
+#include "app/Constants.h"
+#include "app/LogHandler.h"
+#include "platform/SingleInstance.h"
+#include "store/DBFetcher.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication app(argc, argv);
+    if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier)))
+        return 1;
+    qInstallMessageHandler(logMessageHandler);
+    // Windows start hidden and message boxes come and go; only the tray menu quits.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    DBFetcher::instance();
+
+    return app.exec();
+}

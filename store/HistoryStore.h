@@ -1,0 +1,19 @@
+#pragma once
+
+#include "store/History.h"
+
+// Store-level deletions: rows go first, then every entry file no remaining row uses.
+class HistoryStore
+{
+public:
+    static void pruneCategory(const QString &category);
+    static void clearAll();
+    static void clearNonFavourites();
+    static void clearNonFavouritesBefore(qint64 timestamp);
+    static void deleteByHistoryId(qint64 historyId);
+    static void deleteEntry(const QString &fileHash, const QString &keyHash);
+
+private:
+    static void removeUnusedFiles(const HistoryList &removed);
+    static void removeFiles(const QString &fileHash, const QString &cipherHash);
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "store/History.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QVariant>
+
+// A prepared statement on the default connection. Values are always bound, never
+// spliced into the statement text.
+class SqlQuery
+{
+public:
+    explicit SqlQuery(const QString &statement) { m_prepared = m_query.prepare(statement); }
+
+    void bind(const QString &placeholder, const QVariant &value) { m_query.bindValue(placeholder, value); }
+    bool exec() { return m_prepared && m_query.exec(); }
+    bool next() { return m_query.next(); }
+    QVariant value(int column) const { return m_query.value(column); }
+    QSqlRecord record() const { return m_query.record(); }
+
+    // Executes and returns every resulting row as a record (empty on failure).
+    HistoryList histories()
+    {
+        HistoryList list;
+        if (!exec())
+            return list;
+        while (m_query.next())
+            list.append(History::fromRecord(m_query.record()));
+        return list;
+    }
+    // Executes and returns the first row, or an empty pointer.
+    HistoryPtr first()
+    {
+        if (!exec() || !m_query.next())
+            return HistoryPtr();
+        return HistoryPtr::create(History::fromRecord(m_query.record()));
+    }
+
+private:
+    QSqlQuery m_query;
+    bool m_prepared = false;
+};
