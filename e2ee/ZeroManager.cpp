@@ -8,7 +8,6 @@
 #include <QSettings>
 #include <QtDebug>
 
-#include <cstdlib>
 #include <cstring>
 
 using namespace Zorvel;
@@ -17,14 +16,14 @@ namespace {
 
 QString name(const char *key) { return QLatin1String(key); }
 
-// The UTF-8 bytes of a PIN, wiped when they go out of scope.
-class PinBytes
+// The UTF-8 bytes of a PIN or password, wiped when they go out of scope.
+class SecretUtf8
 {
 public:
-    explicit PinBytes(const QString &pin) : m_bytes(pin.toUtf8()) {}
-    ~PinBytes() { CindralRecords::wipe(m_bytes); }
-    PinBytes(const PinBytes &) = delete;
-    PinBytes &operator=(const PinBytes &) = delete;
+    explicit SecretUtf8(const QString &text) : m_bytes(text.toUtf8()) {}
+    ~SecretUtf8() { CindralRecords::wipe(m_bytes); }
+    SecretUtf8(const SecretUtf8 &) = delete;
+    SecretUtf8 &operator=(const SecretUtf8 &) = delete;
 
     const char *data() const { return m_bytes.constData(); }
     int32_t size() const { return m_bytes.size(); }
@@ -173,7 +172,7 @@ bool ZeroManager::decryptFile(const QString &sourcePath, const QString &targetPa
 
 QByteArray ZeroManager::hashData(const QString &text) const
 {
-    PinBytes input(text);
+    SecretUtf8 input(text);
     unsigned char *out = nullptr;
     int32_t outLength = 0;
     ce_hash_data(reinterpret_cast<const unsigned char *>(input.data()), input.size(), &out, &outLength);
@@ -205,7 +204,7 @@ QVariantMap ZeroManager::createKey(const QString &pin)
     m_pendingKey.reset(ce_data_new());
     if (!m_pendingKey)
         return QVariantMap();
-    const PinBytes bytes(pin);
+    const SecretUtf8 bytes(pin);
     m_pendingCipher.reset(ce_generate_cipher(bytes.data(), bytes.size(), m_pendingKey.get()));
     return keyDictionary(m_pendingKey.get(), m_pendingCipher.get());
 }
@@ -218,7 +217,7 @@ QVariantMap ZeroManager::rewrapKey(const QString &pin)
     if (!m_pendingKey)
         return QVariantMap();
     std::memcpy(m_pendingKey.get(), m_key.get(), sizeof(ce_key_record));
-    const PinBytes bytes(pin);
+    const SecretUtf8 bytes(pin);
     m_pendingCipher.reset(ce_generate_cipher(bytes.data(), bytes.size(), m_pendingKey.get()));
     return keyDictionary(m_pendingKey.get(), m_pendingCipher.get());
 }
@@ -256,7 +255,7 @@ bool ZeroManager::importKey(const QString &pin, const QVariantMap &dictionary)
     std::memcpy(cipher->wrapped, wrapped.constData(), CE_WRAPPED_BYTES);
     cipher->timestamp = dictionary.value(name(KeyDict::CipherTimestamp)).toLongLong();
 
-    const PinBytes bytes(pin);
+    const SecretUtf8 bytes(pin);
     unsigned char unwrapped[CE_KEY_BYTES] = {};
     ce_decrypt_key_data(bytes.data(), bytes.size(), cipher.get(), unwrapped);
     const bool unwrappedOk = unwrapped[0] != 0;

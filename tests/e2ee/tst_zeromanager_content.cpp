@@ -9,7 +9,6 @@
 #include <sodium.h>
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
