@@ -86,10 +86,10 @@ int main(int argc, char *argv[])
 
     Bench::report(QStringLiteral("e2ee: importKey (Argon2id interactive)"),
                   Bench::timeMs(10, nullptr, [&](int) { zm->importKey(pin, dictionary); }), QStringLiteral("ms"),
-                  QStringLiteral("report (~100 ms by design)"));
+                  QStringLiteral("reported (slow by design)"));
     Bench::report(QStringLiteral("e2ee: hashText (Argon2id interactive)"),
                   Bench::timeMs(10, nullptr, [&](int) { zm->hashText(pin); }), QStringLiteral("ms"),
-                  QStringLiteral("report (~100 ms by design)"));
+                  QStringLiteral("reported (slow by design)"));
 
     QDir(QString::fromStdString(home)).removeRecursively();
     return 0;
