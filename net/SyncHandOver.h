@@ -4,9 +4,9 @@
 
 #include <QObject>
 
-// Where the request layer hands work to parts that live above it: the MQTT
-// connection and the file service connect to these signals at start-up, so the
-// request classes need not know them.
+// Where the request layer and the windows hand work to parts that live elsewhere:
+// the MQTT connection and the file service connect to these signals at start-up,
+// so the request classes need not know them.
 class SyncHandOver : public QObject
 {
     Q_OBJECT
@@ -15,10 +15,13 @@ class SyncHandOver : public QObject
 public:
     void requestBrokerConnect() { Q_EMIT brokerConnectRequested(); }
     void requestFileTransfer() { Q_EMIT fileTransferRequested(); }
+    void requestBrokerDisconnect() { Q_EMIT brokerDisconnectRequested(); }
 
 Q_SIGNALS:
-    // A pull finished: the MQTT connection should be (re)established.
+    // A pull or a sign-in finished: the MQTT connection should be (re)established.
     void brokerConnectRequested();
+    // The user signed out: the MQTT connection ends.
+    void brokerDisconnectRequested();
     // No history entry is pending any more: the file service may transfer the next file.
     void fileTransferRequested();
 
