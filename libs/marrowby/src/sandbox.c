@@ -165,6 +165,23 @@ static int plugin_require(lua_State *L)
     return 1;
 }
 
+/* Lua runs __gc metamethods with hooks switched off, so a looping finalizer
+ * could never be stopped: metatables that carry one are refused. Adding __gc
+ * to a metatable later does not mark its objects for finalization. */
+static int no_finalizer_setmetatable(lua_State *L)
+{
+    if (lua_type(L, 2) == LUA_TTABLE) {
+        lua_pushliteral(L, "__gc");
+        if (lua_rawget(L, 2) != LUA_TNIL)
+            return luaL_error(L, "__gc metamethods are not allowed");
+        lua_pop(L, 1);
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
 static void open_lib(lua_State *L, const char *name, lua_CFunction open)
 {
     luaL_requiref(L, name, open, 1);
@@ -212,6 +229,9 @@ static int open_sandbox(lua_State *L)
     lua_getglobal(L, "load");
     lua_pushcclosure(L, text_only_load, 1);
     lua_setglobal(L, "load");
+    lua_getglobal(L, "setmetatable");
+    lua_pushcclosure(L, no_finalizer_setmetatable, 1);
+    lua_setglobal(L, "setmetatable");
     lua_pushlightuserdata(L, plugin);
     lua_pushcclosure(L, plugin_require, 1);
     lua_setglobal(L, "require");
@@ -248,9 +268,6 @@ void sandbox_close(plugin_impl *plugin)
 {
     if (!plugin->L)
         return;
-    /* Finalizers still run inside lua_close: with the budget at zero a looping
-     * __gc is stopped within one hook period. */
-    plugin->lim.ticks_left = 0;
     lua_close(plugin->L);
     plugin->L = NULL;
 }

@@ -61,11 +61,14 @@ void free_clip_state(clip_state *state)
     free(state);
 }
 
+/* path ends in "/"; missing parents are created too. */
 static int ensure_dir(const char *path)
 {
-    struct stat st;
-    if (mkdir(path, 0755) != 0 && errno != EEXIST)
+    if (path[0] != '/' && make_parents("", path) != 0)
         return -1;
+    if (path[0] == '/' && make_parents("/", path + 1) != 0)
+        return -1;
+    struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
 }
 
