@@ -176,6 +176,19 @@ private Q_SLOTS:
         QCOMPARE(remove_plugin("..", m_state), int(MARROWBY_E_BAD_ID));
         QVERIFY(QDir(pluginsDir()).exists());
         QVERIFY(QDir(tmpDir()).isEmpty());
+
+        // A plugin folder linked in by hand: removal drops the link only.
+        const QString outside = m_root.filePath(QStringLiteral("outside"));
+        QDir().mkpath(outside);
+        QFile script(outside + QStringLiteral("/plugin.lua"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(pluginScript("linked"));
+        script.close();
+        QVERIFY(QFile::link(outside, pluginsDir() + QStringLiteral("/linked")));
+        QCOMPARE(load_plugins(m_state), 2);
+        QCOMPARE(remove_plugin("linked", m_state), int(MARROWBY_OK));
+        QVERIFY(QFile::exists(outside + QStringLiteral("/plugin.lua")));
+        QVERIFY(!QFileInfo::exists(pluginsDir() + QStringLiteral("/linked")));
     }
 
     void badPackagesAreRefused_data()

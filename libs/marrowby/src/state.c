@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static clip_state *live_states = NULL;
 
@@ -216,7 +217,13 @@ int remove_plugin(const char *plugin_id, clip_state *state)
         free(dir);
         return engine_fail(state, MARROWBY_E_NOT_FOUND, "no plugin %s", plugin_id);
     }
-    if (on_disk) {
+    if (on_disk && S_ISLNK(st.st_mode)) {
+        /* A folder linked in by hand: the link goes, never what it points to. */
+        if (unlink(dir) != 0) {
+            free(dir);
+            return engine_fail(state, MARROWBY_E_IO, "cannot remove %s", plugin_id);
+        }
+    } else if (on_disk) {
         /* Moved aside first, so a deletion that stops half-way never leaves a
          * broken plugin behind in plugins_dir. */
         char *grave = make_temp_dir(state->tmp_dir, "marrowby-removed-");
