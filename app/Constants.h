@@ -31,6 +31,8 @@ inline constexpr char E2eePage[] = "e2eePage";
 inline constexpr char ServerPublicKey[] = "server_public_key";
 inline constexpr char RequestTimestamp[] = "request_timestamp";
 inline constexpr char UserKeyRecord[] = "user_%1_key";
+// Set once the sample plugins bundled with the program have been installed.
+inline constexpr char SamplePluginsInstalled[] = "sample_plugins_installed";
 } // namespace Key
 
 // The stored key pair (under Key::UserKeyRecord) and the key dictionary exchanged with the service.

@@ -1,6 +1,8 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
 #include "platform/SingleInstance.h"
+#include "plugins/PluginHost.h"
+#include "plugins/pluginWindow.h"
 #include "store/DBFetcher.h"
 
 #include <QApplication>
@@ -16,6 +18,11 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     DBFetcher::instance();
+
+    // The plugin window starts the plugin engine; it stays hidden until the tray
+    // menu's "插件" item shows it.
+    PluginHost::instance()->installSamplesOnFirstStart();
+    pluginWindow::instance()->hide();
 
     return app.exec();
 }
