@@ -14,6 +14,8 @@
 #include <QImage>
 #include <QMimeData>
 #include <QMutexLocker>
+#include <QSqlDatabase>
+#include <QSqlError>
 
 using namespace Zorvel;
 
@@ -223,6 +225,10 @@ void Selvane::commit(History &record)
 {
     const QString hash = record.file_hash();
     if (!hash.isEmpty()) {
+        // One transaction: one disk sync instead of one per statement, and no
+        // half-refreshed entry if the program stops in between.
+        QSqlDatabase db = QSqlDatabase::database();
+        const bool ownTransaction = db.transaction();
         const qint64 now = clipUtils::currentTime();
         // A known entry keeps what is stored (service ids, the confidential mark).
         if (record.exists())
@@ -232,6 +238,10 @@ void Selvane::commit(History &record)
         record.setLocalFileOk(true);
         record.save();
         record.markChanged();
+        if (ownTransaction && !db.commit()) {
+            qWarning("capture: could not store entry %s: %s", qPrintable(hash), qPrintable(db.lastError().text()));
+            db.rollback();
+        }
     }
     HistoryStore::pruneCategory(QLatin1String(Category::History));
     Q_EMIT historyChanged();
