@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
 
     DBFetcher::instance();
     Selvane::instance()->start();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
 
     return app.exec();
 }

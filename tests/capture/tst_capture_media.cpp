@@ -90,12 +90,8 @@ private Q_SLOTS:
 
         const QString zip = CFileManager::zipPath() + row.file_hash();
         QCOMPARE(row.file_size(), double(QFileInfo(zip).size()));
-        QCOMPARE(JlCompress::getFileList(zip), QStringList{row.file_hash()});
-        const QString extracted = dir.filePath(QStringLiteral("extracted"));
-        JlCompress::extractFile(zip, row.file_hash(), extracted);
-        QFile check(extracted);
-        QVERIFY(check.open(QIODevice::ReadOnly));
-        QCOMPARE(check.readAll(), tiff);
+        const QString extracted = JlCompress::extractFile(zip, row.file_hash(), dir.filePath(QStringLiteral("out")));
+        QCOMPARE(clipUtils::fileMd5(extracted), row.file_hash());
 
         // Put back and captured again: the same entry, no second one.
         Selvane::copyRecord(row);
