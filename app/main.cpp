@@ -1,5 +1,6 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "capture/Selvane.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
@@ -18,6 +19,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     DBFetcher::instance();
+    Selvane::instance()->start();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.
