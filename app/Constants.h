@@ -59,6 +59,8 @@ inline constexpr char Data[] = "zorvel/data";
 inline constexpr char UriList[] = "text/uri-list";
 inline constexpr char GnomeCopiedFiles[] = "x-special/gnome-copied-files";
 inline constexpr char PasswordManagerHint[] = "x-kde-passwordManagerHint";
+// Value of the hint with which password managers mark what must not be kept.
+inline constexpr char PasswordManagerSecret[] = "secret";
 } // namespace Mime
 
 namespace Category {
@@ -90,5 +92,8 @@ inline constexpr int kApiTransferTimeoutMs = 60000;
 inline constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 inline constexpr int kMaxRedirects = 8;
 } // namespace Net
+// Clipboard capture
+inline constexpr unsigned long kWatcherIdleStepMs = 750;
+inline constexpr int kThumbnailWidth = 40;
 
 } // namespace Zorvel

@@ -1,5 +1,7 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "capture/Selvane.h"
+#include "net/HistoryService.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
@@ -18,6 +20,11 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     DBFetcher::instance();
+    Selvane::instance()->start();
+    // Every capture may leave an entry for the service.
+    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
+                     &HistoryService::pushPending);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 // Starts the real program twice for the same user.
 class TestSingleInstance : public QObject
@@ -24,15 +25,19 @@ private slots:
         // The database exists once the first instance is through its start-up.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 20000);
 
-        const QString log = CFileManager::rootPath() + QStringLiteral("/log.txt");
-        QFile::remove(log);
+        // The second process shares the lock folder but has a home of its own, so
+        // anything it wrote (a log line, the folder tree) would show there while
+        // the first instance goes on logging in its own home.
+        QTemporaryDir otherHome;
+        QProcessEnvironment secondEnv = env;
+        secondEnv.insert(QStringLiteral("HOME"), otherHome.path());
         QProcess second;
-        second.setProcessEnvironment(env);
+        second.setProcessEnvironment(secondEnv);
         second.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 1);
-        QVERIFY(!QFile::exists(log));
+        QVERIFY(!QFile::exists(otherHome.filePath(QStringLiteral("Documents"))));
         QCOMPARE(first.state(), QProcess::Running);
 
         first.terminate();
