@@ -20,10 +20,10 @@
 
 #include <httplib.h>
 #include <sodium.h>
-#include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 
 namespace ZorvelService {
 
@@ -46,9 +46,11 @@ std::string urlHost(const std::string &url)
 
 bool makeFolder(const std::string &path, std::string *error)
 {
-    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
+    std::error_code failure;
+    std::filesystem::create_directories(path, failure);
+    if (!failure || std::filesystem::is_directory(path))
         return true;
-    *error = "cannot create " + path + ": " + std::strerror(errno);
+    *error = "cannot create " + path + ": " + failure.message();
     return false;
 }
 
@@ -183,7 +185,13 @@ bool Service::start(std::string *error)
             Log::warning(req.method + " " + req.path + " -> " + std::to_string(res.status));
     });
 
-    m_listener = std::thread([this] { m_server->listen_after_bind(); });
+    m_listener = std::thread([this] {
+        m_server->listen_after_bind();
+        m_listenEnded = true;
+    });
+    // stop() only reaches a server that runs already; until then it would be lost.
+    while (!m_server->is_running() && !m_listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Log::info("zorvel-service listening on " + m_publicUrl + " (data " + m_options.dataDir + ")");
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "ServiceConfig.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<KeyApi> m_keyApi;
     std::unique_ptr<httplib::SSLServer> m_server;
     std::thread m_listener;
+    std::atomic<bool> m_listenEnded {false};
 };
 
 } // namespace ZorvelService
