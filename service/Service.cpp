@@ -116,7 +116,7 @@ bool Service::start(std::string *error)
     m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     m_server->set_payload_max_length(kMaxBodyBytes);
     m_server->set_keep_alive_max_count(100000);
-    m_server->set_keep_alive_timeout(30);
+    m_server->set_keep_alive_timeout(5);
     m_server->set_read_timeout(30);
     m_server->set_write_timeout(30);
     m_server->set_tcp_nodelay(true);
