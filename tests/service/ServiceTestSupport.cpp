@@ -236,12 +236,13 @@ std::vector<json> Subscriber::messages() const
     return m_messages;
 }
 
-json Subscriber::find(const std::string &protocol, const std::string &fileHash) const
+json Subscriber::find(const std::string &protocol, const std::string &fileHash, const std::string &deviceToken) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const json &m : m_messages) {
         if (m.is_object() && m.value("protocol", "") == protocol
-            && (fileHash.empty() || m["data"].value("file_hash", "") == fileHash))
+            && (fileHash.empty() || m["data"].value("file_hash", "") == fileHash)
+            && (deviceToken.empty() || m["data"].value("device_token", "") == deviceToken))
             return m;
     }
     return json();

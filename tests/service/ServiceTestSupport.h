@@ -91,8 +91,9 @@ public:
     bool ready() const;
     // Messages received so far, as parsed JSON.
     std::vector<json> messages() const;
-    // The first message whose "data"."file_hash" (or protocol) matches, else null.
-    json find(const std::string &protocol, const std::string &fileHash = {}) const;
+    // The first message of the protocol whose "data"."file_hash" and "device_token"
+    // match where given, else null. Other test programs may publish on the same topic.
+    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {}) const;
 
     void onMessage(const std::string &payload);
     void setReady(bool ready);

@@ -134,8 +134,8 @@ private slots:
         QCOMPARE(cleared.body["count"].get<int>(), 1);
         pull = a.get("pull/", since3);
         QVERIFY(pull.body["clear_all_ts"].get<std::int64_t>() > 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_clear").is_null(), 10000);
-        const json clear = subscriber.find("history_clear");
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_clear", {}, a.deviceToken).is_null(), 10000);
+        const json clear = subscriber.find("history_clear", {}, a.deviceToken);
         QVERIFY(clear["data"]["timestamp"] == pull.body["clear_all_ts"]);
         QVERIFY(clear["data"]["device_token"] == a.deviceToken);
         QCOMPARE(hashes(a.get("pull/", "&last_request_timestamp=0").body["histories"]),
