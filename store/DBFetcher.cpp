@@ -36,6 +36,10 @@ bool DBFetcher::openDatabase(const QString &path)
         qCritical("db open error");
         QCoreApplication::quit();
     }
+    // Write-ahead logging: a capture commits without waiting for a full sync of the
+    // main file, and a killed process still leaves every committed row readable.
+    run("PRAGMA journal_mode=WAL;");
+    run("PRAGMA synchronous=NORMAL;");
     cleanUp();
     if (!db.tables().contains(QStringLiteral("History"), Qt::CaseSensitive)) {
         createTable();

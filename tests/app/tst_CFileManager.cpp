@@ -1,0 +1,57 @@
+#include "support/TestMain.h"
+
+#include "app/CFileManager.h"
+#include "store/History.h"
+
+#include <QDir>
+#include <QFile>
+
+class TestCFileManager : public QObject
+{
+    Q_OBJECT
+
+    static History record(const QString &hash)
+    {
+        History h;
+        h.setFileHash(hash);
+        return h;
+    }
+
+private slots:
+    void foldersAreCreatedOnDemand()
+    {
+        const QString root = QDir::homePath() + QStringLiteral("/Documents/ZClipboard");
+        QVERIFY(!QDir(root).exists());
+        const QString zip = CFileManager::zipPath();
+        QCOMPARE(zip, root + QStringLiteral("/Library/zip/"));
+        QVERIFY(QDir(zip).exists());
+        QVERIFY(!QDir(root + QStringLiteral("/Library/files")).exists());
+        QCOMPARE(CFileManager::encryptPath(), root + QStringLiteral("/Library/encrypt/"));
+        QCOMPARE(CFileManager::pluginsPath(), root + QStringLiteral("/Library/plugins/"));
+        QCOMPARE(CFileManager::tmpPath(), root + QStringLiteral("/Library/tmp/"));
+    }
+
+    void saveNeverOverwritesAndReadOfMissingIsEmpty()
+    {
+        const History h = record(QStringLiteral("0123456789abcdef0123456789abcdef"));
+        QVERIFY(CFileManager::readFile(h).isEmpty());
+        CFileManager::saveFile("first", h);
+        CFileManager::saveFile("second", h);
+        QCOMPARE(CFileManager::readFile(h), QByteArray("first"));
+    }
+
+    void hashesThatAreNotDigestsNeverBecomePaths()
+    {
+        const QString outside = QDir::homePath() + QStringLiteral("/escaped");
+        for (const QString &hash : {QStringLiteral("../../escaped"), QStringLiteral("/tmp/x"), QString(),
+                                    QStringLiteral("ABCDEF0123456789ABCDEF0123456789")}) {
+            CFileManager::saveFile("payload", record(hash));
+            QVERIFY(CFileManager::entryPath(CFileManager::filesPath(), hash).isEmpty());
+        }
+        QVERIFY(!QFile::exists(outside));
+        QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), 1); // only the earlier valid one
+    }
+};
+
+ZORVEL_TEST_MAIN(TestCFileManager)
+#include "tst_CFileManager.moc"

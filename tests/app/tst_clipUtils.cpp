@@ -1,0 +1,161 @@
+#include "support/TestMain.h"
+
+#include "app/Constants.h"
+#include "app/clipUtils.h"
+#include "platform/AutoStartEntry.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QRegularExpression>
+
+class TestClipUtils : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void freshAccountDefaults()
+    {
+        QVERIFY(clipUtils::checkSecret());
+        QVERIFY(clipUtils::fileAsSecret());
+        QVERIFY(!clipUtils::isAutoSetClipboard());
+        QVERIFY(!clipUtils::menuCleanup());
+        QVERIFY(!clipUtils::hasUserToken());
+        QVERIFY(!clipUtils::hasNewVersion());
+    }
+
+    void deviceTokenIsStableMd5Text()
+    {
+        const QString token = clipUtils::deviceToken();
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(token).hasMatch());
+        QCOMPARE(clipUtils::deviceToken(), token);
+        clipUtils::settings()->sync();
+        QSettings reread(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brenmoor"),
+                         QStringLiteral("zorvel"));
+        QCOMPARE(reread.value(QStringLiteral("deviceToken")).toString(), token);
+    }
+
+    void flagsAreStoredAsZeroOrOneText()
+    {
+        clipUtils::setMenuCleanup(true);
+        QCOMPARE(clipUtils::settings()->value(QStringLiteral("menu_cleanup")).toString(), QStringLiteral("1"));
+        QVERIFY(clipUtils::menuCleanup());
+        clipUtils::setCheckSecret(false);
+        QCOMPARE(clipUtils::settings()->value(QStringLiteral("check_secert")).toString(), QStringLiteral("0"));
+        QVERIFY(!clipUtils::checkSecret());
+        // Unreadable text is off; empty text is the default again.
+        clipUtils::settings()->setValue(QStringLiteral("check_secert"), QStringLiteral("yes"));
+        QVERIFY(!clipUtils::checkSecret());
+        clipUtils::settings()->setValue(QStringLiteral("check_secert"), QString());
+        QVERIFY(clipUtils::checkSecret());
+    }
+
+    void signInStateFollowsUserToken()
+    {
+        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("t"));
+        clipUtils::settings()->setValue(QStringLiteral("user_id"), QStringLiteral("42"));
+        QVERIFY(clipUtils::hasUserToken());
+        clipUtils::removeUserToken();
+        QVERIFY(!clipUtils::hasUserToken());
+        QCOMPARE(clipUtils::userId(), QStringLiteral("42")); // kept after sign-out
+    }
+
+    void autoStartFollowsTheExecutablePath()
+    {
+        QVERIFY(!clipUtils::isAutoStart());
+        clipUtils::setAutoStart(true);
+        QVERIFY(clipUtils::isAutoStart());
+        // The program moved: the entry still names the old path.
+        const QString name = QCoreApplication::applicationName();
+        AutoStartEntry::write(name, QStringLiteral("/opt/elsewhere/") + name);
+        QVERIFY(!clipUtils::isAutoStart());
+        AutoStartEntry::write(name, QStringLiteral("/path with \"quotes\" and spaces/zorvel"));
+        QCOMPARE(AutoStartEntry::executable(name), QStringLiteral("/path with \"quotes\" and spaces/zorvel"));
+        clipUtils::setAutoStart(true);
+        QVERIFY(clipUtils::isAutoStart());
+        clipUtils::setAutoStart(false);
+        QVERIFY(!clipUtils::isAutoStart());
+    }
+
+    void versionComparison_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<QString>("newer");
+        QTest::newRow("numeric not textual") << "2.1.9" << "2.1.15" << "2.1.15";
+        QTest::newRow("shorter but newer") << "2.2" << "2.1.15" << "2.2";
+        QTest::newRow("equal") << "2.1.15" << "2.1.15" << "";
+        QTest::newRow("trailing zero equal") << "2.1.15" << "2.1.15.0" << "";
+        QTest::newRow("extra part newer") << "2.1.15" << "2.1.15.1" << "2.1.15.1";
+        QTest::newRow("non-numeric counts zero") << "2.x.1" << "2.0.1" << "";
+    }
+
+    void versionComparison()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(QString, newer);
+        QCOMPARE(clipUtils::newerVersion(a, b), newer);
+    }
+
+    void hasNewVersionComparesWithOwnVersion()
+    {
+        auto *s = clipUtils::settings();
+        s->setValue(QStringLiteral("newversion"), QStringLiteral("2.1.15"));
+        QVERIFY(!clipUtils::hasNewVersion());
+        s->setValue(QStringLiteral("newversion"), QStringLiteral("2.1.16"));
+        QVERIFY(clipUtils::hasNewVersion());
+        s->setValue(QStringLiteral("newversion"), QStringLiteral("2.1"));
+        QVERIFY(!clipUtils::hasNewVersion());
+        s->remove(QStringLiteral("newversion"));
+    }
+
+    void preview()
+    {
+        QCOMPARE(clipUtils::previewText(QString(100, QLatin1Char('x'))).size(), 51);
+        QCOMPARE(clipUtils::previewText(QStringLiteral("one\n\t\ttwo  three")), QStringLiteral("one two three"));
+        QCOMPARE(clipUtils::previewText(QStringLiteral("\n\n lead")), QStringLiteral(" lead"));
+        // Whitespace runs fold before the length check: a long run costs one character.
+        const QString words = QString(49, QLatin1Char('a')) + QStringLiteral("\r\n\r\n") + QStringLiteral("bcdef");
+        QCOMPARE(clipUtils::previewText(words), QString(49, QLatin1Char('a')) + QStringLiteral(" b"));
+        QCOMPARE(clipUtils::previewText(QStringLiteral("中文\t文本")), QStringLiteral("中文 文本"));
+    }
+
+    void imageHelpers()
+    {
+        QTemporaryDir dir;
+        QImage image(64, 32, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        const QByteArray tiff = clipUtils::imageToTiff(image);
+        QVERIFY(!tiff.isEmpty());
+        QFile f(dir.filePath(QStringLiteral("img")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(tiff);
+        f.close();
+        QCOMPARE(clipUtils::imageFileFormat(f.fileName()), QStringLiteral("tiff"));
+        QCOMPARE(clipUtils::imageFileFormat(dir.filePath(QStringLiteral("missing"))), QString());
+        QFile empty(dir.filePath(QStringLiteral("empty")));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QCOMPARE(clipUtils::imageFileFormat(empty.fileName()), QStringLiteral("png"));
+
+        const QImage back = clipUtils::imageFromBase64(clipUtils::imageToJpegBase64(image));
+        QCOMPARE(back.size(), image.size());
+        QVERIFY(clipUtils::imageFromBase64(QStringLiteral("not an image")).isNull());
+    }
+
+    void hashesAndTime()
+    {
+        QCOMPARE(clipUtils::md5Hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+        QVERIFY(clipUtils::fileMd5(QStringLiteral("/nonexistent/file")).isNull());
+        QVERIFY(clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdef")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789ABCDEF0123456789abcdef")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("../../../../../../../../etc/pass")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef")));
+        const qint64 utc = QDateTime::currentSecsSinceEpoch();
+        QVERIFY(qAbs(qint64(clipUtils::currentTime()) - utc) <= 1);
+        QVERIFY(clipUtils::platformName().startsWith(QStringLiteral("linux_")));
+    }
+};
+
+ZORVEL_TEST_MAIN(TestClipUtils)
+#include "tst_clipUtils.moc"

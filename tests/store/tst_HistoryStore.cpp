@@ -1,0 +1,224 @@
+#include "support/TestMain.h"
+#include "StoreFixture.h"
+
+#include "store/HistoryQueries.h"
+#include "store/HistoryStore.h"
+
+#include <QDir>
+
+using namespace StoreFixture;
+
+class TestHistoryStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { wipe(); }
+
+    void saveUpdatesWithoutTouchingLocalMarks()
+    {
+        History h = entry(1, 100);
+        h.setSecert(true);
+        h.save();
+        h.markChanged();
+        const double mark = h.change_timestamp();
+        QVERIFY(mark > 0);
+
+        History again = entry(1, 200);
+        again.setHistoryId(55);
+        again.save(); // the row exists: secert and the pending mark stay
+        History loaded = entry(1, 0);
+        QVERIFY(loaded.exists());
+        loaded.load();
+        QCOMPARE(rows(), 1);
+        QCOMPARE(loaded.timeStamp(), 200.0);
+        QCOMPARE(loaded.history_id(), 55);
+        QVERIFY(loaded.secert());
+        QCOMPARE(loaded.change_timestamp(), mark);
+        QVERIFY(!HistoryQueries::exists(hashOf(1), QStringLiteral("favourite")));
+    }
+
+    void pruningKeepsSixtyAndTies()
+    {
+        for (int i = 0; i < 61; ++i)
+            entry(i, 1000 + i).save();
+        HistoryStore::pruneCategory(QStringLiteral("history"));
+        QCOMPARE(rows(), 60);
+        QVERIFY(!HistoryQueries::exists(hashOf(0), QStringLiteral("history")));
+
+        wipe();
+        for (int i = 0; i < 62; ++i)
+            entry(i, i < 3 ? 500 : 1000 + i).save(); // the 60th newest ties with two older ones
+        HistoryStore::pruneCategory(QStringLiteral("history"));
+        QCOMPARE(rows(), 62);
+    }
+
+    void fileCleanUpSparesFilesStillInUse()
+    {
+        for (int i = 0; i < 61; ++i) {
+            History h = entry(i, 1000 + i);
+            h.setKeyHash(i == 0 ? QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa") : QString());
+            h.save();
+            touchFiles(h);
+        }
+        History fav = entry(0, 1);
+        fav.setCategory(QStringLiteral("favourite"));
+        fav.save();
+        History oldest = entry(0, 1000);
+        oldest.setKeyHash(QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"));
+        HistoryStore::pruneCategory(QStringLiteral("history"));
+        QVERIFY(!HistoryQueries::exists(hashOf(0), QStringLiteral("history")));
+        QVERIFY(hasFiles(oldest)); // the favourite still uses them
+
+        HistoryQueries::remove(hashOf(0), QStringLiteral("favourite"));
+        for (int i = 100; i < 102; ++i)
+            entry(i, 5000 + i).save();
+        HistoryStore::pruneCategory(QStringLiteral("history"));
+        QVERIFY(hasFiles(oldest)); // not in this pruning's list
+        HistoryStore::clearAll();
+        QCOMPARE(rows(), 0);
+        for (int i = 1; i < 61; ++i)
+            QVERIFY(!hasFiles(entry(i, 0)));
+    }
+
+    void clearingByIdOrTimeKeepsFavourites()
+    {
+        History a = entry(1, 100);
+        a.setHistoryId(11);
+        a.save();
+        touchFiles(a);
+        History favCopy = entry(1, 100, QStringLiteral("favourite"));
+        favCopy.setHistoryId(12);
+        favCopy.setFavourite(90);
+        favCopy.save();
+        entry(2, 300).save();
+
+        HistoryStore::deleteByHistoryId(11);
+        QCOMPARE(rows(), 2);
+        QVERIFY(hasFiles(a)); // the favourite with another id keeps its content
+
+        HistoryStore::clearNonFavouritesBefore(200);
+        QCOMPARE(rows(), 2); // the favourite row is marked and entry 2 is newer
+        HistoryStore::clearNonFavourites();
+        QCOMPARE(rows(), 1);
+        QCOMPARE(HistoryQueries::listFavourite().size(), 1);
+    }
+
+    void pendingMarkClearedOnlyIfUnchanged()
+    {
+        History h = entry(1, 100);
+        h.save();
+        h.setChangeTimestamp(10);
+        QSqlQuery(QStringLiteral("update History set change_timestamp = 10")).exec();
+        History pushed = h; // the push carried mark 10
+        QSqlQuery(QStringLiteral("update History set change_timestamp = 11")).exec(); // changed meanwhile
+        pushed.clearChangeIfUnchanged();
+        QCOMPARE(rows(QStringLiteral("where change_timestamp = 11")), 1);
+        pushed.setChangeTimestamp(11);
+        pushed.clearChangeIfUnchanged();
+        QCOMPARE(rows(QStringLiteral("where change_timestamp = 0")), 1);
+    }
+
+    void pushSelectionBoundaries()
+    {
+        auto pending = [](int i, double ts, double size, bool secret, const QString &category) {
+            History h = entry(i, ts, category);
+            h.setFileSize(size);
+            h.setSecert(secret);
+            h.save();
+            h.markChanged();
+        };
+        pending(1, 400, 5767169, false, QStringLiteral("history"));
+        pending(2, 300, 10, true, QStringLiteral("history"));
+        pending(3, 500, 10, false, QStringLiteral("favourite"));
+        QVERIFY(HistoryQueries::nextPushHistory().isNull());
+        pending(4, 100, 5767168, false, QStringLiteral("history"));
+        pending(5, 50, 1, false, QStringLiteral("history"));
+        QCOMPARE(HistoryQueries::nextPushHistory()->file_hash(), hashOf(4)); // newest eligible
+        QCOMPARE(HistoryQueries::nextPushFavourite()->file_hash(), hashOf(3));
+    }
+
+    void listsAndSelections()
+    {
+        for (int i = 0; i < 45; ++i)
+            entry(i, 1000 + i).save();
+        const HistoryList list = HistoryQueries::listHistory();
+        QCOMPARE(list.size(), 30);
+        QCOMPARE(list.first().file_hash(), hashOf(44));
+        QCOMPARE(list.last().file_hash(), hashOf(15));
+        QCOMPARE(HistoryQueries::textSince(1040).size(), 5);
+        QCOMPARE(HistoryQueries::textSince(1040).first().file_hash(), hashOf(40)); // oldest first
+        QCOMPARE(HistoryQueries::listByType(QStringLiteral("history"), QStringLiteral("image%")).size(), 0);
+
+        History fav = entry(7, 1, QStringLiteral("favourite"));
+        fav.setHistoryId(Q_INT64_C(4000000000));
+        fav.setFavourite(123);
+        fav.save();
+        const QVariantMap marks = HistoryQueries::favouriteMarks();
+        QCOMPARE(marks.value(QStringLiteral("4000000000")).toMap().value(QStringLiteral("favourite")).toLongLong(), 123);
+        QCOMPARE(HistoryQueries::findByHistoryId(Q_INT64_C(4000000000), QStringLiteral("favourite"))->file_hash(),
+                 hashOf(7));
+    }
+
+    void fileStateAndKeyReset()
+    {
+        History h = entry(1, 100);
+        h.save();
+        HistoryQueries::setFileReady(true, QString(), hashOf(1));
+        QCOMPARE(rows(QStringLiteral("where key_hash = 'NULL' and file_ready = 1")), 1);
+        History other = entry(2, 100);
+        other.setKeyHash(QStringLiteral("k2"));
+        other.setHistoryId(5);
+        other.save();
+        History remoteOnly = entry(3, 100);
+        remoteOnly.setLocalFileOk(false);
+        remoteOnly.setFileReady(true);
+        remoteOnly.save();
+
+        HistoryQueries::resetForKey(QString());
+        QCOMPARE(rows(), 3); // an empty key hash does nothing at all
+        HistoryQueries::resetForKey(QStringLiteral("k1"));
+        QCOMPARE(rows(QStringLiteral("where key_hash is null and history_id = 0 and file_ready = 0")), 2);
+        QCOMPARE(rows(), 2); // the entry without a local file is gone
+
+        History missing = entry(4, 100);
+        missing.setLocalFileOk(false);
+        missing.save();
+        HistoryQueries::removeWithoutFiles();
+        QVERIFY(!missing.exists());
+    }
+
+    void outsideTextCannotReachOtherRowsOrFiles()
+    {
+        History victim = entry(1, 100);
+        victim.setHistoryId(1);
+        victim.save();
+        touchFiles(victim);
+        const QString canary = QDir::homePath() + QStringLiteral("/canary");
+        QFile c(canary);
+        QVERIFY(c.open(QIODevice::WriteOnly));
+        c.close();
+
+        const QStringList evil = {QStringLiteral("' or '1'='1"), QStringLiteral("x'; delete from History; --"),
+                                  QStringLiteral("../../../canary"), QStringLiteral("../../../../canary")};
+        for (const QString &hash : evil) {
+            HistoryStore::deleteEntry(hash, QStringLiteral("k"));
+            HistoryQueries::removeByHash(hash);
+            HistoryQueries::unsetSecret(hash);
+            HistoryQueries::resetUpload(hash);
+            History bad = entry(2, 100);
+            bad.setFileHash(hash);
+            bad.save(); // refused: not a digest
+            bad.markChanged();
+        }
+        QCOMPARE(rows(), 1);
+        QCOMPARE(rows(QStringLiteral("where history_id = 1")), 1);
+        QVERIFY(hasFiles(victim));
+        QVERIFY(QFile::exists(canary));
+        QCOMPARE(HistoryQueries::takeByHistoryId(-1).size(), 0);
+        QCOMPARE(rows(), 1);
+    }
+};
+
+ZORVEL_TEST_MAIN(TestHistoryStore)
+#include "tst_HistoryStore.moc"
