@@ -31,6 +31,10 @@ inline constexpr char E2eePage[] = "e2eePage";
 inline constexpr char ServerPublicKey[] = "server_public_key";
 inline constexpr char RequestTimestamp[] = "request_timestamp";
 inline constexpr char UserKeyRecord[] = "user_%1_key";
+inline constexpr char ShortkeyFirst[] = "shortkey_first";
+inline constexpr char ShortkeyMiddle[] = "shortkey_middle";
+inline constexpr char ShortkeyLast[] = "shortkey_last";
+inline constexpr char ShortkeyEnabled[] = "shortkey_enabled";
 } // namespace Key
 
 namespace Mime {
@@ -61,5 +65,20 @@ inline constexpr int kCategoryLimit = 60;
 inline constexpr int kMenuListLimit = 30;
 inline constexpr int kPreviewLength = 50;
 inline constexpr char kEmptyContentHash[] = "d41d8cd98f00b204e9800998ecf8427e";
+
+// Desktop interaction: the paste keystrokes (Windows-style virtual keys), the delay
+// that lets the menu close before pasting, and the menu label limits.
+namespace VirtualKey {
+inline constexpr quint32 Shift = 0x10;
+inline constexpr quint32 Control = 0x11;
+inline constexpr quint32 Insert = 0x2D;
+inline constexpr quint32 V = 0x56;
+} // namespace VirtualKey
+inline constexpr int kPasteDelayMs = 150;
+inline constexpr int kMenuLabelWhole = 16;
+inline constexpr int kMenuLabelCut = 17;
+inline constexpr int kMaxUserKeywords = 25;
+inline constexpr int kFirstShowBalloonMs = 10000;
+inline constexpr int kClipboardNoticeMs = 500;
 
 } // namespace Zorvel
