@@ -1,5 +1,6 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "desktop/MainWindow.h"
 #include "platform/SingleInstance.h"
 #include "store/DBFetcher.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     DBFetcher::instance();
+    MainWindow::instance()->hide();
 
     return app.exec();
 }
