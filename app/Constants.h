@@ -37,6 +37,23 @@ inline constexpr char ShortkeyLast[] = "shortkey_last";
 inline constexpr char ShortkeyEnabled[] = "shortkey_enabled";
 } // namespace Key
 
+// The stored key pair (under Key::UserKeyRecord) and the key dictionary exchanged with the service.
+namespace KeyStore {
+inline constexpr char KeyData[] = "keyData";
+inline constexpr char CipherData[] = "cipherData";
+} // namespace KeyStore
+
+namespace KeyDict {
+inline constexpr char KeyTimestamp[] = "key_timestamp";
+inline constexpr char KeyHash[] = "key_hash";
+inline constexpr char Cipher[] = "cipher";
+inline constexpr char CipherTimestamp[] = "cipher_timestamp";
+inline constexpr char CipherHash[] = "cipher_hash";
+inline constexpr char Version[] = "version";
+inline constexpr char Platform[] = "platform";
+inline constexpr char VersionValue[] = "1.0";
+} // namespace KeyDict
+
 namespace Mime {
 inline constexpr char Type[] = "zorvel";
 inline constexpr char DataHash[] = "zorvel/data-hash";

@@ -1,0 +1,266 @@
+// Key life cycle, persistence and the hash check against the service.
+#include "support/TestMain.h"
+
+#include "app/clipUtils.h"
+#include "e2ee/ZeroManager.h"
+#include "store/DBFetcher.h"
+#include "store/HistoryQueries.h"
+
+#include <sodium.h>
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+const QString kStored = QStringLiteral("user_42_key");
+
+void signIn(const QString &token)
+{
+    clipUtils::settings()->setValue(QStringLiteral("user_id"), QStringLiteral("42"));
+    clipUtils::settings()->setValue(QStringLiteral("user_token"), token);
+}
+
+QVariantMap stored() { return clipUtils::settings()->value(kStored).toMap(); }
+
+// A row that has been uploaded under keyHash (empty: never encrypted).
+QString addRow(int i, const QString &keyHash, bool localFileOk = true)
+{
+    History h;
+    h.setContent(QStringLiteral("row %1").arg(i));
+    h.setFileHash(clipUtils::md5Hex(QByteArray::number(i)));
+    h.setTimeStamp(1000 + i);
+    h.setType(QStringLiteral("text_txt+enc"));
+    h.setHistoryId(100 + i);
+    h.setFileReady(true);
+    h.setLocalFileOk(localFileOk);
+    h.setKeyHash(keyHash);
+    h.save();
+    return h.file_hash();
+}
+
+History row(const QString &fileHash)
+{
+    History h;
+    h.setFileHash(fileHash);
+    h.load();
+    return h;
+}
+
+} // namespace
+
+class TestZeroManagerKeys : public QObject
+{
+    Q_OBJECT
+
+    ZeroManager *zm = nullptr;
+
+    QVariantMap createCurrent(const QString &pin)
+    {
+        const QVariantMap dictionary = zm->createKey(pin);
+        zm->commitPendingKey();
+        return dictionary;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(DBFetcher::instance()->isOpen());
+        zm = ZeroManager::instance();
+    }
+
+    void init()
+    {
+        signIn(QStringLiteral("token"));
+        zm->clearAllKeys();
+        HistoryQueries::takeAll();
+    }
+
+    void freshInstallHasNothing()
+    {
+        QVERIFY(!zm->hasKey());
+        QVERIFY(zm->keyHash().isEmpty() && zm->cipherHash().isEmpty());
+        QVERIFY(zm->encryptText(QStringLiteral("x")).isEmpty());
+        QVERIFY(zm->decryptData("x").isEmpty());
+        QVERIFY(!zm->encryptFile(QStringLiteral("/etc/hostname"), QDir::temp().filePath(QStringLiteral("zm-x"))));
+        QVERIFY(zm->createKey(QString()).isEmpty());
+        QVERIFY(zm->rewrapKey(QStringLiteral("1234")).isEmpty());
+    }
+
+    // The pair travels as the dictionary, is stored per user in the record layouts,
+    // comes back after a restart and goes with sign-out.
+    void createCommitAndPersist()
+    {
+        QSignalSpy keysChanged(zm, &ZeroManager::keysChanged);
+        QSignalSpy menu(zm, &ZeroManager::menuUpdateRequested);
+        const QVariantMap dict = zm->createKey(QStringLiteral("1234"));
+        QVERIFY(!zm->hasKey()); // pending only
+        QCOMPARE(dict.value(QStringLiteral("version")).toString(), QStringLiteral("1.0"));
+        QCOMPARE(dict.value(QStringLiteral("platform")).toString(), clipUtils::platformName());
+        QCOMPARE(dict.value(QStringLiteral("key_hash")).toString().size(), 32);
+        QCOMPARE(dict.value(QStringLiteral("cipher_hash")).toString().size(), 64);
+        zm->commitPendingKey();
+        QVERIFY(zm->hasKey());
+        QCOMPARE(keysChanged.count(), 1);
+        QCOMPARE(menu.count(), 1);
+        QCOMPARE(zm->keyHash(), dict.value(QStringLiteral("key_hash")).toString());
+        QCOMPARE(zm->cipherHash(), dict.value(QStringLiteral("cipher_hash")).toString());
+
+        const QVariantMap entry = stored();
+        const QByteArray keyData = entry.value(QStringLiteral("keyData")).toByteArray();
+        const QByteArray cipherData = entry.value(QStringLiteral("cipherData")).toByteArray();
+        QCOMPARE(keyData.size(), 112);
+        QCOMPARE(cipherData.size(), 128);
+        QCOMPARE(keyData.mid(40, 32), zm->keyHash().toLatin1());
+        QCOMPARE(qFromLittleEndian<qint64>(keyData.constData() + 32), dict.value(QStringLiteral("key_timestamp")).toLongLong());
+        QCOMPARE(cipherData.left(48).toBase64(), dict.value(QStringLiteral("cipher")).toString().toLatin1());
+        QCOMPARE(qFromLittleEndian<qint64>(cipherData.constData() + 48),
+                 dict.value(QStringLiteral("cipher_timestamp")).toLongLong());
+        QCOMPARE(cipherData.mid(56, 64), zm->cipherHash().toLatin1());
+        QCOMPARE(keyData.right(8) + cipherData.right(8), QByteArray(16, '\0'));
+
+        // Restart: the entry alone brings the pair back.
+        const QString keyHash = zm->keyHash();
+        zm->clearAllKeys();
+        QVERIFY(!clipUtils::settings()->contains(kStored));
+        clipUtils::settings()->setValue(kStored, entry);
+        QVERIFY(zm->hasKey());
+        QCOMPARE(zm->keyHash(), keyHash);
+
+        // Records shorter than their layout are not read.
+        zm->clearAllKeys();
+        QVariantMap damaged = entry;
+        damaged.insert(QStringLiteral("cipherData"), cipherData.left(127));
+        clipUtils::settings()->setValue(kStored, damaged);
+        QVERIFY(!zm->hasKey());
+
+        // Signed out: nothing is read or written.
+        clipUtils::settings()->setValue(kStored, entry);
+        signIn(QString());
+        QVERIFY(zm->storageKey().isEmpty());
+        QVERIFY(!zm->hasKey());
+    }
+
+    // Second device: the dictionary and the right PIN restore the key; a wrong PIN
+    // changes nothing.
+    void importKey()
+    {
+        const QVariantMap first = createCurrent(QStringLiteral("2580"));
+        const QString secret = QStringLiteral("Grüße, 世界 🙂");
+        const QString encrypted = zm->encryptText(secret);
+
+        zm->clearAllKeys();
+        createCurrent(QStringLiteral("9999")); // the second device's own pair
+        const QString ownHash = zm->keyHash();
+        const QVariantMap ownEntry = stored();
+        QVERIFY(!zm->importKey(QStringLiteral("2581"), first));
+        QCOMPARE(zm->keyHash(), ownHash);
+        QCOMPARE(stored(), ownEntry);
+        QVERIFY(zm->decryptText(encrypted).isEmpty());
+
+        QVERIFY(zm->importKey(QStringLiteral("2580"), first));
+        QCOMPARE(zm->keyHash(), first.value(QStringLiteral("key_hash")).toString());
+        QCOMPARE(zm->cipherHash(), first.value(QStringLiteral("cipher_hash")).toString());
+        QCOMPARE(zm->decryptText(encrypted), secret);
+        QVERIFY(stored() != ownEntry);
+    }
+
+    void importRefusesMalformedDictionaries()
+    {
+        const QVariantMap good = zm->createKey(QStringLiteral("1111"));
+        const auto with = [&](const char *member, const QVariant &value) {
+            QVariantMap d = good;
+            d.insert(QLatin1String(member), value);
+            return d;
+        };
+        QVERIFY(!zm->importKey(QStringLiteral("1111"), with("cipher", QByteArray(47, 'a').toBase64())));
+        QVERIFY(!zm->importKey(QStringLiteral("1111"), with("cipher_hash", QString(65, QLatin1Char('a')))));
+        QVERIFY(!zm->importKey(QStringLiteral("1111"), with("key_hash", QString(65, QLatin1Char('a')))));
+        QVERIFY(!zm->importKey(QStringLiteral("1111"), with("key_hash", QString())));
+        QVERIFY(!zm->importKey(QString(), good));
+        QVERIFY(!zm->hasKey());
+        QVERIFY(ZeroManager::keyDictionary(nullptr, nullptr).isEmpty());
+    }
+
+    void rewrapAndCommit()
+    {
+        createCurrent(QStringLiteral("1111"));
+        const QString keyHash = zm->keyHash();
+        const QString oldCipherHash = zm->cipherHash();
+        const QVariantMap rewrapped = zm->rewrapKey(QStringLiteral("2222"));
+        QCOMPARE(zm->cipherHash(), oldCipherHash); // not accepted yet
+        zm->commitPendingKey();
+        QCOMPARE(zm->keyHash(), keyHash);
+        QVERIFY(zm->cipherHash() != oldCipherHash);
+        QCOMPARE(zm->cipherHash(), rewrapped.value(QStringLiteral("cipher_hash")).toString());
+
+        QVERIFY(!zm->importKey(QStringLiteral("1111"), rewrapped));
+        QVERIFY(zm->importKey(QStringLiteral("2222"), rewrapped));
+        QCOMPARE(zm->keyHash(), keyHash);
+    }
+
+    // What the service does with "last_pwd_hash": it never sees the PIN.
+    void pinVerifierWithLibsodiumAlone()
+    {
+        const QVariantMap dict = zm->createKey(QStringLiteral("2468"));
+        const auto serviceAccepts = [&](const QString &lastPwdHash) {
+            const QByteArray cipherHash = dict.value(QStringLiteral("cipher_hash")).toString().toLatin1();
+            const QByteArray message = QByteArray::fromHex(cipherHash.left(32))
+                + QByteArray::fromBase64(dict.value(QStringLiteral("cipher")).toString().toLatin1());
+            const QByteArray key = QByteArray::fromBase64(lastPwdHash.toLatin1());
+            unsigned char mac[16];
+            crypto_generichash(mac, sizeof mac, reinterpret_cast<const unsigned char *>(message.constData()),
+                               quint64(message.size()), reinterpret_cast<const unsigned char *>(key.constData()),
+                               size_t(key.size()));
+            return QByteArray(reinterpret_cast<const char *>(mac), 16) == QByteArray::fromHex(cipherHash.mid(32));
+        };
+        QVERIFY(serviceAccepts(zm->hashText(QStringLiteral("2468"))));
+        QVERIFY(!serviceAccepts(zm->hashText(QStringLiteral("2469"))));
+    }
+
+    void verifyHashes()
+    {
+        createCurrent(QStringLiteral("1357"));
+        const QString local = zm->keyHash();
+        const QString other = QString(32, QLatin1Char('b'));
+        const QString mine = addRow(1, local);
+        const QString theirs = addRow(2, other);
+        const QString plain = addRow(3, QString());
+        const QString unfinished = addRow(4, local, false);
+        const QVariantMap entry = stored();
+        QVariantMap server{{QStringLiteral("key_hash"), local}, {QStringLiteral("cipher_hash"), zm->cipherHash()}};
+
+        QVERIFY(zm->verifyHashes(server));
+        QVERIFY(zm->verifyHashes(QVariantMap{{QStringLiteral("key_hash"), other}}));
+        QVERIFY(zm->verifyHashes(QVariantMap()));
+        QVERIFY(zm->hasKey());
+
+        // PIN changed on another device: the pair goes, the rows stay.
+        QSignalSpy keysChanged(zm, &ZeroManager::keysChanged);
+        server.insert(QStringLiteral("cipher_hash"), QString(64, QLatin1Char('c')));
+        QVERIFY(!zm->verifyHashes(server));
+        QVERIFY(!zm->hasKey());
+        QVERIFY(!clipUtils::settings()->contains(kStored));
+        QCOMPARE(keysChanged.count(), 1);
+        QCOMPARE(row(mine).history_id(), 101);
+        QCOMPARE(row(theirs).history_id(), 102);
+
+        // Another key on the service: rows of every other key are re-marked for upload.
+        clipUtils::settings()->setValue(kStored, entry);
+        QVERIFY(zm->hasKey());
+        server.insert(QStringLiteral("key_hash"), other);
+        QVERIFY(!zm->verifyHashes(server));
+        QVERIFY(!zm->hasKey());
+        QCOMPARE(row(mine).history_id(), 0);
+        QVERIFY(!row(mine).file_ready());
+        QVERIFY(row(mine).key_hash().isNull());
+        QCOMPARE(row(theirs).history_id(), 102);
+        QCOMPARE(row(plain).history_id(), 103);
+        QVERIFY(!HistoryQueries::exists(unfinished, QStringLiteral("history"))); // nothing left to upload again
+    }
+};
+
+ZORVEL_TEST_MAIN(TestZeroManagerKeys)
+#include "tst_zeromanager_keys.moc"
