@@ -2,12 +2,14 @@
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"
+#include "capture/ConfigureManager.h"
 #include "desktop/EmailAddress.h"
 #include "desktop/HotKeyChoice.h"
 #include "desktop/Icons.h"
 #include "desktop/MenuManager.h"
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
+#include "e2ee/ZeroManager.h"
 #include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
 
@@ -85,7 +87,7 @@ MainWindow::MainWindow()
     }
 
     ui->list_user_keywords->setModel(m_keywordModel);
-    ui->list_sys_keywords->addItems(builtInKeywords());
+    ui->list_sys_keywords->addItems(ConfigureManager::builtInKeywords());
 
     ui->check_auto_start->setChecked(clipUtils::isAutoStart());
     ui->cleanupMenu->setChecked(clipUtils::menuCleanup());
@@ -100,6 +102,7 @@ MainWindow::MainWindow()
     m_shortcut = new QGlobalShortcut(nullptr);
     connect(m_shortcut, &QGlobalShortcut::activated, this, &MainWindow::keyPressed);
     registerHotKeyFromBoxes();
+    ZeroManager::instance();
 }
 
 MainWindow::~MainWindow()
@@ -420,14 +423,14 @@ void MainWindow::addButtonClicked()
 
 void MainWindow::loadKeywords()
 {
-    m_keywordModel->setStringList(QStringList());
+    m_keywordModel->setStringList(ConfigureManager::instance()->userKeywords());
 }
 
-void MainWindow::storeKeywords() {}
-
-QStringList MainWindow::builtInKeywords()
+void MainWindow::storeKeywords()
 {
-    return QStringList();
+    ConfigureManager *keywords = ConfigureManager::instance();
+    keywords->setUserKeywords(m_keywordModel->stringList());
+    keywords->saveUserKeywords();
 }
 
 void MainWindow::commitData(QWidget *widget)

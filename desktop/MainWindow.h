@@ -79,7 +79,6 @@ private:
     // The user's keywords live in ConfigureManager; the model is the list's view of them.
     void loadKeywords();
     void storeKeywords();
-    static QStringList builtInKeywords();
 
     // Filled by the account, service and encryption work: sign-in, sign-up and
     // password reset requests, signing out, the signed-in clear, the version

@@ -7,6 +7,7 @@
 #include "desktop/Icons.h"
 #include "desktop/MainWindow.h"
 #include "desktop/PasteKeys.h"
+#include "e2ee/ZeroManager.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
 
@@ -92,6 +93,8 @@ MenuManager::MenuManager()
     m_favouriteMenu->setTitle(QStringLiteral("收藏"));
     connect(this, &MenuManager::sigUpdateMenu, this, &MenuManager::updateMenu);
     connect(m_menu, &QMenu::hovered, this, &MenuManager::hovered);
+    // The key's arrival or loss changes the "激活端对端加密" item.
+    connect(ZeroManager::instance(), &ZeroManager::menuUpdateRequested, this, &MenuManager::sigUpdateMenu);
     updateMenu();
 }
 
@@ -486,10 +489,9 @@ void MenuManager::cleanupSignedIn() {}
 // Asks the history service to push pending entries.
 void MenuManager::pushPending() {}
 
-// True when signed in without the end-to-end content key.
 bool MenuManager::needsEncryptionKey() const
 {
-    return false;
+    return !ZeroManager::instance()->hasKey();
 }
 
 void MenuManager::showPluginWindow() {}

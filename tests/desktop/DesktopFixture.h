@@ -15,10 +15,14 @@
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
+#include <QWidget>
+
+#include <memory>
 
 namespace DesktopFixture {
 
@@ -27,9 +31,26 @@ inline int xdotool(const QStringList &args)
     return QProcess::execute(QStringLiteral("xdotool"), args);
 }
 
+// Key strokes from another client, e.g. "shift+alt+v" or "Up Up Return".
 inline void pressKeys(const QString &keys)
 {
-    xdotool({QStringLiteral("key"), keys});
+    xdotool(QStringList{QStringLiteral("key")} + keys.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+}
+
+// Moves the real pointer there in small steps at a hand's pace, while this
+// process keeps handling events: a menu that has not seen the pointer yet
+// ignores its first few motions. The caller waits for the effect it expects.
+inline void movePointer(QWidget *widget, const QPoint &pos)
+{
+    const QPoint global = widget->mapToGlobal(pos);
+    QStringList args;
+    for (int step = 8; step >= 0; --step) {
+        args << QStringLiteral("mousemove") << QString::number(global.x() + step) << QString::number(global.y())
+             << QStringLiteral("sleep") << QStringLiteral("0.02");
+    }
+    auto *hand = new QProcess;
+    QObject::connect(hand, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), hand, &QObject::deleteLater);
+    hand->start(QStringLiteral("xdotool"), args);
 }
 
 // 0: the probe, a separate X client, got the hot key; 1: someone holds it.
@@ -164,21 +185,26 @@ inline History fileEntry(const QString &name, const QByteArray &bytes, double ti
     return h;
 }
 
-// Presses the given button of the next modal message box as soon as it shows;
-// the text it showed is written to *seen.
-inline void answerNextBox(QMessageBox::StandardButton button, QString *seen = nullptr)
+// Answers the next modal message boxes, one after the other, with the given
+// buttons; the text each box showed is appended to *seen.
+inline void answerBoxes(const QList<QMessageBox::StandardButton> &buttons, QStringList *seen = nullptr)
 {
     auto *timer = new QTimer;
     timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, seen] {
+    auto pending = std::make_shared<QList<QMessageBox::StandardButton>>(buttons);
+    auto answered = std::make_shared<QPointer<QMessageBox>>();
+    QObject::connect(timer, &QTimer::timeout, [timer, pending, answered, seen] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
+        if (!box || box == answered->data() || !box->isVisible())
             return;
+        *answered = box;
         if (seen)
-            *seen = box->text();
-        box->button(button)->click();
-        timer->stop();
-        timer->deleteLater();
+            seen->append(box->text());
+        box->button(pending->takeFirst())->click();
+        if (pending->isEmpty()) {
+            timer->stop();
+            timer->deleteLater();
+        }
     });
     timer->start();
 }
