@@ -35,6 +35,8 @@ inline constexpr char ShortkeyFirst[] = "shortkey_first";
 inline constexpr char ShortkeyMiddle[] = "shortkey_middle";
 inline constexpr char ShortkeyLast[] = "shortkey_last";
 inline constexpr char ShortkeyEnabled[] = "shortkey_enabled";
+// Set once the sample plugins bundled with the program have been installed.
+inline constexpr char SamplePluginsInstalled[] = "sample_plugins_installed";
 } // namespace Key
 
 // The stored key pair (under Key::UserKeyRecord) and the key dictionary exchanged with the service.

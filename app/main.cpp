@@ -2,6 +2,8 @@
 #include "app/LogHandler.h"
 #include "desktop/MainWindow.h"
 #include "platform/SingleInstance.h"
+#include "plugins/PluginHost.h"
+#include "plugins/pluginWindow.h"
 #include "store/DBFetcher.h"
 
 #include <QApplication>
@@ -18,6 +20,11 @@ int main(int argc, char *argv[])
 
     DBFetcher::instance();
     MainWindow::instance()->hide();
+
+    // The plugin window starts the plugin engine; it stays hidden until the tray
+    // menu's "插件" item shows it.
+    PluginHost::instance()->installSamplesOnFirstStart();
+    pluginWindow::instance()->hide();
 
     return app.exec();
 }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/OnceOnly.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class pluginWindow;
+}
+
+// Lists, installs and removes plugins. Created hidden at start-up; closing it
+// only hides it, so the tray menu shows the same window again.
+class pluginWindow : public QMainWindow
+{
+    Q_OBJECT
+    ZORVEL_ONCE_ONLY(pluginWindow)
+
+public:
+    // Stands in for QFileDialog::getOpenFileNames; an empty list means cancelled.
+    using FileDialog = std::function<QStringList(QWidget *parent, const QString &caption, const QString &dir,
+                                                 const QString &filter)>;
+    // Tests answer the file dialog through this; an empty function restores the real one.
+    static void setFileDialogForTests(FileDialog dialog);
+
+Q_SIGNALS:
+    // Plugins were installed or removed: the tray menu rebuilds its plugin items.
+    void sigUpdateMenu();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private Q_SLOTS:
+    void on_button_add_clicked();
+    void on_button_delete_clicked();
+    void on_button_help_clicked();
+
+private:
+    pluginWindow();
+    ~pluginWindow() override;
+    void fillTable();
+
+    std::unique_ptr<Ui::pluginWindow> ui;
+};
