@@ -1,6 +1,7 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
 #include "desktop/MainWindow.h"
+#include "desktop/MenuManager.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
@@ -25,6 +26,8 @@ int main(int argc, char *argv[])
     // menu's "插件" item shows it.
     PluginHost::instance()->installSamplesOnFirstStart();
     pluginWindow::instance()->hide();
+    QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
+                     &MenuManager::updateMenu);
 
     return app.exec();
 }

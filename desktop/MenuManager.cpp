@@ -8,6 +8,8 @@
 #include "desktop/MainWindow.h"
 #include "desktop/PasteKeys.h"
 #include "e2ee/ZeroManager.h"
+#include "plugins/PluginHost.h"
+#include "plugins/pluginWindow.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
 
@@ -88,6 +90,7 @@ MenuManager::MenuManager()
 {
     ensureIcons();
     qRegisterMetaType<History>("History");
+    PluginObject::registerMetaType();
     m_menu = new QMenu;
     m_favouriteMenu = new QMenu;
     m_favouriteMenu->setTitle(QStringLiteral("收藏"));
@@ -450,18 +453,25 @@ void MenuManager::quit()
 
 // --- hooks for the later work ---
 
-// The plugin host's plugins, one item each (":/plugin_menu", data {"his_map", "plugin"}).
 void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
 {
-    Q_UNUSED(subMenu)
-    Q_UNUSED(record)
+    const QVariantMap entry = record.toMap();
+    for (const PluginObject &plugin : PluginHost::instance()->plugins()) {
+        QAction *item = subMenu->addAction(QIcon(QStringLiteral(":/plugin_menu")), literal(plugin.name));
+        QVariantMap data;
+        data.insert(QStringLiteral("his_map"), entry);
+        data.insert(QStringLiteral("plugin"), QVariant::fromValue(plugin));
+        item->setData(data);
+        connect(item, &QAction::triggered, this, &MenuManager::plugin_clicked);
+    }
 }
 
-// Runs the plugin on the entry's text, puts the result on the clipboard and pastes.
+// The result is captured like any copy, so it becomes an entry of its own.
 void MenuManager::runPlugin(const History &record, const QVariant &plugin)
 {
-    Q_UNUSED(record)
-    Q_UNUSED(plugin)
+    const QString result = PluginHost::instance()->execute(storedText(record), plugin.value<PluginObject>());
+    Selvane::putText(result);
+    pasteLater();
 }
 
 // Sets `pulling` and sends the pull request; its reply rebuilds the menu and clears the flag.
@@ -494,6 +504,12 @@ bool MenuManager::needsEncryptionKey() const
     return !ZeroManager::instance()->hasKey();
 }
 
-void MenuManager::showPluginWindow() {}
+void MenuManager::showPluginWindow()
+{
+    pluginWindow *window = pluginWindow::instance();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 void MenuManager::showEncryptWindow() {}
 void MenuManager::disconnectBroker() {}

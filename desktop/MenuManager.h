@@ -61,10 +61,12 @@ private:
     // The record carried by the item that triggered the running slot.
     History senderRecord() const;
 
-    // Hooks for the signed-in service work, the plugin host and the other
-    // managers; each does the local, signed-out share of its job until then.
     void appendPluginItems(QMenu *subMenu, const History &record);
     void runPlugin(const History &record, const QVariant &plugin);
+    void showPluginWindow();
+
+    // Hooks for the signed-in service work and the windows still to come; each
+    // does the local, signed-out share of its job until then.
     void pullRequest();
     void syncFavouritesRequest();
     void toggleFavouriteSignedIn(History &record, qint64 now);
@@ -72,7 +74,6 @@ private:
     void cleanupSignedIn();
     void pushPending();
     bool needsEncryptionKey() const;
-    void showPluginWindow();
     void showEncryptWindow();
     void disconnectBroker();
 

@@ -3,6 +3,7 @@
 #include "MenuFixture.h"
 
 #include "app/Constants.h"
+#include "plugins/PluginHost.h"
 #include "store/HistoryQueries.h"
 
 #include <QClipboard>
@@ -122,7 +123,24 @@ private slots:
         QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("kept")))),
                  QStringList({"复制并粘贴", "由此批量粘贴", "取消收藏", "删除"}));
 
+        // Installed plugins follow the batch item of text entries, in the engine's order.
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/trim_space.cpk"));
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
+        rebuild();
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("plain")))),
+                 QStringList({"复制并粘贴", "由此批量粘贴", "整理空白 Tidy whitespace", "URL 编码 URL encode", "收藏", "删除"}));
+        QAction *pluginItem = find(find(mainMenu(), QStringLiteral("plain"))->menu(), QStringLiteral("整理空白 Tidy whitespace"));
+        QVERIFY(!pluginItem->icon().isNull());
+        QCOMPARE(pluginItem->data().toMap().value(QStringLiteral("plugin")).value<PluginObject>().name,
+                 QStringLiteral("整理空白 Tidy whitespace"));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("<图片>")))),
+                 QStringList({"复制并粘贴", "保存到桌面", "收藏", "删除"}));
+        for (const PluginObject &plugin : PluginHost::instance()->plugins())
+            PluginHost::instance()->remove(plugin);
+        rebuild();
+
         QAction *plain = find(mainMenu(), QStringLiteral("plain"));
+        hover(plain);
         QMenu *built = plain->menu();
         QVERIFY(!find(built, QStringLiteral("解除机密并上传")));
         QCOMPARE(hover(plain), built); // a second hover keeps the first sub-menu

@@ -4,6 +4,7 @@
 
 #include "app/Constants.h"
 #include "desktop/PasteKeys.h"
+#include "plugins/PluginHost.h"
 
 #include <QSettings>
 
@@ -35,6 +36,18 @@ private slots:
         trigger(mainMenu(), QStringLiteral("then more"), QStringLiteral("复制并粘贴"));
         QTRY_COMPARE(target.text(), QStringLiteral("first paste then more"));
         clipUtils::settings()->remove(QLatin1String(Zorvel::Key::PastKey));
+    }
+
+    void pluginResultIsPasted()
+    {
+        wipeStore();
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
+        PasteTarget target;
+        QVERIFY(target.start());
+        textEntry(QStringLiteral("a b/中"), 120);
+        MenuManager::instance()->updateMenu();
+        trigger(mainMenu(), QStringLiteral("a b/中"), QStringLiteral("URL 编码 URL encode"));
+        QTRY_COMPARE(target.text(), QStringLiteral("a%20b%2F%E4%B8%AD"));
     }
 };
 
