@@ -63,6 +63,8 @@ inline constexpr char Data[] = "zorvel/data";
 inline constexpr char UriList[] = "text/uri-list";
 inline constexpr char GnomeCopiedFiles[] = "x-special/gnome-copied-files";
 inline constexpr char PasswordManagerHint[] = "x-kde-passwordManagerHint";
+// Value of the hint with which password managers mark what must not be kept.
+inline constexpr char PasswordManagerSecret[] = "secret";
 } // namespace Mime
 
 namespace Category {
@@ -84,6 +86,10 @@ inline constexpr int kCategoryLimit = 60;
 inline constexpr int kMenuListLimit = 30;
 inline constexpr int kPreviewLength = 50;
 inline constexpr char kEmptyContentHash[] = "d41d8cd98f00b204e9800998ecf8427e";
+
+// Clipboard capture
+inline constexpr unsigned long kWatcherIdleStepMs = 750;
+inline constexpr int kThumbnailWidth = 40;
 
 // Desktop interaction: the paste keystrokes (Windows-style virtual keys), the delay
 // that lets the menu close before pasting, and the menu label limits.

@@ -1,5 +1,6 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
 #include "platform/SingleInstance.h"
@@ -20,7 +21,10 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     DBFetcher::instance();
+    Selvane::instance()->start();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
     MainWindow::instance()->hide();
+    QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.

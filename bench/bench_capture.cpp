@@ -1,0 +1,152 @@
+// Capture latency: from the clipboard's change signal to the committed row (the
+// watcher's historyChanged), with 60 rows stored. Another process (xclip) owns the
+// clipboard, as in real use; every copy is new content, so nothing is skipped as
+// already stored.
+#include "BenchTable.h"
+#include "support/TestMain.h"
+
+#include "app/clipUtils.h"
+#include "capture/Selvane.h"
+#include "store/DBFetcher.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const int kRuns = 50;
+
+QList<QProcess *> g_owners;
+
+void stopOwners()
+{
+    for (QProcess *owner : qAsConst(g_owners)) {
+        owner->kill();
+        owner->waitForFinished();
+        delete owner;
+    }
+    g_owners.clear();
+}
+
+// xclip serves the bytes until the next copy takes over, then ends by itself. The
+// event loop feeds it its input; the measurement starts once it owns the clipboard.
+void copy(const QByteArray &bytes, const QString &target)
+{
+    auto *owner = new QProcess;
+    owner->setStandardOutputFile(QProcess::nullDevice());
+    owner->setStandardErrorFile(QProcess::nullDevice());
+    owner->start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                           QStringLiteral("clipboard"), QStringLiteral("-t"), target,
+                                           QStringLiteral("-i")});
+    owner->write(bytes);
+    owner->closeWriteChannel();
+    QObject::connect(owner, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), [owner]() {
+        g_owners.removeOne(owner);
+        owner->deleteLater();
+    });
+    g_owners.append(owner);
+}
+
+QByteArray pseudoRandom(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QByteArray screenshotPng(int i)
+{
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    QRandomGenerator noise(i);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = qRgb((x + i) % 256, y % 256, ((x / 64 + y / 64) % 2) * 200 + noise.bounded(8));
+    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const std::string home = TestEnv::makeHome();
+    int rc = 0;
+    {
+        QApplication app(argc, argv);
+        DBFetcher::instance();
+        for (int i = 0; i < 60; ++i) {
+            History row;
+            row.setContent(QStringLiteral("stored %1").arg(i));
+            row.setFileHash(clipUtils::md5Hex(QByteArray::number(i)));
+            row.setTimeStamp(1000 + i);
+            row.setType(QStringLiteral("text_txt+enc"));
+            row.save();
+        }
+
+        // Connected before the watcher's own slot, so it starts first.
+        QElapsedTimer latency;
+        QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, [&](QClipboard::Mode mode) {
+            if (mode == QClipboard::Clipboard)
+                latency.start();
+        });
+        Selvane *watcher = Selvane::instance();
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        double lastMs = -1;
+        QObject::connect(watcher, &Selvane::historyChanged, [&]() {
+            lastMs = latency.nsecsElapsed() / 1e6;
+            loop.quit();
+        });
+
+        const auto measure = [&](const QString &name, const QString &target, const QString &mime,
+                                 const std::function<QByteArray(int)> &content) {
+            QVector<double> samples;
+            for (int i = 0; i < kRuns; ++i) {
+                const QByteArray bytes = content(i);
+                lastMs = -1;
+                copy(bytes, mime);
+                deadline.start(20000);
+                loop.exec();
+                if (lastMs < 0) {
+                    std::fprintf(stderr, "%s: copy %d was not captured\n", qPrintable(name), i);
+                    rc = 1;
+                    return;
+                }
+                samples.append(lastMs);
+            }
+            Bench::report(name, Bench::stats(samples), QStringLiteral("ms"), target);
+        };
+
+        measure(QStringLiteral("capture: 1 KB text"), QStringLiteral("<= 2 ms"), QStringLiteral("UTF8_STRING"),
+                [](int i) { return pseudoRandom(1024, i).toBase64().left(1024); });
+        measure(QStringLiteral("capture: 1920x1080 image"), QStringLiteral("<= 150 ms"), QStringLiteral("image/png"),
+                [](int i) { return screenshotPng(i); });
+        const QString file = QString::fromStdString(home) + QStringLiteral("/copied.bin");
+        measure(QStringLiteral("capture: 5 MiB file"), QStringLiteral("<= 80 ms"), QStringLiteral("text/uri-list"),
+                [&](int i) {
+                    // Each copy names a new file: an already stored file would not be copied again.
+                    const QString path = file + QString::number(i);
+                    QFile out(path);
+                    out.open(QIODevice::WriteOnly);
+                    out.write(pseudoRandom(5 * 1024 * 1024, 1000 + i));
+                    return QUrl::fromLocalFile(path).toEncoded() + "\r\n";
+                });
+        stopOwners();
+    }
+    QDir(QString::fromStdString(home)).removeRecursively();
+    return rc;
+}

@@ -1,0 +1,248 @@
+#include "capture/Selvane.h"
+
+#include "app/CFileManager.h"
+#include "app/Constants.h"
+#include "app/clipUtils.h"
+#include "capture/ConfigureManager.h"
+#include "capture/CopiedFiles.h"
+#include "capture/EntryFiles.h"
+#include "store/HistoryQueries.h"
+#include "store/HistoryStore.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+#include <QMutexLocker>
+#include <QSqlDatabase>
+#include <QSqlError>
+
+using namespace Zorvel;
+
+namespace {
+
+QByteArray upToZero(const QByteArray &bytes)
+{
+    const int end = bytes.indexOf('\0');
+    return end < 0 ? bytes : bytes.left(end);
+}
+
+// The change was the program's own (an arriving entry put on the clipboard).
+bool isOwnWrite(const QString &hash)
+{
+    return ConfigureManager::instance()->takePendingHash(hash);
+}
+
+} // namespace
+
+Selvane::Selvane()
+{
+    connect(QGuiApplication::clipboard(), &QClipboard::changed, this, &Selvane::clip_changed);
+    clip_changed(QClipboard::Clipboard);
+}
+
+void Selvane::run()
+{
+    QMutexLocker lock(&m_idleMutex);
+    while (!isInterruptionRequested())
+        m_idleWake.wait(&m_idleMutex, kWatcherIdleStepMs);
+}
+
+void Selvane::stop()
+{
+    {
+        // Under the mutex, so the request cannot slip in between the thread's
+        // check and its wait.
+        QMutexLocker lock(&m_idleMutex);
+        requestInterruption();
+        m_idleWake.wakeAll();
+    }
+    wait();
+}
+
+void Selvane::recapture()
+{
+    clip_changed(QClipboard::Clipboard);
+}
+
+void Selvane::clearAndRecapture()
+{
+    HistoryStore::clearAll();
+    recapture();
+}
+
+void Selvane::setClipboardText(const QString &text, bool capture)
+{
+    if (!capture)
+        m_ignoredText = text;
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+void Selvane::putText(const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+void Selvane::copyRecord(const History &record)
+{
+    History stored = record;
+    if (!stored.exists())
+        return;
+    stored.load();
+    const QByteArray bytes = CFileManager::readFile(stored);
+    if (bytes.isEmpty()) {
+        // Not downloaded yet or removed: an empty clipboard would help nobody, and an
+        // image put back without its bytes would be stored empty under its hash.
+        qWarning("copyRecord: entry %s has no local file", qPrintable(stored.file_hash()));
+        return;
+    }
+    if (stored.type().startsWith(QLatin1String("text"))) {
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(upToZero(bytes)), QClipboard::Clipboard);
+    } else if (stored.type().startsWith(QLatin1String("image"))) {
+        auto *data = new QMimeData;
+        data->setData(QLatin1String(Mime::Type), stored.type().toUtf8());
+        data->setData(QLatin1String(Mime::DataHash), stored.file_hash().toUtf8());
+        data->setData(QLatin1String(Mime::Data), bytes);
+        data->setImageData(QImage::fromData(bytes));
+        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+    }
+}
+
+void Selvane::clip_changed(QClipboard::Mode mode)
+{
+    if (mode != QClipboard::Clipboard)
+        return;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!data)
+        return;
+    const QLatin1String hint(Mime::PasswordManagerHint);
+    if (data->hasFormat(hint) && data->data(hint).trimmed() == Mime::PasswordManagerSecret) {
+        qInfo("capture: skipped clipboard content marked secret by a password manager");
+        return;
+    }
+
+    History record;
+    bool ready = false;
+    const QString copiedFile = CopiedFiles::firstLocalPath(data);
+    if (!copiedFile.isEmpty())
+        ready = captureFile(copiedFile, record);
+    else if (data->hasText())
+        ready = captureText(data, record);
+    else if (data->hasImage())
+        ready = captureImage(data, record);
+    if (ready)
+        commit(record);
+}
+
+bool Selvane::captureFile(const QString &path, History &record)
+{
+    const QFileInfo info(path);
+    // Regular files only: reading a FIFO or a device to hash it would never end.
+    if (!info.isFile() || info.size() > kMaxEntryBytes)
+        return false;
+    const QString hash = clipUtils::fileMd5(path);
+    if (hash.isEmpty())
+        qWarning("capture: could not read the copied file %s", qPrintable(path));
+    if (isOwnWrite(hash))
+        return false;
+    QString extension = info.suffix();
+    if (extension.isEmpty())
+        extension = QLatin1String(EntryType::UnknownExtension);
+
+    record.setFileName(info.fileName());
+    record.setContent(info.fileName());
+    record.setFileHash(hash);
+    record.setTimeStamp(clipUtils::currentTime());
+    record.setDeviceName(clipUtils::deviceName());
+    record.setType(QLatin1String(EntryType::FilePrefix) + extension + QLatin1String(EntryType::FileSuffix));
+    record.setFileSize(info.size());
+    record.setSecert(clipUtils::fileAsSecret());
+    EntryFiles::storeCopy(path, hash);
+    return true;
+}
+
+bool Selvane::captureText(const QMimeData *data, History &record)
+{
+    const QString text = data->text();
+    // Empty text stores nothing, but pruning and the listeners still run.
+    if (text.isEmpty())
+        return true;
+    if (!m_ignoredText.isEmpty() && text == m_ignoredText) {
+        m_ignoredText.clear();
+        return false;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    const QString hash = clipUtils::md5Hex(utf8);
+    if (isOwnWrite(hash))
+        return false;
+
+    record.setContent(clipUtils::previewText(text));
+    record.setTimeStamp(clipUtils::currentTime());
+    record.setDeviceName(clipUtils::deviceName());
+    record.setFileHash(hash);
+    record.setType(QLatin1String(EntryType::Text));
+    record.setFileSize(text.size());
+    record.setSecert(clipUtils::isSecretText(text));
+    CFileManager::saveFile(utf8, record);
+    return true;
+}
+
+bool Selvane::captureImage(const QMimeData *data, History &record)
+{
+    const QImage image = qvariant_cast<QImage>(data->imageData());
+    QByteArray bytes;
+    QString hash;
+    if (data->hasFormat(QLatin1String(Mime::Type))) {
+        hash = QString::fromUtf8(upToZero(data->data(QLatin1String(Mime::DataHash))));
+        bytes = data->data(QLatin1String(Mime::Data));
+        // Another program can offer these formats too; a hash that could not name a
+        // file, or no bytes, would lose the image, so it is encoded afresh instead.
+        if (!clipUtils::isFileHash(hash) || bytes.isEmpty()) {
+            qWarning("capture: ignored unusable \"%s\" image formats", Mime::Type);
+            hash.clear();
+            bytes.clear();
+        }
+    }
+    if (hash.isEmpty()) {
+        bytes = clipUtils::imageToTiff(image);
+        hash = clipUtils::md5Hex(bytes);
+    }
+    if (isOwnWrite(hash))
+        return false;
+
+    if (!image.isNull())
+        record.setContent(clipUtils::imageToJpegBase64(image.scaledToWidth(kThumbnailWidth, Qt::FastTransformation)));
+    record.setTimeStamp(clipUtils::currentTime());
+    record.setDeviceName(clipUtils::deviceName());
+    record.setType(QLatin1String(EntryType::Image));
+    record.setFileHash(hash);
+    CFileManager::saveFile(bytes, record);
+    record.setFileSize(EntryFiles::compress(hash));
+    return true;
+}
+
+void Selvane::commit(History &record)
+{
+    const QString hash = record.file_hash();
+    if (!hash.isEmpty()) {
+        // One transaction: one disk sync instead of one per statement, and no
+        // half-refreshed entry if the program stops in between.
+        QSqlDatabase db = QSqlDatabase::database();
+        const bool ownTransaction = db.transaction();
+        const qint64 now = clipUtils::currentTime();
+        // A known entry keeps what is stored (service ids, the confidential mark).
+        if (record.exists())
+            record.load();
+        record.setTimeStamp(now);
+        HistoryQueries::setTimestamp(now, hash);
+        record.setLocalFileOk(true);
+        record.save();
+        record.markChanged();
+        if (ownTransaction && !db.commit()) {
+            qWarning("capture: could not store entry %s: %s", qPrintable(hash), qPrintable(db.lastError().text()));
+            db.rollback();
+        }
+    }
+    HistoryStore::pruneCategory(QLatin1String(Category::History));
+    Q_EMIT historyChanged();
+}

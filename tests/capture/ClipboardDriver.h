@@ -1,0 +1,40 @@
+#pragma once
+
+// Drives the X11 clipboard from other processes (xclip, clipboard_owner) the way
+// other programs do, and lets a test wait until the watcher has handled a change.
+
+#include <QByteArray>
+#include <QClipboard>
+#include <QList>
+#include <QStringList>
+
+class QProcess;
+
+class ClipboardDriver
+{
+public:
+    ClipboardDriver();
+    ~ClipboardDriver();
+
+    // xclip -selection <selection> -t <target>, the bytes on its input.
+    void copy(const QByteArray &bytes, const QString &target = QStringLiteral("UTF8_STRING"),
+              QClipboard::Mode mode = QClipboard::Clipboard);
+    void copyText(const QString &text) { copy(text.toUtf8()); }
+    void copyFileUrls(const QStringList &paths);
+    // clipboard_owner with the given arguments: several formats at once; changes is
+    // the number of clipboard changes it makes.
+    void offer(const QStringList &arguments, int changes = 1);
+
+    // Waits until the changes caused since the last wait have reached the
+    // application; each was handled by the watcher before this returns.
+    bool waitForChanges();
+    // Ends every helper still running (the current owner, at most).
+    void stopAll();
+
+private:
+    void start(const QString &program, const QStringList &arguments, const QByteArray &input);
+
+    QList<QProcess *> m_processes;
+    int m_seen[QClipboard::LastMode + 1] = {};
+    int m_expected[QClipboard::LastMode + 1] = {};
+};

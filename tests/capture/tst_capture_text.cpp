@@ -1,0 +1,197 @@
+// Text capture from other programs, the program's own writes and the watcher thread.
+#include "CaptureFixture.h"
+#include "support/TestMain.h"
+
+#include "app/clipUtils.h"
+#include "store/HistoryQueries.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+
+using namespace Capture;
+
+class TestCaptureText : public QObject
+{
+    Q_OBJECT
+    Fixture f;
+
+private Q_SLOTS:
+    void initTestCase() { f.initTestCase(); }
+    void init()
+    {
+        f.init();
+        clipUtils::setCheckSecret(true);
+    }
+    void cleanupTestCase() { f.cleanupTestCase(); }
+
+    void copiedTextBecomesOneRowAndRecopyRefreshesIt()
+    {
+        const QString text = QStringLiteral("first line\nsecond line with ünïcode ✓");
+        const QString hash = clipUtils::md5Hex(text.toUtf8());
+        f.driver->copyText(text);
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(f.committed->count(), 1);
+
+        HistoryList list = rows();
+        QCOMPARE(list.size(), 1);
+        History row = list.first();
+        QCOMPARE(row.file_hash(), hash);
+        QCOMPARE(row.type(), QStringLiteral("text_txt+enc"));
+        QCOMPARE(row.content(), clipUtils::previewText(text));
+        QCOMPARE(row.file_size(), double(text.size()));
+        QCOMPARE(row.deviceName(), clipUtils::deviceName());
+        QVERIFY(!row.secert());
+        QVERIFY(row.local_file_ok());
+        QVERIFY(row.change_timestamp() > 0);
+        QCOMPARE(fileBytes(CFileManager::filesPath(), hash), text.toUtf8());
+
+        // As if pushed long ago, with a favourite copy of the same entry.
+        row.setHistoryId(77);
+        row.save();
+        HistoryQueries::setTimestamp(1000, hash);
+        QSqlQuery(QStringLiteral("update History set change_timestamp = 0")).exec();
+        History favourite = row;
+        favourite.setCategory(QStringLiteral("favourite"));
+        favourite.save();
+
+        f.driver->copyText(text);
+        QVERIFY(f.driver->waitForChanges());
+        list = rows();
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(list.first().history_id(), qint64(77));
+        QVERIFY(list.first().timeStamp() > 1000);
+        QVERIFY(list.first().change_timestamp() > 0);
+        QCOMPARE(rows(QStringLiteral("favourite")).first().timeStamp(), list.first().timeStamp());
+    }
+
+    void confidentialTextIsMarkedAndAStoredMarkWins()
+    {
+        f.driver->copyText(QStringLiteral("the password is hunter2"));
+        QVERIFY(f.driver->waitForChanges());
+        QVERIFY(byText(QStringLiteral("the password is hunter2")).secert());
+
+        // Captured while detection was off: the stored row keeps secert 0.
+        clipUtils::setCheckSecret(false);
+        f.driver->copyText(QStringLiteral("account 12345"));
+        QVERIFY(f.driver->waitForChanges());
+        clipUtils::setCheckSecret(true);
+        f.driver->copyText(QStringLiteral("account 12345"));
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 2);
+        QVERIFY(!byText(QStringLiteral("account 12345")).secert());
+    }
+
+    void ownWritesAreCapturedOnlyWhenAsked()
+    {
+        Selvane *watcher = Selvane::instance();
+        watcher->setClipboardText(QStringLiteral("from the menu"), false);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("from the menu"));
+        QCOMPARE(rows().size(), 0);
+        QCOMPARE(f.committed->count(), 0);
+
+        // The ignored text was used up: the next copy of it is the user's.
+        f.driver->copyText(QStringLiteral("from the menu"));
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 1);
+
+        watcher->setClipboardText(QStringLiteral("captured on purpose"), true);
+        Selvane::putText(QStringLiteral("put by a plugin"));
+        QTRY_COMPARE(rows().size(), 3);
+
+        // A stored text goes back on the clipboard and its row moves up.
+        const History first = byText(QStringLiteral("from the menu"));
+        HistoryQueries::setTimestamp(1000, first.file_hash());
+        Selvane::copyRecord(first);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("from the menu"));
+        QTRY_VERIFY(byHash(first.file_hash()).timeStamp() > 1000);
+        QCOMPARE(rows().size(), 3);
+    }
+
+    void copyRecordWithoutLocalFileLeavesTheClipboardAlone()
+    {
+        Selvane::putText(QStringLiteral("keep me"));
+        History missing;
+        missing.setContent(QStringLiteral("not downloaded yet"));
+        missing.setFileHash(clipUtils::md5Hex("not downloaded yet"));
+        missing.setType(QStringLiteral("text_txt+enc"));
+        missing.setTimeStamp(1000);
+        missing.save();
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable(QStringLiteral("copyRecord: entry %1 has no local file").arg(missing.file_hash())));
+        Selvane::copyRecord(missing);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("keep me"));
+    }
+
+    void pendingHashSuppressesExactlyOneCapture()
+    {
+        ConfigureManager *config = ConfigureManager::instance();
+        const QString text = QStringLiteral("arrived from another device");
+        config->setPendingHash(clipUtils::md5Hex(text.toUtf8()));
+
+        f.driver->copyText(QStringLiteral("something else"));
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(config->pendingHash(), clipUtils::md5Hex(text.toUtf8()));
+
+        f.driver->copyText(text);
+        QVERIFY(f.driver->waitForChanges());
+        QVERIFY(config->pendingHash().isNull());
+        QCOMPARE(rows().size(), 1);
+
+        f.driver->copyText(text);
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 2);
+    }
+
+    void passwordManagerSecretIsNotCaptured()
+    {
+        QTest::ignoreMessage(QtInfoMsg, "capture: skipped clipboard content marked secret by a password manager");
+        f.driver->offer({QStringLiteral("text/plain=correct horse battery"),
+                         QStringLiteral("x-kde-passwordManagerHint=secret")});
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("correct horse battery"));
+        QCOMPARE(rows().size(), 0);
+        QCOMPARE(f.committed->count(), 0);
+        QVERIFY(QDir(CFileManager::filesPath()).isEmpty());
+    }
+
+    void selectionChangeIsIgnored()
+    {
+        f.driver->copyText(QStringLiteral("on the clipboard"));
+        QVERIFY(f.driver->waitForChanges());
+        HistoryStore::clearAll();
+        f.committed->clear();
+
+        f.driver->copy("selected with the mouse", QStringLiteral("UTF8_STRING"), QClipboard::Selection);
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 0);
+        QCOMPARE(f.committed->count(), 0);
+    }
+
+    void textsCopiedFiftyMillisecondsApartAreBothCaptured()
+    {
+        f.driver->offer({QStringLiteral("text/plain=first quick copy"), QStringLiteral("--after"),
+                         QStringLiteral("50"), QStringLiteral("text/plain=second quick copy")},
+                        2);
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 2);
+        QVERIFY(!byText(QStringLiteral("first quick copy")).isEmpty());
+        QVERIFY(!byText(QStringLiteral("second quick copy")).isEmpty());
+    }
+
+    void watcherThreadStopsCooperatively()
+    {
+        Selvane *watcher = Selvane::instance();
+        watcher->start();
+        QVERIFY(watcher->isRunning());
+        QElapsedTimer clock;
+        clock.start();
+        watcher->stop();
+        QVERIFY(watcher->isFinished());
+        // Woken at once, not at the end of its idle step.
+        QVERIFY(clock.elapsed() < 700);
+        watcher->stop();
+    }
+};
+
+ZORVEL_TEST_MAIN(TestCaptureText)
+#include "tst_capture_text.moc"
