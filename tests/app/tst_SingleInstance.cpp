@@ -2,7 +2,9 @@
 
 #include "app/CFileManager.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QProcess>
 
 // Starts the real program twice for the same user.
@@ -21,8 +23,12 @@ private slots:
         first.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
         QVERIFY(first.waitForStarted());
         const QString db = CFileManager::rootPath() + QStringLiteral("/clipboard.db");
-        // The database exists once the first instance is through its start-up.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 20000);
+        // Start-up ends with the bundled plugins; the settings reach the disk once
+        // the event loop runs, so the first instance has logged all it logs at start.
+        const QString config = QDir::homePath() + QStringLiteral("/.config/brenmoor/zorvel.conf");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QSettings(config, QSettings::IniFormat).value(QStringLiteral("sample_plugins_installed")).toBool(), 20000);
+        QVERIFY(QFile::exists(db));
 
         const QString log = CFileManager::rootPath() + QStringLiteral("/log.txt");
         QFile::remove(log);

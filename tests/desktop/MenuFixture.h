@@ -6,9 +6,11 @@
 #include "desktop/MenuManager.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QStringList>
 #include <QTest>
+#include <QWindow>
 
 namespace MenuFixture {
 
@@ -53,6 +55,26 @@ inline QMenu *hover(QAction *entry)
 {
     Q_EMIT mainMenu()->hovered(entry);
     return entry->menu();
+}
+
+// Open means shown and mapped by the X server; closed also waits until the
+// application has settled its focus (the X focus reverts after the unmap), so a
+// menu opened next is not hit by the previous one's focus change.
+inline bool isOpen(const QMenu *menu)
+{
+    return menu->isVisible() && menu->windowHandle() && menu->windowHandle()->isExposed();
+}
+
+inline void waitClosed(QMenu *menu)
+{
+    QTRY_VERIFY(!menu->isVisible() && !menu->windowHandle()->isExposed() && !QGuiApplication::focusWindow());
+}
+
+inline void closeMenu(QMenu *menu)
+{
+    QTRY_VERIFY(isOpen(menu));
+    menu->hide();
+    waitClosed(menu);
 }
 
 inline void trigger(QMenu *menu, const QString &entryText, const QString &operation)

@@ -101,10 +101,10 @@ private slots:
         xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("200")});
         QTRY_COMPARE(QCursor::pos(), QPoint(300, 200));
         pressKeys(QStringLiteral("shift+alt+v"));
-        QTRY_VERIFY(mainMenu()->isVisible());
+        QTRY_VERIFY(isOpen(mainMenu()));
         QCOMPARE(mainMenu()->pos(), QPoint(300, 200));
         pressKeys(QStringLiteral("Escape"));
-        QTRY_VERIFY(!mainMenu()->isVisible());
+        waitClosed(mainMenu());
     }
 
     void menuNearTheBottomOpensUpwards()
@@ -116,7 +116,7 @@ private slots:
         QTRY_VERIFY(mainMenu()->isVisible());
         QCOMPARE(mainMenu()->geometry().bottom(), area.bottom());
         QCOMPARE(mainMenu()->x(), 300);
-        mainMenu()->hide();
+        closeMenu(mainMenu());
     }
 
     void hotKeyChoicesFollowTheStorageRules()
@@ -149,8 +149,7 @@ private slots:
         QSignalSpy spy(window()->shortcut(), &QGlobalShortcut::activated);
         pressKeys(QStringLiteral("ctrl+b"));
         QTRY_COMPARE(spy.count(), 1);
-        QTRY_VERIFY(mainMenu()->isVisible());
-        mainMenu()->hide();
+        closeMenu(mainMenu());
 
         choose("comboBox_3", QStringLiteral("无")); // the registered key stays
         QCOMPARE(stored(Zorvel::Key::ShortkeyLast).toString(), QStringLiteral("b"));

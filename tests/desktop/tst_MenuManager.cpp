@@ -172,7 +172,7 @@ private slots:
         movePointer(favourites(), favourites()->actionGeometry(starred).center());
         QTRY_VERIFY(!starred->menu()->isEmpty());
         QCOMPARE(labels(starred->menu()).first(), QStringLiteral("复制并粘贴"));
-        menu->hide();
+        closeMenu(menu);
     }
 
     void favouriteToggleSignedOut()

@@ -83,16 +83,18 @@ private slots:
         click(1);
         QTRY_VERIFY(mainMenu()->isVisible());
         QVERIFY(mainMenu()->geometry().top() == QCursor::pos().y()); // at the pointer, inside the screen
+        QTRY_VERIFY(isOpen(mainMenu()));
         pressKeys(QStringLiteral("Escape"));
-        QTRY_VERIFY(!mainMenu()->isVisible());
+        waitClosed(mainMenu());
     }
 
     void rightClickShowsTheSameMenu()
     {
         click(3);
         QTRY_VERIFY(mainMenu()->isVisible());
+        QTRY_VERIFY(isOpen(mainMenu()));
         pressKeys(QStringLiteral("Escape"));
-        QTRY_VERIFY(!mainMenu()->isVisible());
+        waitClosed(mainMenu());
     }
 };
 
