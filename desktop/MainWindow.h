@@ -81,10 +81,11 @@ private:
     void storeKeywords();
 
     // Filled by the account, service and encryption work: sign-in, sign-up and
-    // password reset requests, signing out, the signed-in clear, the version
-    // check, the broker status and the log mail.
+    // password reset requests, the signed-in clear, the broker and the
+    // encryption window after signing out.
     void startAccountRequest(const QString &address);
     void clearHistorySignedIn();
+    void signedOut();
 
     Ui::MainWindow *ui;
     QSystemTrayIcon *m_trayIcon = nullptr;

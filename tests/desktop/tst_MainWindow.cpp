@@ -284,6 +284,31 @@ private slots:
         window()->hide();
     }
 
+    void signingOutForgetsTheAccountAndEveryEntry()
+    {
+        QSettings *settings = clipUtils::settings();
+        settings->setValue(QLatin1String(Zorvel::Key::UserToken), QStringLiteral("token"));
+        settings->setValue(QLatin1String(Zorvel::Key::UserEmail), QStringLiteral("ann@example.org"));
+        window()->updateLoginUi();
+        QTabWidget *tabs = child<QTabWidget>("tabWidget");
+        QCOMPARE(tabs->widget(1)->objectName(), QStringLiteral("tab_logout"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("用户信息"));
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(child<QLabel>("label_user_email")->text(), QStringLiteral("ann@example.org"));
+
+        wipeStore();
+        textEntry(QStringLiteral("mine"), 100);
+        History fav = textEntry(QStringLiteral("starred"), 101, QStringLiteral("favourite"));
+        HistoryQueries::setFavourite(5, fav.file_hash());
+        child<QPushButton>("button_logout")->click();
+        QVERIFY(!clipUtils::hasUserToken());
+        QCOMPARE(tabs->widget(1)->objectName(), QStringLiteral("tab_login"));
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(rows(QStringLiteral("where content in ('mine', 'starred')")), 0);
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + fav.file_hash()));
+        QVERIFY(find(mainMenu(), QStringLiteral("登录/注册")));
+    }
+
     void exportWritesTheTextsNewestFirst()
     {
         wipeStore();

@@ -3,10 +3,13 @@
 #include "MenuFixture.h"
 
 #include "app/Constants.h"
+#include "capture/Selvane.h"
 #include "plugins/PluginHost.h"
 #include "store/HistoryQueries.h"
 
 #include <QClipboard>
+#include <QGuiApplication>
+#include <QProcess>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -267,6 +270,42 @@ private slots:
         trigger(mainMenu(), QStringLiteral("[文件]../../escape.txt"), QStringLiteral("保存到桌面"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("mine"));
+    }
+
+    void batchPasteJoinsTextsAndIsNotCaptured()
+    {
+        Selvane::instance(); // the watcher, as in the running program
+        textEntry(QStringLiteral("a"), 100);
+        textEntry(QStringLiteral("b\n"), 101);
+        textEntry(QStringLiteral("c"), 102);
+        imageEntry(Qt::red, 101); // not a text: not part of the run
+        textEntry(QStringLiteral("older"), 99);
+        rebuild();
+        trigger(mainMenu(), QStringLiteral("a"), QStringLiteral("由此批量粘贴"));
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("a\nb\nc"));
+
+        // A copy made afterwards by another program is captured; the batch text,
+        // put there before it, was not.
+        QProcess xclip;
+        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        xclip.write("from elsewhere");
+        xclip.closeWriteChannel();
+        QTRY_VERIFY(HistoryQueries::exists(clipUtils::md5Hex("from elsewhere"), QStringLiteral("history")));
+        QVERIFY(!HistoryQueries::exists(clipUtils::md5Hex("a\nb\nc"), QStringLiteral("history")));
+        QCOMPARE(rows(), 6);
+        xclip.kill();
+        xclip.waitForFinished();
+    }
+
+    void batchFromAFavouriteAddsItToTheHistory()
+    {
+        History starred = textEntry(QStringLiteral("starred first"), 200, QStringLiteral("favourite"));
+        HistoryQueries::setFavourite(77, starred.file_hash());
+        textEntry(QStringLiteral("then this"), 201);
+        rebuild();
+        trigger(favourites(), QStringLiteral("starred first"), QStringLiteral("由此批量粘贴"));
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("starred first\nthen this"));
+        QVERIFY(HistoryQueries::exists(starred.file_hash(), QStringLiteral("history")));
     }
 
     void cleanupKeepsFavourites()
