@@ -7,6 +7,7 @@
 
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
+#include "plugins/PluginHost.h"
 #include "store/HistoryQueries.h"
 
 #include <QMenu>
@@ -65,6 +66,8 @@ void prepareStore()
     pictureEntry(119, QStringLiteral("favourite"));
     textEntry(QStringLiteral("常用回复：好的，收到，谢谢！"), 118, QStringLiteral("favourite"));
     clipUtils::setMenuCleanup(true);
+    for (const char *sample : {"trim_space", "url_encode", "cjk_spacing"})
+        PluginHost::instance()->install(PluginHost::samplesPath() + QLatin1Char('/') + QLatin1String(sample) + QStringLiteral(".cpk"));
     clipUtils::settings()->setValue(QStringLiteral("user_key_words"),
                                     QStringList({QStringLiteral("身份证"), QStringLiteral("密钥"), QStringLiteral("PIN\\s*\\d+")}));
 }
