@@ -1,0 +1,44 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct sqlite3;
+
+namespace ZorvelService {
+
+class Database;
+
+// A user's key pair as the client hands it over: the content key wrapped under the
+// PIN ("cipher", 48 bytes) with its hashes. The service never sees the key itself.
+struct KeyPair {
+    nlohmann::json dict; // the key dictionary as stored and returned
+    std::string keyHash;
+    std::string cipherHash; // hex(salt 16 bytes) + hex(PIN verifier 16 bytes)
+    std::string wrapped;    // the 48 decoded bytes of "cipher"
+
+    static std::optional<KeyPair> fromDict(const nlohmann::json &dict, std::string *reason);
+    // True when lastPinHash (Base64 of the 32-byte PIN hash H) reproduces the
+    // verifier: BLAKE2b-128 keyed with H over salt ‖ wrapped bytes.
+    bool pinMatches(const std::string &lastPinHashBase64) const;
+};
+
+class KeyStore {
+public:
+    explicit KeyStore(Database &db);
+
+    std::optional<KeyPair> get(std::int64_t userId);
+    void put(std::int64_t userId, const KeyPair &pair);
+    static void write(sqlite3 *db, std::int64_t userId, const KeyPair &pair);
+    // The "cipher" member of pull, push and favourite replies: the stored pair's
+    // hashes, empty texts when the user has none.
+    nlohmann::json summary(std::int64_t userId);
+
+private:
+    Database &m_db;
+};
+
+} // namespace ZorvelService

@@ -1,0 +1,207 @@
+#include "Service.h"
+
+#include "AccountApi.h"
+#include "Accounts.h"
+#include "ApiRequest.h"
+#include "Certificates.h"
+#include "Database.h"
+#include "EntryStore.h"
+#include "FavouriteApi.h"
+#include "FileApi.h"
+#include "HistoryApi.h"
+#include "KeyApi.h"
+#include "KeyStore.h"
+#include "Log.h"
+#include "Notifier.h"
+#include "ObjectStore.h"
+#include "Outbox.h"
+#include "ServerKeys.h"
+#include "ServiceConstants.h"
+
+#include <httplib.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+
+namespace ZorvelService {
+
+namespace {
+
+constexpr int kWorkerThreads = 32;
+
+// The host part of an "https://host:port/..." URL, without IPv6 brackets.
+std::string urlHost(const std::string &url)
+{
+    std::string rest = url;
+    const auto scheme = rest.find("://");
+    if (scheme != std::string::npos)
+        rest = rest.substr(scheme + 3);
+    rest = rest.substr(0, rest.find('/'));
+    if (!rest.empty() && rest.front() == '[')
+        return rest.substr(1, rest.find(']') - 1);
+    return rest.substr(0, rest.rfind(':') == std::string::npos ? rest.size() : rest.rfind(':'));
+}
+
+bool makeFolder(const std::string &path, std::string *error)
+{
+    std::error_code failure;
+    std::filesystem::create_directories(path, failure);
+    if (!failure || std::filesystem::is_directory(path))
+        return true;
+    *error = "cannot create " + path + ": " + failure.message();
+    return false;
+}
+
+} // namespace
+
+Service::Service(ServiceOptions options)
+    : m_options(std::move(options))
+{
+}
+
+Service::~Service()
+{
+    stop();
+}
+
+std::string Service::caPath() const
+{
+    return Certificates(m_options.dataDir).caPath();
+}
+
+bool Service::brokerConnected() const
+{
+    return m_notifier && m_notifier->isConnected();
+}
+
+bool Service::start(std::string *error)
+{
+    if (sodium_init() < 0) {
+        *error = "libsodium cannot start";
+        return false;
+    }
+    if (!makeFolder(m_options.dataDir, error))
+        return false;
+    try {
+        m_db = std::make_unique<Database>(m_options.dataDir + "/service.db");
+    } catch (const DatabaseError &e) {
+        *error = e.what();
+        return false;
+    }
+    m_serverKeys = std::make_unique<ServerKeys>();
+    if (!m_serverKeys->load(m_options.dataDir, error))
+        return false;
+
+    // The public URL names the port, so a free port is bound before the certificate
+    // and the routes are made; the TLS context is filled in below.
+    std::vector<std::string> hosts = {"127.0.0.1", "localhost"};
+    const auto addHost = [&hosts](const std::string &host) {
+        if (!host.empty() && host != "0.0.0.0" && host != "::" && std::find(hosts.begin(), hosts.end(), host) == hosts.end())
+            hosts.push_back(host);
+    };
+    addHost(m_options.host);
+    addHost(urlHost(m_options.publicUrl));
+    Certificates certificates(m_options.dataDir);
+    if (!certificates.ensure(hosts, error))
+        return false;
+
+    m_server = std::make_unique<httplib::SSLServer>(certificates.serverCertPath().c_str(),
+                                                    certificates.serverKeyPath().c_str());
+    if (!m_server->is_valid()) {
+        *error = "the TLS server cannot use " + certificates.serverCertPath();
+        return false;
+    }
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    m_server->set_payload_max_length(kMaxBodyBytes);
+    m_server->set_keep_alive_max_count(100000);
+    m_server->set_keep_alive_timeout(5);
+    m_server->set_read_timeout(30);
+    m_server->set_write_timeout(30);
+    m_server->set_tcp_nodelay(true);
+
+    if (m_options.port == 0) {
+        m_port = m_server->bind_to_any_port(m_options.host);
+    } else {
+        m_port = m_server->bind_to_port(m_options.host, m_options.port) ? m_options.port : -1;
+    }
+    if (m_port <= 0) {
+        *error = "cannot listen on " + m_options.host + ":" + std::to_string(m_options.port);
+        return false;
+    }
+    const std::string hostInUrl = m_options.host.find(':') != std::string::npos ? "[" + m_options.host + "]"
+                                                                                 : m_options.host;
+    m_publicUrl = m_options.publicUrl.empty() ? "https://" + hostInUrl + ":" + std::to_string(m_port)
+                                              : m_options.publicUrl;
+
+    m_config = std::make_unique<ServiceConfig>(m_options.dataDir);
+    m_config->ensureFile(m_publicUrl);
+    m_accounts = std::make_unique<Accounts>(*m_db, m_config->tokenDays());
+    m_entries = std::make_unique<EntryStore>(*m_db);
+    m_keys = std::make_unique<KeyStore>(*m_db);
+    m_objects = std::make_unique<ObjectStore>(m_options.dataDir + "/objects", m_serverKeys->objectSecret());
+    m_outbox = std::make_unique<Outbox>(m_options.dataDir + "/outbox");
+    m_notifier = std::make_unique<Notifier>(m_options.broker);
+    m_context.reset(new ApiContext {*m_accounts, *m_entries, *m_keys, *m_objects, *m_notifier, *m_outbox,
+                                    *m_serverKeys, *m_config, m_publicUrl});
+
+    m_accountApi = std::make_unique<AccountApi>(*m_context);
+    m_historyApi = std::make_unique<HistoryApi>(*m_context);
+    m_favouriteApi = std::make_unique<FavouriteApi>(*m_context);
+    m_fileApi = std::make_unique<FileApi>(*m_context);
+    m_keyApi = std::make_unique<KeyApi>(*m_context);
+    m_accountApi->registerRoutes(*m_server);
+    m_historyApi->registerRoutes(*m_server);
+    m_favouriteApi->registerRoutes(*m_server);
+    m_fileApi->registerRoutes(*m_server);
+    m_keyApi->registerRoutes(*m_server);
+
+    m_server->set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr ep) {
+        std::string what = "unknown error";
+        try {
+            std::rethrow_exception(ep);
+        } catch (const std::exception &e) {
+            what = e.what();
+        } catch (...) {
+        }
+        Log::critical(req.method + " " + req.path + " failed: " + what);
+        ApiRequest(req, res).fail(Code::InternalError, "internal error", 500);
+    });
+    // Errors raised by the server itself (unknown path, body too large) get a JSON
+    // body like every other failure.
+    m_server->set_error_handler([](const httplib::Request &req, httplib::Response &res) {
+        if (!res.body.empty())
+            return;
+        const int status = res.status;
+        const std::string message = status == 413 ? "the request body is larger than 8 MiB"
+            : status == 404                       ? "no such endpoint"
+                                                  : "request failed";
+        ApiRequest(req, res).fail(status, message, status);
+    });
+    // Paths only: the query carries the user token.
+    m_server->set_logger([](const httplib::Request &req, const httplib::Response &res) {
+        if (res.status >= 400)
+            Log::warning(req.method + " " + req.path + " -> " + std::to_string(res.status));
+    });
+
+    m_listener = std::thread([this] {
+        m_server->listen_after_bind();
+        m_listenEnded = true;
+    });
+    // stop() only reaches a server that runs already; until then it would be lost.
+    while (!m_server->is_running() && !m_listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Log::info("zorvel-service listening on " + m_publicUrl + " (data " + m_options.dataDir + ")");
+    return true;
+}
+
+void Service::stop()
+{
+    if (m_server)
+        m_server->stop();
+    if (m_listener.joinable())
+        m_listener.join();
+}
+
+} // namespace ZorvelService

@@ -1,0 +1,117 @@
+#pragma once
+
+// Test helpers for zorvel-service: a service instance on a free loopback port with a
+// temporary data folder, an HTTPS client that verifies the service's own CA, a
+// subscriber on the real broker, and the client-side crypto steps (sealing, PIN
+// verifier) done with libsodium as the desktop client does them.
+
+#include "Service.h"
+
+#include <QTemporaryDir>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace httplib {
+class SSLClient;
+}
+
+namespace ServiceTest {
+
+using nlohmann::json;
+
+struct Reply {
+    int status = 0; // 0: no answer at all
+    json body;      // null when the body is not JSON
+    std::string raw;
+    std::string location;
+    int code() const { return body.is_object() && body.contains("code") ? body["code"].get<int>() : -999; }
+};
+
+class TestService {
+public:
+    TestService();
+    ~TestService();
+    ZorvelService::Service &service() { return *m_service; }
+    std::string dataDir() const { return m_service->dataDir(); }
+    int port() const { return m_service->port(); }
+    bool ok() const { return m_started; }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ZorvelService::Service> m_service;
+    bool m_started = false;
+};
+
+class ApiClient {
+public:
+    explicit ApiClient(TestService &service);
+    ~ApiClient();
+
+    std::string deviceToken;
+    std::string userToken;
+    std::int64_t userId = 0;
+
+    // path below /api/, e.g. "pull/"; extra = "&name=value..." appended after the
+    // common query (and the user token when signed in).
+    Reply get(const std::string &path, const std::string &extra = {});
+    Reply post(const std::string &path, const std::string &body, const std::string &extra = {});
+    Reply put(const std::string &path, const std::string &body, const std::string &extra = {});
+    Reply del(const std::string &path, const std::string &extra = {});
+    // Any path on the service, e.g. an object URL or a redirect target.
+    Reply getAbsolute(const std::string &url);
+    Reply postForm(const std::string &url, const std::vector<std::pair<std::string, std::string>> &fields,
+                   const std::string &fileBytes, const std::string &fileName);
+
+    Reply registerUser(const std::string &email, const std::string &password);
+    Reply login(const std::string &email, const std::string &password);
+    std::string sealForService(const std::string &bytes);
+
+    // Pushes a plain text entry; returns the service's item.
+    json pushText(const std::string &text, std::int64_t favourite = 0, double timestamp = 1000);
+
+private:
+    std::string query(const std::string &extra) const;
+    Reply finish(void *result);
+
+    TestService &m_service;
+    std::unique_ptr<httplib::SSLClient> m_http;
+};
+
+class Subscriber {
+public:
+    explicit Subscriber(std::int64_t userId);
+    ~Subscriber();
+    bool ready() const;
+    // Messages received so far, as parsed JSON.
+    std::vector<json> messages() const;
+    // The first message of the protocol whose "data"."file_hash" and "device_token"
+    // match where given, else null. Other test programs may publish on the same topic.
+    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {}) const;
+
+    void onMessage(const std::string &payload);
+    void setReady(bool ready);
+
+private:
+    void *m_client = nullptr;
+    mutable std::mutex m_mutex;
+    std::vector<json> m_messages;
+    bool m_ready = false;
+};
+
+std::string md5Hex(const std::string &text);
+// What the client's key engine hands over for a PIN: the key dictionary whose
+// cipher_hash carries salt and PIN verifier, and Base64 of the PIN hash H.
+struct TestKey {
+    json dict;
+    std::string pinHash;
+};
+TestKey makeKey(const std::string &keyHash, const std::string &pin);
+
+} // namespace ServiceTest

@@ -1,0 +1,175 @@
+// Accounts against a real service over TLS: sign-up, sign-in with a sealed password
+// hash, password reset through the outbox, the start-up handshake and version check.
+
+#include "ServiceTestSupport.h"
+#include "support/TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <httplib.h>
+#include <sqlite3.h>
+
+#include "Codec.h"
+
+using namespace ServiceTest;
+
+class TestServiceAccounts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void registerAndLogin()
+    {
+        TestService service;
+        QVERIFY(service.ok());
+        ApiClient a(service);
+        const Reply created = a.registerUser("ann+tag@example.com", "secret one");
+        QCOMPARE(created.code(), 0);
+        QCOMPARE(created.body["token"].get<std::string>().size(), size_t(64));
+        QVERIFY(created.body["user_id"].get<std::int64_t>() > 0);
+
+        ApiClient again(service);
+        QCOMPARE(again.registerUser("ann+tag@example.com", "other").code(), 1001);
+        QCOMPARE(again.registerUser("ANN+TAG@example.com", "other").code(), 1001);
+        QCOMPARE(again.registerUser("not-an-address", "other").code(), -1);
+
+        ApiClient b(service);
+        const Reply in = b.login("ann+tag@example.com", "secret one");
+        QCOMPARE(in.code(), 0);
+        QVERIFY(in.body["user_id"] == created.body["user_id"]);
+        QVERIFY(in.body["token"] != created.body["token"]);
+        QCOMPARE(b.get("pull/", "&last_request_timestamp=0").code(), 0);
+
+        ApiClient c(service);
+        QCOMPARE(c.login("ann+tag@example.com", "secret two").code(), 1003);
+        QCOMPARE(c.login("nobody@example.com", "secret one").code(), 1003);
+        const Reply unsealed = c.post("login_v2/", json {{"username", "ann+tag@example.com"}}.dump());
+        QCOMPARE(unsealed.code(), 1003);
+        // The hash itself, not sealed, is refused as well.
+        const Reply plain = c.post("login_v2/", json {{"username", "ann+tag@example.com"},
+                                                      {"pwd_hash", md5Hex("secret one")}}
+                                                    .dump());
+        QCOMPARE(plain.code(), 1003);
+        QVERIFY(c.userToken.empty());
+
+        // Only an Argon2id verifier is stored, never the hash the client sends.
+        QFile db(QString::fromStdString(service.dataDir() + "/service.db"));
+        QVERIFY(db.open(QIODevice::ReadOnly));
+        QFile wal(QString::fromStdString(service.dataDir() + "/service.db-wal"));
+        QVERIFY(wal.open(QIODevice::ReadOnly));
+        const QByteArray bytes = db.readAll() + wal.readAll();
+        QVERIFY(!bytes.contains(QByteArray::fromStdString(md5Hex("secret one"))));
+    }
+
+    void initReportsExpiredTokens()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("bob@example.com", "pw").code(), 0);
+        Reply init = a.get("init/", "&device_name=host");
+        QCOMPARE(init.code(), 0);
+        QCOMPARE(init.body["data"]["token_expire"].get<int>(), 0);
+        QCOMPARE(init.body["e2ee"].get<std::string>().rfind("https://127.0.0.1:", 0), size_t(0));
+        QVERIFY(init.body["public_key"] == a.get("public_key/").body["public_key"]);
+        QCOMPARE(ZorvelService::Codec::fromBase64(init.body["public_key"])->size(), size_t(32));
+
+        ApiClient stranger(service);
+        stranger.userToken = std::string(64, 'a');
+        QCOMPARE(stranger.get("init/").body["data"]["token_expire"].get<int>(), 1);
+        QCOMPARE(stranger.get("pull/").status, 401);
+        ApiClient anonymous(service);
+        QCOMPARE(anonymous.get("init/").body["data"]["token_expire"].get<int>(), 0);
+
+        // A token past its time is reported once and then forgotten.
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open((service.dataDir() + "/service.db").c_str(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "UPDATE tokens SET expires = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        QCOMPARE(a.get("init/").body["data"]["token_expire"].get<int>(), 1);
+        QCOMPARE(a.get("pull/").status, 401);
+    }
+
+    void forgottenPasswordGoesToOutbox()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("carol@example.com", "old password").code(), 0);
+        QCOMPARE(a.get("forget_pwd/", "&user_email=nobody@example.com").code(), 1002);
+        const QDir outbox(QString::fromStdString(service.dataDir() + "/outbox"));
+        QVERIFY(outbox.entryList(QDir::Files).isEmpty());
+
+        QCOMPARE(a.get("forget_pwd/", "&user_email=carol@example.com").code(), 0);
+        const QStringList mails = outbox.entryList({"*.eml"}, QDir::Files);
+        QCOMPARE(mails.size(), 1);
+        QFile mail(outbox.filePath(mails.first()));
+        QVERIFY(mail.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(mail.readAll());
+        QVERIFY(text.contains("To: carol@example.com"));
+        const auto link = QRegularExpression("/account/reset\\?token=([0-9a-f]{64})").match(text);
+        QVERIFY(link.hasMatch());
+
+        // The link's form sets a new password and signs every device out.
+        const Reply form = a.getAbsolute("/account/reset?token=" + link.captured(1).toStdString());
+        QCOMPARE(form.status, 200);
+        httplib::SSLClient http("127.0.0.1", service.port());
+        http.set_ca_cert_path((service.dataDir() + "/ca.pem").c_str());
+        http.enable_server_certificate_verification(true);
+        const httplib::Params fields = {{"token", link.captured(1).toStdString()}, {"password", "new password"}};
+        auto reset = http.Post("/account/reset", fields);
+        QVERIFY(reset);
+        QCOMPARE(reset->status, 200);
+        QCOMPARE(http.Post("/account/reset", fields)->status, 400);
+        QCOMPARE(a.get("pull/").status, 401);
+        ApiClient b(service);
+        QCOMPARE(b.login("carol@example.com", "old password").code(), 1003);
+        QCOMPARE(b.login("carol@example.com", "new password").code(), 0);
+    }
+
+    void versionFromConfiguration()
+    {
+        TestService service;
+        ApiClient a(service);
+        Reply version = a.get("check_version/");
+        QCOMPARE(version.code(), 0);
+        QVERIFY(version.body["data"]["version"] == "2.1.15");
+        QVERIFY(version.body["data"].contains("download_url"));
+        QVERIFY(version.body["data"].contains("update_info"));
+
+        QFile config(QString::fromStdString(service.dataDir() + "/config.json"));
+        QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(R"({"version": "2.2.0", "update_info": "faster sync", "download_url": 7})");
+        config.close();
+        version = a.get("check_version/");
+        QVERIFY(version.body["data"]["version"] == "2.2.0");
+        QVERIFY(version.body["data"]["update_info"] == "faster sync");
+        QVERIFY(version.body["data"]["download_url"].is_string());
+    }
+
+    void restartKeepsCertificateAndKeys()
+    {
+        QTemporaryDir dir;
+        ZorvelService::ServiceOptions options;
+        options.port = 0;
+        options.dataDir = dir.path().toStdString();
+        std::string error;
+        QByteArray ca;
+        {
+            ZorvelService::Service first(options);
+            QVERIFY(first.start(&error));
+            QFile file(QString::fromStdString(first.caPath()));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            ca = file.readAll();
+            QVERIFY(ca.startsWith("-----BEGIN CERTIFICATE-----"));
+        }
+        ZorvelService::Service second(options);
+        QVERIFY(second.start(&error));
+        QFile file(QString::fromStdString(second.caPath()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), ca);
+    }
+};
+
+ZORVEL_TEST_MAIN(TestServiceAccounts)
+#include "tst_service_accounts.moc"

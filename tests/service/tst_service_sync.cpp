@@ -1,0 +1,225 @@
+// History sync against a real service: push POST/PUT/DELETE/GET, pull increments,
+// clearing and the favourites merge, with notifications seen by a real subscriber.
+
+#include "ServiceTestSupport.h"
+#include "support/TestMain.h"
+
+#include "ServiceConstants.h"
+
+#include <QTest>
+
+using namespace ServiceTest;
+
+namespace {
+
+json item(const std::string &text, std::int64_t favourite = 0, double timestamp = 1000,
+          const std::string &keyHash = {})
+{
+    json i = {{"content", text},           {"timestamp", timestamp}, {"device_name", "host"},
+              {"file_hash", md5Hex(text)}, {"file_name", ""},        {"file_size", text.size()},
+              {"type", keyHash.empty() ? "text_txt" : "text_txt+enc"}, {"favourite", favourite}};
+    if (!keyHash.empty())
+        i["key_hash"] = keyHash;
+    return i;
+}
+
+std::string body(const json &history)
+{
+    return json {{"history", history}}.dump(4);
+}
+
+std::vector<std::string> hashes(const json &items)
+{
+    std::vector<std::string> out;
+    for (const json &i : items)
+        out.push_back(i["file_hash"]);
+    return out;
+}
+
+} // namespace
+
+class TestServiceSync : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pushCreatesFindsUpdatesAndFetches()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("dan@example.com", "pw").code(), 0);
+
+        const Reply created = a.post("push/", body(item("alpha", 0, 1000)));
+        QCOMPARE(created.code(), 0);
+        const json first = created.body["history"];
+        QVERIFY(first["history_id"].get<std::int64_t>() > 0);
+        QVERIFY(first["file_id"].get<std::int64_t>() > 0);
+        QVERIFY(first["file_ready"] == false);
+        QVERIFY(created.body["cipher"] == json({{"key_hash", ""}, {"cipher_hash", ""}}));
+
+        // The same content again is the same entry; the newer time is kept.
+        const json again = a.post("push/", body(item("alpha", 0, 2000))).body["history"];
+        QVERIFY(again["history_id"] == first["history_id"]);
+        QVERIFY(again["file_id"] == first["file_id"]);
+        QCOMPARE(again["timestamp"].get<double>(), 2000.0);
+        QVERIFY(a.post("push/", body(item("beta"))).body["history"]["history_id"] != first["history_id"]);
+
+        // PUT changes metadata; an older favourite mark loses to a newer one.
+        json update = item("alpha", 3000, 2500);
+        update.erase("content");
+        QCOMPARE(a.put("push/", body(update)).code(), 0);
+        update["favourite"] = -2000;
+        const Reply put = a.put("push/", body(update));
+        QCOMPARE(put.body["history"]["favourite"].get<std::int64_t>(), 3000);
+        QCOMPARE(put.body["history"]["content"].get<std::string>(), std::string("alpha"));
+        update["file_hash"] = md5Hex("never pushed");
+        QCOMPARE(a.put("push/", body(update)).code(), -10);
+
+        const std::string id = std::to_string(first["history_id"].get<std::int64_t>());
+        const Reply byId = a.get("push/", "&history_id=" + id + "&file_hash=" + md5Hex("alpha"));
+        QCOMPARE(byId.code(), 0);
+        QVERIFY(byId.body["history"]["file_hash"] == md5Hex("alpha"));
+        const Reply byHash = a.get("push/", "&history_id=0&file_hash=" + md5Hex("beta"));
+        QVERIFY(byHash.body["history"]["content"] == "beta");
+        QCOMPARE(a.get("push/", "&history_id=0&file_hash=" + md5Hex("gamma")).code(), -10);
+        QCOMPARE(a.get("push/", "&history_id=999999&file_hash=" + md5Hex("beta")).code(), -10);
+
+        // Entries are per user.
+        ApiClient b(service);
+        QCOMPARE(b.registerUser("erin@example.com", "pw").code(), 0);
+        QCOMPARE(b.get("push/", "&history_id=" + id).code(), -10);
+        QCOMPARE(b.del("push/", "&history_id=" + id).body["deleted"].get<int>(), 0);
+        QCOMPARE(a.get("push/", "&history_id=" + id).code(), 0);
+    }
+
+    void pullReturnsOnlyChangesSince()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("fay@example.com", "pw").code(), 0);
+        Subscriber subscriber(a.userId);
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.ready(), 10000);
+
+        const json one = a.pushText("one", 0, 100);
+        a.pushText("kept", 5000, 200);
+        Reply pull = a.get("pull/", "&last_request_timestamp=0");
+        QCOMPARE(pull.code(), 0);
+        QCOMPARE(hashes(pull.body["histories"]), (std::vector<std::string> {md5Hex("one"), md5Hex("kept")}));
+        QVERIFY(pull.body["action"].empty());
+        QVERIFY(!pull.body.contains("clear_all_ts"));
+        QVERIFY(pull.body.contains("cipher"));
+        const std::string since = "&last_request_timestamp=" + std::to_string(pull.body["request_timestamp"].get<std::int64_t>());
+
+        QVERIFY(a.get("pull/", since).body["histories"].empty());
+        a.pushText("two", 0, 300);
+        pull = a.get("pull/", since);
+        QCOMPARE(hashes(pull.body["histories"]), std::vector<std::string> {md5Hex("two")});
+        const std::string since2 = "&last_request_timestamp=" + std::to_string(pull.body["request_timestamp"].get<std::int64_t>());
+
+        // A deletion arrives as a "del" action and is announced with the deleting device.
+        const std::string oneId = std::to_string(one["history_id"].get<std::int64_t>());
+        QCOMPARE(a.del("push/", "&history_id=" + oneId).code(), 0);
+        QCOMPARE(a.del("push/", "&history_id=" + oneId).code(), 0);
+        pull = a.get("pull/", since2);
+        QVERIFY(pull.body["histories"].empty());
+        QVERIFY(pull.body["action"] == json::array({{{"action", "del"}, {"history_id", one["history_id"]}}}));
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_delete", md5Hex("one")).is_null(), 10000);
+        const json deleted = subscriber.find("history_delete", md5Hex("one"));
+        QVERIFY(deleted["data"]["device_token"] == a.deviceToken);
+        QVERIFY(deleted["data"]["key_hash"] == "");
+        const std::string since3 = "&last_request_timestamp=" + std::to_string(pull.body["request_timestamp"].get<std::int64_t>());
+
+        // Clearing removes non-favourites only and tells pulls and subscribers when.
+        const Reply cleared = a.get("clear_history/");
+        QCOMPARE(cleared.code(), 0);
+        QCOMPARE(cleared.body["count"].get<int>(), 1);
+        pull = a.get("pull/", since3);
+        QVERIFY(pull.body["clear_all_ts"].get<std::int64_t>() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_clear", {}, a.deviceToken).is_null(), 10000);
+        const json clear = subscriber.find("history_clear", {}, a.deviceToken);
+        QVERIFY(clear["data"]["timestamp"] == pull.body["clear_all_ts"]);
+        QVERIFY(clear["data"]["device_token"] == a.deviceToken);
+        QCOMPARE(hashes(a.get("pull/", "&last_request_timestamp=0").body["histories"]),
+                 std::vector<std::string> {md5Hex("kept")});
+        // A client ahead of the service's clock (a replaced database) gets everything.
+        QCOMPARE(a.get("pull/", "&last_request_timestamp=2000000000").body["histories"].size(), size_t(1));
+    }
+
+    void largePullComesInParts()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("gus@example.com", "pw").code(), 0);
+        const int total = ZorvelService::kPullMaxItems + 20;
+        for (int i = 0; i < total; ++i)
+            QVERIFY(!a.pushText("entry " + std::to_string(i), 0, 1000 + i).is_null());
+        const Reply first = a.get("pull/", "&last_request_timestamp=0");
+        QCOMPARE(first.body["histories"].size(), size_t(ZorvelService::kPullMaxItems));
+        const Reply rest = a.get("pull/", "&last_request_timestamp="
+                                              + std::to_string(first.body["request_timestamp"].get<std::int64_t>()));
+        QCOMPARE(rest.body["histories"].size(), size_t(20));
+        QVERIFY(rest.body["histories"][19]["content"] == "entry " + std::to_string(total - 1));
+    }
+
+    void favouritesMergeByLaterToggle()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("hal@example.com", "pw").code(), 0);
+        const json unmarkedHere = a.pushText("unmarked here", -500);
+        const json markedHere = a.pushText("marked here", 0);
+        const json tie = a.pushText("tie", 300);
+        const json gone = a.pushText("gone", 100);
+        QCOMPARE(a.del("push/", "&history_id=" + std::to_string(gone["history_id"].get<std::int64_t>())).code(), 0);
+        const auto id = [](const json &e) { return std::to_string(e["history_id"].get<std::int64_t>()); };
+
+        const json marks = {{"favourites",
+                             {{id(unmarkedHere), {{"favourite", 400}}},
+                              {id(markedHere), {{"favourite", 600}}},
+                              {id(tie), {{"favourite", 300}}},
+                              {id(gone), {{"favourite", 100}}}}}};
+        const Reply merged = a.post("get_favourite/", marks.dump(4));
+        QCOMPARE(merged.code(), 0);
+        QVERIFY(merged.body["delfavourites"] == json::array({{{"history_id", gone["history_id"]}}}));
+        QVERIFY(merged.body["unfavourites"]
+                == json::array({{{"history_id", unmarkedHere["history_id"]}, {"favourite", -500}}}));
+        // The client's later mark was adopted; the service's favourites come back.
+        std::vector<std::string> favourites = hashes(merged.body["histories"]);
+        std::sort(favourites.begin(), favourites.end());
+        std::vector<std::string> expected = {md5Hex("marked here"), md5Hex("tie")};
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(favourites, expected);
+        QVERIFY(merged.body.contains("cipher"));
+        QCOMPARE(a.post("get_favourite/", "{}").body["histories"].size(), size_t(2));
+
+        // set_favourite: the later toggle wins, an older one is ignored.
+        QCOMPARE(a.post("set_favourite/", body(item("tie", -200))).body["history"]["favourite"].get<std::int64_t>(), 300);
+        QCOMPARE(a.post("set_favourite/", body(item("tie", -900))).body["history"]["favourite"].get<std::int64_t>(), -900);
+        QCOMPARE(a.post("set_favourite/", body(item("gone", 1000))).code(), -4);
+        QCOMPARE(a.post("set_favourite/", body(item("never pushed", 1000))).code(), -4);
+    }
+
+    void contentUnderAnotherKey()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("ida@example.com", "pw").code(), 0);
+        const TestKey key = makeKey("k1k1k1k1k1k1k1k1k1k1k1k1k1k1k1k1", "1234");
+        QCOMPARE(a.put("key/", json {{"key_dict", key.dict}}.dump()).code(), 0);
+
+        const Reply stale = a.post("push/", body(item("secret", 0, 1000, "otherkeyotherkeyotherkeyotherkey")));
+        QCOMPARE(stale.code(), -6);
+        QVERIFY(stale.body["cipher"]["key_hash"] == key.dict["key_hash"]);
+        QVERIFY(stale.body["cipher"]["cipher_hash"] == key.dict["cipher_hash"]);
+        const Reply stored = a.post("push/", body(item("secret", 0, 1000, key.dict["key_hash"])));
+        QCOMPARE(stored.code(), 0);
+        QVERIFY(stored.body["history"]["key_hash"] == key.dict["key_hash"]);
+
+        // A PUT for a copy under another key is not the entry the service holds.
+        json update = item("secret", 0, 1000, "otherkeyotherkeyotherkeyotherkey");
+        update.erase("content");
+        QCOMPARE(a.put("push/", body(update)).code(), -10);
+    }
+};
+
+ZORVEL_TEST_MAIN(TestServiceSync)
+#include "tst_service_sync.moc"
