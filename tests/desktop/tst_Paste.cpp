@@ -3,6 +3,8 @@
 #include "MenuFixture.h"
 
 #include "app/Constants.h"
+#include "capture/Selvane.h"
+#include "store/HistoryQueries.h"
 #include "desktop/PasteKeys.h"
 #include "plugins/PluginHost.h"
 
@@ -41,6 +43,7 @@ private slots:
     void pluginResultIsPasted()
     {
         wipeStore();
+        Selvane::instance(); // the watcher captures what the plugin put on the clipboard
         PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
         PasteTarget target;
         QVERIFY(target.start());
@@ -48,6 +51,7 @@ private slots:
         MenuManager::instance()->updateMenu();
         trigger(mainMenu(), QStringLiteral("a b/中"), QStringLiteral("URL 编码 URL encode"));
         QTRY_COMPARE(target.text(), QStringLiteral("a%20b%2F%E4%B8%AD"));
+        QTRY_VERIFY(HistoryQueries::exists(clipUtils::md5Hex("a%20b%2F%E4%B8%AD"), QStringLiteral("history")));
     }
 };
 
