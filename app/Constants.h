@@ -31,6 +31,10 @@ inline constexpr char E2eePage[] = "e2eePage";
 inline constexpr char ServerPublicKey[] = "server_public_key";
 inline constexpr char RequestTimestamp[] = "request_timestamp";
 inline constexpr char UserKeyRecord[] = "user_%1_key";
+inline constexpr char ShortkeyFirst[] = "shortkey_first";
+inline constexpr char ShortkeyMiddle[] = "shortkey_middle";
+inline constexpr char ShortkeyLast[] = "shortkey_last";
+inline constexpr char ShortkeyEnabled[] = "shortkey_enabled";
 // Set once the sample plugins bundled with the program have been installed.
 inline constexpr char SamplePluginsInstalled[] = "sample_plugins_installed";
 } // namespace Key
@@ -95,5 +99,20 @@ inline constexpr int kMaxRedirects = 8;
 // Clipboard capture
 inline constexpr unsigned long kWatcherIdleStepMs = 750;
 inline constexpr int kThumbnailWidth = 40;
+
+// Desktop interaction: the paste keystrokes (Windows-style virtual keys), the delay
+// that lets the menu close before pasting, and the menu label limits.
+namespace VirtualKey {
+inline constexpr quint32 Shift = 0x10;
+inline constexpr quint32 Control = 0x11;
+inline constexpr quint32 Insert = 0x2D;
+inline constexpr quint32 V = 0x56;
+} // namespace VirtualKey
+inline constexpr int kPasteDelayMs = 150;
+inline constexpr int kMenuLabelWhole = 16;
+inline constexpr int kMenuLabelCut = 17;
+inline constexpr int kMaxUserKeywords = 25;
+inline constexpr int kFirstShowBalloonMs = 10000;
+inline constexpr int kClipboardNoticeMs = 500;
 
 } // namespace Zorvel

@@ -1,6 +1,8 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
 #include "capture/Selvane.h"
+#include "desktop/MainWindow.h"
+#include "desktop/MenuManager.h"
 #include "net/HistoryService.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
@@ -25,11 +27,15 @@ int main(int argc, char *argv[])
     QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
                      &HistoryService::pushPending);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
+    MainWindow::instance()->hide();
+    QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.
     PluginHost::instance()->installSamplesOnFirstStart();
     pluginWindow::instance()->hide();
+    QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
+                     &MenuManager::updateMenu);
 
     return app.exec();
 }

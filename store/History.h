@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QSharedPointer>
 #include <QString>
 #include <QVariantMap>
@@ -89,3 +90,6 @@ private:
 
 using HistoryPtr = QSharedPointer<History>;
 using HistoryList = QList<History>;
+
+// Menu items carry records in variants under the type name "History".
+Q_DECLARE_METATYPE(History)

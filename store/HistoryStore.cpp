@@ -37,9 +37,11 @@ void HistoryStore::clearAll()
     removeUnusedFiles(HistoryQueries::takeAll());
 }
 
-void HistoryStore::clearNonFavourites()
+int HistoryStore::clearNonFavourites()
 {
-    removeUnusedFiles(HistoryQueries::takeNonFavourites());
+    const HistoryList removed = HistoryQueries::takeNonFavourites();
+    removeUnusedFiles(removed);
+    return removed.size();
 }
 
 void HistoryStore::clearNonFavouritesBefore(qint64 timestamp)
@@ -58,4 +60,16 @@ void HistoryStore::deleteEntry(const QString &fileHash, const QString &keyHash)
 {
     HistoryQueries::removeByHash(fileHash);
     removeFiles(fileHash, keyHash.isEmpty() ? QString() : History::joinHash(fileHash, keyHash));
+}
+
+void HistoryStore::removeFromCategory(const QString &fileHash, const QString &category)
+{
+    History record;
+    record.setFileHash(fileHash);
+    record.setCategory(category);
+    if (!record.exists())
+        return;
+    record.load();
+    HistoryQueries::remove(fileHash, category);
+    removeUnusedFiles({record});
 }

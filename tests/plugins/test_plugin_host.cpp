@@ -185,12 +185,6 @@ private Q_SLOTS:
         QVERIFY(m_opened.isEmpty());
     }
 
-    void trayMenuPastesPluginResult()
-    {
-        QSKIP("needs MenuManager (tray menu): a plugin picked in a text entry's sub-menu pastes its result, "
-              "which is captured as a new entry");
-    }
-
     void samplesInstallOnFirstStartOnly()
     {
         QVERIFY(!PluginHost::samplesPath().isEmpty());

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "app/OnceOnly.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QSystemTrayIcon>
+
+class QGlobalShortcut;
+class QImage;
+class QStringListModel;
+struct HotKeyChoice;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The settings window; it owns the tray icon and the global hot key. Created
+// hidden at start-up and never destroyed: closing it only hides it.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+    ZORVEL_ONCE_ONLY(MainWindow)
+
+public:
+    ~MainWindow() override;
+
+    enum Tab { TabSetting = 0, TabAccount = 1, TabPrivacy = 2, TabAbout = 3 };
+    // Shows the window with the given tab selected and brings it to the front.
+    void showTab(int index);
+
+    void updateLoginUi();
+    // A tray balloon telling that an entry from another device is on the clipboard.
+    void showClipboardNotice(const QString &text, const QImage &image);
+    void alert(const QString &text);
+
+    QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
+    QGlobalShortcut *shortcut() const { return m_shortcut; }
+
+public Q_SLOTS:
+    void test();
+    void logoutButtonClicked();
+    void clearButtonClicked();
+    void radioChange(bool change);
+    void loginButtonClicked();
+    void autoStartCheck(bool checkValue);
+    void menuCleanupCheck(bool checkValue);
+    void tabChanged(int index);
+    void systemTrayClick(QSystemTrayIcon::ActivationReason reason);
+    void checkUpdate();
+    void gotoHomePage();
+    void exportButtonClicked();
+    void comBoxChanged(int index);
+    void comBoxMChanged(int index);
+    void comBoxLChanged(int index);
+    void comBoxPChanged(int index);
+    void addButtonClicked();
+    void removeButtonClickec();
+    void commitData(QWidget *widget);
+    void checkSecert(bool checkValue);
+    void fileAsSecertClicked(bool checkValue);
+    void keyPressed();
+    void autoSetClipboard(bool checkValue);
+    void showEncryptWindow();
+    void showMQTTerr();
+    void sendLog();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    MainWindow();
+
+    void connectControls();
+    void presetHotKeyBoxes();
+    HotKeyChoice boxChoice() const;
+    void updateHotKey();
+    void registerHotKeyFromBoxes();
+    // The user's keywords live in ConfigureManager; the model is the list's view of them.
+    void loadKeywords();
+    void storeKeywords();
+
+    // Filled by the account, service and encryption work: sign-in, sign-up and
+    // password reset requests, the signed-in clear, the broker and the
+    // encryption window after signing out.
+    void startAccountRequest(const QString &address);
+    void clearHistorySignedIn();
+    void signedOut();
+
+    Ui::MainWindow *ui;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QStringListModel *m_keywordModel = nullptr;
+    QGlobalShortcut *m_shortcut = nullptr;
+};

@@ -1,0 +1,515 @@
+#include "desktop/MenuManager.h"
+
+#include "app/CFileManager.h"
+#include "app/Constants.h"
+#include "app/clipUtils.h"
+#include "capture/Selvane.h"
+#include "desktop/Icons.h"
+#include "desktop/MainWindow.h"
+#include "desktop/PasteKeys.h"
+#include "e2ee/ZeroManager.h"
+#include "plugins/PluginHost.h"
+#include "plugins/pluginWindow.h"
+#include "store/HistoryQueries.h"
+#include "store/HistoryStore.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QPixmap>
+#include <QStandardPaths>
+
+using namespace Zorvel;
+
+namespace {
+
+const QString kText = QStringLiteral("text");
+const QString kImage = QStringLiteral("image");
+const QString kFile = QStringLiteral("file");
+
+// Menu texts treat "&" as a mnemonic marker; entries show their content literally.
+QString literal(QString text)
+{
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QString textLabel(const History &record)
+{
+    QString text = record.content().simplified();
+    if (text.size() > kMenuLabelWhole) {
+        text.truncate(kMenuLabelCut);
+        if (text.at(text.size() - 1).isHighSurrogate()) // never cut a character in half
+            text.chop(1);
+        text += QLatin1String(" ...");
+    }
+    if (record.secert())
+        text.prepend(QStringLiteral("[*机密*] "));
+    return text;
+}
+
+// The stored text of an entry, up to its first zero byte; empty when the file is missing.
+QString storedText(const History &record)
+{
+    QByteArray bytes = CFileManager::readFile(record);
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    return QString::fromUtf8(bytes);
+}
+
+QString desktopFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+// Copies an entry's stored file to the desktop; an existing file there is kept.
+void copyToDesktop(const QString &source, const QString &fileName)
+{
+    const QString folder = desktopFolder();
+    QDir().mkpath(folder);
+    const QString target = folder + QLatin1Char('/') + fileName;
+    if (!QFile::copy(source, target))
+        qInfo("Save to desktop: %s not written (it exists or the desktop is not writable)", qPrintable(target));
+}
+
+// An empty sub-menu shared by every entry until its real one is built: it only
+// makes the entry show the sub-menu arrow.
+QMenu *placeholderMenu()
+{
+    static QMenu *placeholder = new QMenu;
+    return placeholder;
+}
+
+} // namespace
+
+MenuManager::MenuManager()
+{
+    ensureIcons();
+    qRegisterMetaType<History>("History");
+    PluginObject::registerMetaType();
+    m_menu = new QMenu;
+    m_favouriteMenu = new QMenu;
+    m_favouriteMenu->setTitle(QStringLiteral("收藏"));
+    connect(this, &MenuManager::sigUpdateMenu, this, &MenuManager::updateMenu);
+    connect(m_menu, &QMenu::hovered, this, &MenuManager::hovered);
+    // The key's arrival or loss changes the "激活端对端加密" item.
+    connect(ZeroManager::instance(), &ZeroManager::menuUpdateRequested, this, &MenuManager::sigUpdateMenu);
+    updateMenu();
+}
+
+void MenuManager::updateMenu()
+{
+    m_menu->clear();
+    appendEntries(m_menu, HistoryQueries::list(QLatin1String(Category::History)));
+
+    const bool signedIn = clipUtils::hasUserToken();
+    auto *quitItem = new QAction(QStringLiteral("退出"), m_menu);
+    connect(quitItem, &QAction::triggered, this, &MenuManager::quit);
+    QAction *accountItem = nullptr;
+    if (signedIn) {
+        accountItem = new QAction(QStringLiteral("同步剪贴板"), m_menu);
+        connect(accountItem, &QAction::triggered, this, &MenuManager::pull);
+    } else {
+        accountItem = new QAction(QStringLiteral("登录/注册"), m_menu);
+        connect(accountItem, &QAction::triggered, this, &MenuManager::login);
+    }
+    QAction *settingItem = nullptr;
+    if (clipUtils::hasNewVersion())
+        settingItem = new QAction(QIcon(QStringLiteral(":/new")), QStringLiteral("设置 (有新版本!)"), m_menu);
+    else
+        settingItem = new QAction(QStringLiteral("设置"), m_menu);
+    connect(settingItem, &QAction::triggered, this, &MenuManager::setting);
+    auto *pluginItem = new QAction(QIcon(QStringLiteral(":/plugin")), QStringLiteral("插件"), m_menu);
+    connect(pluginItem, &QAction::triggered, this, &MenuManager::openPlugin);
+
+    m_menu->addSeparator();
+    rebuildFavourites();
+    m_menu->addMenu(m_favouriteMenu);
+    m_menu->addSeparator();
+    if (clipUtils::menuCleanup()) {
+        auto *cleanupItem = m_menu->addAction(QStringLiteral("清空剪贴板"));
+        connect(cleanupItem, &QAction::triggered, this, &MenuManager::cleanup);
+        m_menu->addSeparator();
+    }
+    m_menu->addAction(accountItem);
+    m_menu->addAction(pluginItem);
+    m_menu->addAction(settingItem);
+    if (signedIn && needsEncryptionKey()) {
+        auto *zeroItem = m_menu->addAction(QIcon(QStringLiteral(":/alert")), QStringLiteral("激活端对端加密"));
+        connect(zeroItem, &QAction::triggered, this, &MenuManager::activeZero);
+    }
+    m_menu->addAction(quitItem);
+}
+
+void MenuManager::rebuildFavourites()
+{
+    m_favouriteMenu->clear();
+    appendEntries(m_favouriteMenu, HistoryQueries::list(QLatin1String(Category::Favourite)));
+    if (clipUtils::hasUserToken()) {
+        m_favouriteMenu->addSeparator();
+        auto *syncItem = m_favouriteMenu->addAction(QStringLiteral("同步收藏"));
+        connect(syncItem, &QAction::triggered, this, &MenuManager::syncFav);
+    }
+}
+
+void MenuManager::appendEntries(QMenu *menu, const HistoryList &records)
+{
+    for (History record : records) {
+        QAction *item = ActionFromHistory(record);
+        if (!item)
+            continue;
+        item->setData(QVariant::fromValue(record));
+        // Owned by the menu, so the next clear() deletes it together with its sub-menu.
+        item->setParent(menu);
+        menu->addAction(item);
+    }
+}
+
+QAction *MenuManager::ActionFromHistory(History &history)
+{
+    const QString &type = history.type();
+    QAction *item = nullptr;
+    if (type.startsWith(kImage)) {
+        const QString label = history.file_size() <= kMaxEntryBytes ? QStringLiteral("<图片>")
+                                                                     : QStringLiteral("<图片>(大于5M,无法上传)");
+        const QPixmap thumbnail = QPixmap::fromImage(clipUtils::imageFromBase64(history.content()));
+        item = new QAction(QIcon(thumbnail), label);
+    } else if (type.startsWith(kText)) {
+        item = new QAction(literal(textLabel(history)));
+    } else if (type.startsWith(kFile)) {
+        item = new QAction(QIcon(QStringLiteral(":/file_icon")),
+                           literal(QStringLiteral("[文件]") + history.file_name()));
+    } else {
+        return nullptr;
+    }
+    item->setMenu(placeholderMenu());
+    return item;
+}
+
+void MenuManager::hovered(QAction *action)
+{
+    QMenu *current = action->menu();
+    if (!current || !current->isEmpty())
+        return;
+    const QVariant data = action->data();
+    if (data.userType() != qMetaTypeId<History>())
+        return;
+    QMenu *subMenu = subMenuFor(data.value<History>());
+    if (!subMenu)
+        return;
+    // The entry owns its real sub-menu: both go with the next rebuild.
+    connect(action, &QObject::destroyed, subMenu, &QObject::deleteLater);
+    action->setMenu(subMenu);
+}
+
+QMenu *MenuManager::subMenuFor(const History &record)
+{
+    const QString &type = record.type();
+    const bool text = type.startsWith(kText);
+    const bool image = type.startsWith(kImage);
+    const bool file = type.startsWith(kFile);
+    if (record.isEmpty() || !(text || image || file))
+        return nullptr;
+
+    const QVariantMap map = record.toMap();
+    auto *subMenu = new QMenu;
+    if (text || image) {
+        QAction *paste = subMenu->addAction(QStringLiteral("复制并粘贴"));
+        paste->setData(map);
+        connect(paste, &QAction::triggered, this, &MenuManager::item_clicked);
+        subMenu->addSeparator();
+    }
+    if (text) {
+        QAction *batch = subMenu->addAction(QStringLiteral("由此批量粘贴"));
+        batch->setData(map);
+        connect(batch, &QAction::triggered, this, &MenuManager::batch_clicked);
+        subMenu->addSeparator();
+        appendPluginItems(subMenu, record);
+    }
+    if (record.secert()) {
+        QAction *unlock = subMenu->addAction(QIcon(QStringLiteral(":/unlock")), QStringLiteral("解除机密并上传"));
+        unlock->setData(record.file_hash());
+        connect(unlock, &QAction::triggered, this, &MenuManager::unlockSecertClick);
+        subMenu->setIcon(QIcon(QStringLiteral(":/lock")));
+    }
+    if (!desktopFolder().isEmpty() && (image || file)) {
+        QAction *save = subMenu->addAction(QStringLiteral("保存到桌面"));
+        save->setData(map);
+        connect(save, &QAction::triggered, this, image ? &MenuManager::saveImageClicked : &MenuManager::saveFileClicked);
+    }
+    subMenu->addSeparator();
+    QAction *favourite =
+        subMenu->addAction(record.favourite() > 0 ? QStringLiteral("取消收藏") : QStringLiteral("收藏"));
+    favourite->setData(map);
+    connect(favourite, &QAction::triggered, this, [this, favourite] { toggleFavourite(favourite); });
+    subMenu->addSeparator();
+    QAction *remove = subMenu->addAction(QStringLiteral("删除"));
+    remove->setData(map);
+    connect(remove, &QAction::triggered, this, &MenuManager::delete_clicked);
+    return subMenu;
+}
+
+History MenuManager::senderRecord() const
+{
+    const auto *item = qobject_cast<const QAction *>(sender());
+    return item ? History::fromMap(item->data().toMap()) : History();
+}
+
+void MenuManager::pasteLater()
+{
+    PasteKeys::pasteLater();
+}
+
+void MenuManager::pasteV()
+{
+    PasteKeys::sendShiftCtrlV();
+}
+
+void MenuManager::pasteCV()
+{
+    PasteKeys::sendShiftInsert();
+}
+
+// --- entry operations ---
+
+void MenuManager::item_clicked()
+{
+    Selvane::copyRecord(senderRecord());
+    pasteLater();
+}
+
+void MenuManager::batch_clicked()
+{
+    const History from = senderRecord();
+    if (from.category() != QLatin1String(Category::History)) {
+        History copy = from;
+        copy.setCategory(QLatin1String(Category::History));
+        if (copy.exists()) {
+            copy.load();
+            copy.setFavourite(from.favourite());
+        }
+        copy.save();
+    }
+    QString text;
+    for (const History &record : HistoryQueries::textSince(static_cast<qint64>(from.timeStamp()))) {
+        if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+            text += QLatin1Char('\n');
+        text += storedText(record);
+    }
+    Selvane::instance()->setClipboardText(text, false);
+    pasteLater();
+}
+
+void MenuManager::plugin_clicked()
+{
+    const auto *item = qobject_cast<const QAction *>(sender());
+    if (!item)
+        return;
+    const QVariantMap data = item->data().toMap();
+    History record = History::fromMap(data.value(QStringLiteral("his_map")).toMap());
+    if (!record.exists())
+        return;
+    record.load();
+    if (record.type().startsWith(kText))
+        runPlugin(record, data.value(QStringLiteral("plugin")));
+}
+
+void MenuManager::unlockSecertClick()
+{
+    const auto *item = qobject_cast<const QAction *>(sender());
+    if (!item)
+        return;
+    HistoryQueries::unsetSecret(item->data().toString());
+    updateMenu();
+    pushPending();
+}
+
+void MenuManager::saveImageClicked()
+{
+    History record = senderRecord();
+    if (!record.exists())
+        return;
+    record.load();
+    const QString source = CFileManager::entryPath(CFileManager::filesPath(), record.file_hash());
+    if (source.isEmpty() || !QFile::exists(source))
+        return;
+    copyToDesktop(source, record.file_hash() + QLatin1Char('.') + clipUtils::imageFileFormat(source));
+}
+
+void MenuManager::saveFileClicked()
+{
+    History record = senderRecord();
+    if (!record.exists())
+        return;
+    record.load();
+    const QString source = CFileManager::entryPath(CFileManager::filesPath(), record.file_hash());
+    if (source.isEmpty() || !QFile::exists(source))
+        return;
+    // Only the base name: a name such as "../../.bashrc" from another device must
+    // not choose where the file lands.
+    const QString name = QFileInfo(record.file_name()).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+        qWarning("Save to desktop: the entry has no usable file name");
+        return;
+    }
+    copyToDesktop(source, name);
+}
+
+void MenuManager::toggleFavourite(QAction *item)
+{
+    History record = History::fromMap(item->data().toMap());
+    if (record.exists())
+        record.load();
+    const qint64 now = clipUtils::currentTime();
+    if (clipUtils::hasUserToken()) {
+        toggleFavouriteSignedIn(record, now);
+        return;
+    }
+    if (record.favourite() <= 0) {
+        record.setCategory(QLatin1String(Category::Favourite));
+        record.save();
+        HistoryQueries::setFavourite(now, record.file_hash());
+    } else {
+        HistoryStore::removeFromCategory(record.file_hash(), QLatin1String(Category::Favourite));
+        HistoryQueries::setFavourite(-now, record.file_hash());
+    }
+    updateMenu();
+}
+
+void MenuManager::delete_clicked()
+{
+    History record = senderRecord();
+    if (clipUtils::hasUserToken()) {
+        deleteSignedIn(record);
+        return;
+    }
+    deleteLocally(record);
+    updateMenu();
+}
+
+void MenuManager::deleteLocally(const History &record)
+{
+    HistoryStore::deleteEntry(record.file_hash(), record.key_hash());
+}
+
+void MenuManager::cleanup()
+{
+    if (clipUtils::hasUserToken()) {
+        cleanupSignedIn();
+        return;
+    }
+    HistoryStore::clearNonFavourites();
+    updateMenu();
+}
+
+// --- global commands ---
+
+void MenuManager::pull()
+{
+    if (!clipUtils::hasUserToken() || pulling)
+        return;
+    pullRequest();
+}
+
+void MenuManager::syncFav()
+{
+    if (!clipUtils::hasUserToken() || syncingFavourites)
+        return;
+    syncFavouritesRequest();
+}
+
+void MenuManager::login()
+{
+    MainWindow::instance()->showTab(MainWindow::TabAccount);
+}
+
+void MenuManager::setting()
+{
+    MainWindow::instance()->showTab(clipUtils::hasNewVersion() ? MainWindow::TabAbout : MainWindow::TabSetting);
+}
+
+void MenuManager::activeZero()
+{
+    MainWindow::instance()->showTab(MainWindow::TabAccount);
+    showEncryptWindow();
+}
+
+void MenuManager::openPlugin()
+{
+    showPluginWindow();
+}
+
+void MenuManager::quit()
+{
+    disconnectBroker();
+    Selvane::instance()->stop();
+    m_menu->clear();
+    QCoreApplication::exit(0);
+}
+
+// --- hooks for the later work ---
+
+void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
+{
+    const QVariantMap entry = record.toMap();
+    for (const PluginObject &plugin : PluginHost::instance()->plugins()) {
+        QAction *item = subMenu->addAction(QIcon(QStringLiteral(":/plugin_menu")), literal(plugin.name));
+        QVariantMap data;
+        data.insert(QStringLiteral("his_map"), entry);
+        data.insert(QStringLiteral("plugin"), QVariant::fromValue(plugin));
+        item->setData(data);
+        connect(item, &QAction::triggered, this, &MenuManager::plugin_clicked);
+    }
+}
+
+// The result is captured like any copy, so it becomes an entry of its own.
+void MenuManager::runPlugin(const History &record, const QVariant &plugin)
+{
+    const QString result = PluginHost::instance()->execute(storedText(record), plugin.value<PluginObject>());
+    Selvane::putText(result);
+    pasteLater();
+}
+
+// Sets `pulling` and sends the pull request; its reply rebuilds the menu and clears the flag.
+void MenuManager::pullRequest() {}
+
+// Sets `syncingFavourites` and sends the favourites download.
+void MenuManager::syncFavouritesRequest() {}
+
+// Marks or unmarks the favourite and tells the service; the reply rebuilds the menu.
+void MenuManager::toggleFavouriteSignedIn(History &record, qint64 now)
+{
+    Q_UNUSED(record)
+    Q_UNUSED(now)
+}
+
+// Deletes on the service first (entries never uploaded are deleted locally at once).
+void MenuManager::deleteSignedIn(History &record)
+{
+    Q_UNUSED(record)
+}
+
+// Clears the history on the service; the reply clears it locally.
+void MenuManager::cleanupSignedIn() {}
+
+// Asks the history service to push pending entries.
+void MenuManager::pushPending() {}
+
+bool MenuManager::needsEncryptionKey() const
+{
+    return !ZeroManager::instance()->hasKey();
+}
+
+void MenuManager::showPluginWindow()
+{
+    pluginWindow *window = pluginWindow::instance();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+void MenuManager::showEncryptWindow() {}
+void MenuManager::disconnectBroker() {}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/OnceOnly.h"
+#include "store/History.h"
+
+#include <QObject>
+
+class QAction;
+class QMenu;
+
+// The tray menu: the newest entries, the favourites and the global commands. It is
+// also the hot key's popup. Rebuilt from the store on every change; each entry's
+// operations sub-menu is built the first time the pointer rests on the entry.
+class MenuManager : public QObject
+{
+    Q_OBJECT
+    ZORVEL_ONCE_ONLY(MenuManager)
+
+public:
+    QMenu *menu() const { return m_menu; }
+    QMenu *favouriteMenu() const { return m_favouriteMenu; }
+
+Q_SIGNALS:
+    // Emitted from anywhere (any thread) to have the menu rebuilt on the main thread.
+    void sigUpdateMenu();
+
+public Q_SLOTS:
+    void login();
+    void setting();
+    void updateMenu();
+    void openPlugin();
+    void syncFav();
+    void hovered(QAction *action);
+    void activeZero();
+    void pull();
+    // The two paste keystrokes: Shift+Ctrl+V and Shift+Insert.
+    void pasteV();
+    void pasteCV();
+
+private Q_SLOTS:
+    void item_clicked();
+    void batch_clicked();
+    void plugin_clicked();
+    void delete_clicked();
+    void quit();
+    void cleanup();
+    void saveImageClicked();
+    void saveFileClicked();
+    void unlockSecertClick();
+    QAction *ActionFromHistory(History &history);
+
+private:
+    MenuManager();
+
+    void rebuildFavourites();
+    void appendEntries(QMenu *menu, const HistoryList &records);
+    QMenu *subMenuFor(const History &record);
+    void toggleFavourite(QAction *item);
+    void deleteLocally(const History &record);
+    void pasteLater();
+    // The record carried by the item that triggered the running slot.
+    History senderRecord() const;
+
+    void appendPluginItems(QMenu *subMenu, const History &record);
+    void runPlugin(const History &record, const QVariant &plugin);
+    void showPluginWindow();
+
+    // Hooks for the signed-in service work and the windows still to come; each
+    // does the local, signed-out share of its job until then.
+    void pullRequest();
+    void syncFavouritesRequest();
+    void toggleFavouriteSignedIn(History &record, qint64 now);
+    void deleteSignedIn(History &record);
+    void cleanupSignedIn();
+    void pushPending();
+    bool needsEncryptionKey() const;
+    void showEncryptWindow();
+    void disconnectBroker();
+
+    QMenu *m_menu = nullptr;
+    QMenu *m_favouriteMenu = nullptr;
+    bool pulling = false;
+    bool syncingFavourites = false;
+};

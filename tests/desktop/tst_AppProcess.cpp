@@ -1,0 +1,102 @@
+#include "support/TestMain.h"
+#include "DesktopFixture.h"
+
+#include <QDir>
+#include <QSettings>
+
+using namespace DesktopFixture;
+
+// The real program on a bare virtual display (no system tray), driven only from
+// outside: the hot key, the keyboard and the X server's view of its windows.
+class TestAppProcess : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString configFile()
+    {
+        return QDir::homePath() + QStringLiteral("/.config/brenmoor/zorvel.conf");
+    }
+    static QVariant configValue(const QString &key)
+    {
+        return QSettings(configFile(), QSettings::IniFormat).value(key);
+    }
+    // Mapped windows of the program (the menu, the settings window, message boxes).
+    static int visibleWindows()
+    {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                      QStringLiteral("zorvel")});
+        search.waitForFinished(10000);
+        return QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).size();
+    }
+    static bool settingsWindowShown()
+    {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                 QStringLiteral("--name"), QStringLiteral("^设置$")});
+        search.waitForFinished(10000);
+        return search.exitCode() == 0;
+    }
+
+private slots:
+    void withoutTrayTheHotKeyWorksAndOnlyQuitEnds()
+    {
+        QProcess app;
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(probeHotKey(5, 0x56), 1, 20000); // started and holding the factory key
+        QCOMPARE(configValue(QStringLiteral("firstShow")).toInt(), 1);
+        QCOMPARE(visibleWindows(), 0); // everything starts hidden
+
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(visibleWindows(), 1);
+        pressKeys(QStringLiteral("Escape"));
+        QTRY_COMPARE(visibleWindows(), 0);
+        QCOMPARE(app.state(), QProcess::Running);
+
+        // "设置" is second from the bottom: the settings window opens.
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(visibleWindows(), 1);
+        pressKeys(QStringLiteral("Up Up Return"));
+        QTRY_VERIFY(settingsWindowShown());
+
+        // Its clear button asks a question; dismissing the box leaves the program running.
+        pressKeys(QStringLiteral("Tab Tab Tab Tab space"));
+        QTRY_COMPARE(visibleWindows(), 2);
+        pressKeys(QStringLiteral("Escape"));
+        QTRY_COMPARE(visibleWindows(), 1);
+        QCOMPARE(app.state(), QProcess::Running);
+
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(visibleWindows(), 2);
+        pressKeys(QStringLiteral("Up Return")); // "退出"
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+    }
+
+    void hotKeySwitchedOffStaysOffAfterARestart()
+    {
+        {
+            QSettings config(configFile(), QSettings::IniFormat);
+            config.setValue(QStringLiteral("shortkey_enabled"), false);
+            config.setValue(QStringLiteral("pastKey"), QStringLiteral("shift+ctrl+v"));
+        }
+        QFile::remove(CFileManager::rootPath() + QStringLiteral("/log.txt"));
+        QProcess app;
+        app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        QVERIFY(app.waitForStarted());
+        // The log line says start-up reached the settings window.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(CFileManager::rootPath() + QStringLiteral("/log.txt")), 20000);
+        QCOMPARE(probeHotKey(5, 0x56), 0);
+        QCOMPARE(configValue(QStringLiteral("pastKey")).toString(), QStringLiteral("shift+ctrl+v"));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+    }
+};
+
+ZORVEL_TEST_MAIN(TestAppProcess)
+#include "tst_AppProcess.moc"

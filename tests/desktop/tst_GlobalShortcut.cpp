@@ -1,0 +1,116 @@
+#include "support/TestMain.h"
+#include "DesktopFixture.h"
+
+#include "desktop/QGlobalShortcut.h"
+
+#include <QSignalSpy>
+
+using namespace DesktopFixture;
+
+// The hot key on the real X server: grabs, shared registrations, and key presses
+// sent by xdotool from another client.
+class TestGlobalShortcut : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void identifiersCombineKeyAndModifiers()
+    {
+        const QKeySequence factory(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText);
+        QCOMPARE(QGlobalShortcut::identifier(factory), 0x57u);
+        QCOMPARE(QGlobalShortcut::nativeModifiers(Qt::ShiftModifier | Qt::AltModifier), 5u);
+        QCOMPARE(QGlobalShortcut::nativeKeycode(Qt::Key_V), 0x56u);
+        // Control's bit is already set in 0x42: identifier and key coincide.
+        QCOMPARE(QGlobalShortcut::identifier(QKeySequence(QStringLiteral("Ctrl+b"), QKeySequence::NativeText)),
+                 0x42u);
+        QCOMPARE(QGlobalShortcut::nativeModifiers(Qt::MetaModifier | Qt::ControlModifier), 10u);
+        QCOMPARE(QGlobalShortcut::nativeKeycode(Qt::Key_F24), 0x87u);
+        QCOMPARE(QGlobalShortcut::nativeKeycode(Qt::Key_Comma), 108u);
+        QCOMPARE(QGlobalShortcut::nativeKeycode(Qt::Key_Backslash), 226u);
+        QCOMPARE(QGlobalShortcut::nativeKeycode(Qt::Key_MediaNext), 176u);
+        QCOMPARE(QGlobalShortcut::nativeKeycode(Qt::Key_Adiaeresis), 0u);
+    }
+
+    void hotKeyFiresAlsoWithNumLockAndCapsLock()
+    {
+        QGlobalShortcut shortcut(QKeySequence(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText));
+        QSignalSpy spy(&shortcut, &QGlobalShortcut::activated);
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(spy.count(), 1);
+
+        int expected = 1;
+        for (const QString &locks : {QStringLiteral("Caps_Lock"), QStringLiteral("Num_Lock"),
+                                     QStringLiteral("Caps_Lock Num_Lock")}) {
+            const QStringList toggle = locks.split(QLatin1Char(' '));
+            for (const QString &lock : toggle)
+                pressKeys(lock); // on
+            pressKeys(QStringLiteral("shift+alt+v"));
+            ++expected;
+            QTRY_COMPARE(spy.count(), expected);
+            for (const QString &lock : toggle)
+                pressKeys(lock); // off again
+        }
+
+        // Other combinations on the same letter are not ours.
+        pressKeys(QStringLiteral("ctrl+alt+v"));
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(spy.count(), expected + 1);
+        QCOMPARE(spy.count(), expected + 1);
+    }
+
+    void objectsWithOneCombinationShareOneGrab()
+    {
+        QCOMPARE(probeHotKey(5, 0x56), 0);
+        auto *first = new QGlobalShortcut(QKeySequence(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText));
+        QGlobalShortcut second(QKeySequence(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText));
+        QSignalSpy firstSpy(first, &QGlobalShortcut::activated);
+        QSignalSpy secondSpy(&second, &QGlobalShortcut::activated);
+        QCOMPARE(probeHotKey(5, 0x56), 1);
+
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(secondSpy.count(), 1);
+        QCOMPARE(firstSpy.count(), 1);
+
+        delete first;
+        QCOMPARE(probeHotKey(5, 0x56), 1); // the other object still holds it
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_COMPARE(secondSpy.count(), 2);
+
+        second.unsetKey();
+        QCOMPARE(probeHotKey(5, 0x56), 0);
+    }
+
+    void changingTheKeyMovesTheGrab()
+    {
+        QGlobalShortcut shortcut(QKeySequence(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText));
+        QSignalSpy spy(&shortcut, &QGlobalShortcut::activated);
+        shortcut.setKey(QKeySequence(QStringLiteral("Ctrl+b"), QKeySequence::NativeText));
+        QCOMPARE(probeHotKey(5, 0x56), 0);
+        QCOMPARE(probeHotKey(2, 0x42), 1);
+        pressKeys(QStringLiteral("ctrl+b"));
+        QTRY_COMPARE(spy.count(), 1);
+
+        shortcut.setKey(QKeySequence());
+        QCOMPARE(probeHotKey(2, 0x42), 0);
+        QVERIFY(shortcut.key().isEmpty());
+    }
+
+    void keyHeldByAnotherProgramIsReportedInTheLog()
+    {
+        QProcess holder;
+        holder.start(QStringLiteral(HOTKEY_PROBE), {QStringLiteral("5"), QStringLiteral("0x56"), QStringLiteral("hold")});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+
+        QTest::ignoreMessage(QtWarningMsg, "HotKeyRegistrar: the hot key 0x56 (modifiers 5) is taken by another program");
+        QGlobalShortcut shortcut(QKeySequence(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText));
+        QSignalSpy spy(&shortcut, &QGlobalShortcut::activated);
+        pressKeys(QStringLiteral("shift+alt+v"));
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+        QCOMPARE(spy.count(), 0);
+    }
+};
+
+ZORVEL_TEST_MAIN(TestGlobalShortcut)
+#include "tst_GlobalShortcut.moc"

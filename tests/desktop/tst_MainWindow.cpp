@@ -1,0 +1,332 @@
+#include "support/TestMain.h"
+#include "DesktopFixture.h"
+#include "MenuFixture.h"
+
+#include "app/Constants.h"
+#include "desktop/EmailAddress.h"
+#include "desktop/MainWindow.h"
+#include "desktop/QGlobalShortcut.h"
+#include "desktop/TextExport.h"
+#include "store/HistoryQueries.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTabWidget>
+
+using namespace DesktopFixture;
+using namespace MenuFixture;
+
+// The settings window on a fresh installation: its tabs, the hot-key and paste
+// boxes with their storage rules, the hot key popping the menu, and the
+// signed-out actions of the general and privacy tabs.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    MainWindow *window() { return MainWindow::instance(); }
+    template <typename T> T *child(const char *name)
+    {
+        T *widget = window()->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    // What the user does: pick an item, which also emits the activation signal.
+    void choose(const char *box, const QString &text)
+    {
+        QComboBox *combo = child<QComboBox>(box);
+        const int index = combo->findText(text);
+        QVERIFY2(index >= 0, qPrintable(text));
+        combo->setCurrentIndex(index);
+        Q_EMIT combo->activated(index);
+    }
+    static QVariant stored(const char *key) { return clipUtils::settings()->value(QLatin1String(key)); }
+
+private slots:
+    void initTestCase() { DBFetcher::instance(); }
+
+    void freshInstallationHasTheFactorySetup()
+    {
+        QSettings *settings = clipUtils::settings();
+        QCOMPARE(settings->value(QLatin1String(Zorvel::Key::FirstShow), 0).toInt(), 0);
+        QCOMPARE(window()->isVisible(), false);
+        QCOMPARE(settings->value(QLatin1String(Zorvel::Key::FirstShow)).toInt(), 1);
+        QVERIFY(window()->trayIcon()->isVisible());
+        QCOMPARE(window()->trayIcon()->toolTip(), QStringLiteral("Zorvel"));
+        QCOMPARE(window()->trayIcon()->contextMenu(), mainMenu());
+
+        QCOMPARE(child<QComboBox>("comboBox")->currentText(), QStringLiteral("Shift"));
+        QCOMPARE(child<QComboBox>("comboBox_2")->currentText(), QStringLiteral("Alt"));
+        QCOMPARE(child<QComboBox>("comboBox_3")->currentText(), QStringLiteral("v"));
+        QCOMPARE(child<QComboBox>("comboBox_3")->count(), 27);
+        QCOMPARE(child<QComboBox>("comboBox_4")->currentText(), QStringLiteral("shift+insert"));
+        QCOMPARE(QGlobalShortcut::identifier(window()->shortcut()->key()), 0x57u);
+        QCOMPARE(probeHotKey(5, 0x56), 1);
+        QVERIFY(!stored(Zorvel::Key::ShortkeyLast).isValid()); // the factory key is not written down
+    }
+
+    void windowLayout()
+    {
+        QCOMPARE(window()->windowTitle(), QStringLiteral("设置"));
+        QCOMPARE(window()->size(), QSize(486, 283));
+        QTabWidget *tabs = child<QTabWidget>("tabWidget");
+        QStringList names, titles;
+        for (int i = 0; i < tabs->count(); ++i) {
+            names << tabs->widget(i)->objectName();
+            titles << tabs->tabText(i);
+        }
+        QCOMPARE(names, QStringList({"tab_setting", "tab_login", "tab", "tab_about"}));
+        QCOMPARE(titles, QStringList({"通用设置", "登录/注册", "隐私", "关于"}));
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(child<QLabel>("label_version")->text(), QStringLiteral("Zorvel ver 2.1.15"));
+        QCOMPARE(child<QPushButton>("button_encrypt")->text(), QStringLiteral(" 端对端加密"));
+        QCOMPARE(child<QLineEdit>("line_passwd")->echoMode(), QLineEdit::Password);
+        QVERIFY(child<QRadioButton>("radio_login")->isChecked());
+        QCOMPARE(child<QListWidget>("list_sys_keywords")->count(), 8);
+        QVERIFY(!child<QLabel>("label_privacy")->pixmap(Qt::ReturnByValue).isNull());
+    }
+
+    void hotKeyPopsTheMenuAtThePointer()
+    {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("200")});
+        QTRY_COMPARE(QCursor::pos(), QPoint(300, 200));
+        pressKeys(QStringLiteral("shift+alt+v"));
+        QTRY_VERIFY(isOpen(mainMenu()));
+        QCOMPARE(mainMenu()->pos(), QPoint(300, 200));
+        pressKeys(QStringLiteral("Escape"));
+        waitClosed(mainMenu());
+    }
+
+    void menuNearTheBottomOpensUpwards()
+    {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QString::number(area.bottom() - 5)});
+        QTRY_COMPARE(QCursor::pos().y(), area.bottom() - 5);
+        window()->keyPressed();
+        QTRY_VERIFY(mainMenu()->isVisible());
+        QCOMPARE(mainMenu()->geometry().bottom(), area.bottom());
+        QCOMPARE(mainMenu()->x(), 300);
+        closeMenu(mainMenu());
+    }
+
+    void hotKeyChoicesFollowTheStorageRules()
+    {
+        choose("comboBox", QStringLiteral("无")); // Alt+v remains a valid choice
+        QVERIFY(!stored(Zorvel::Key::ShortkeyFirst).isValid());
+        QCOMPARE(stored(Zorvel::Key::ShortkeyMiddle).toString(), QStringLiteral("Alt"));
+        QCOMPARE(stored(Zorvel::Key::ShortkeyLast).toString(), QStringLiteral("v"));
+        QCOMPARE(probeHotKey(1, 0x56), 1);
+        QCOMPARE(probeHotKey(5, 0x56), 0);
+
+        choose("comboBox_2", QStringLiteral("无")); // a letter alone: nothing changes
+        QCOMPARE(stored(Zorvel::Key::ShortkeyMiddle).toString(), QStringLiteral("Alt"));
+        QCOMPARE(probeHotKey(1, 0x56), 1);
+
+        choose("comboBox_3", QStringLiteral("b")); // a letter with no modifier switches the hot key off
+        QCOMPARE(child<QComboBox>("comboBox_3")->currentText(), QStringLiteral("无"));
+        QVERIFY(!stored(Zorvel::Key::ShortkeyMiddle).isValid());
+        QVERIFY(!stored(Zorvel::Key::ShortkeyLast).isValid());
+        QCOMPARE(stored(Zorvel::Key::ShortkeyEnabled).toBool(), false);
+        QCOMPARE(probeHotKey(1, 0x56), 0);
+        QVERIFY(window()->shortcut()->key().isEmpty());
+
+        choose("comboBox", QStringLiteral("Ctrl")); // a modifier without a letter: still off
+        QCOMPARE(probeHotKey(2, 0x42), 0);
+        choose("comboBox_3", QStringLiteral("b"));
+        QCOMPARE(stored(Zorvel::Key::ShortkeyFirst).toString(), QStringLiteral("Ctrl"));
+        QCOMPARE(stored(Zorvel::Key::ShortkeyLast).toString(), QStringLiteral("b"));
+        QCOMPARE(probeHotKey(2, 0x42), 1);
+        QSignalSpy spy(window()->shortcut(), &QGlobalShortcut::activated);
+        pressKeys(QStringLiteral("ctrl+b"));
+        QTRY_COMPARE(spy.count(), 1);
+        closeMenu(mainMenu());
+
+        choose("comboBox_3", QStringLiteral("无")); // the registered key stays
+        QCOMPARE(stored(Zorvel::Key::ShortkeyLast).toString(), QStringLiteral("b"));
+        QCOMPARE(probeHotKey(2, 0x42), 1);
+    }
+
+    void pasteKeystrokeChoice()
+    {
+        choose("comboBox_4", QStringLiteral("shift+ctrl+v"));
+        QCOMPARE(stored(Zorvel::Key::PastKey).toString(), QStringLiteral("shift+ctrl+v"));
+        choose("comboBox_4", QStringLiteral("shift+insert"));
+        QVERIFY(!stored(Zorvel::Key::PastKey).isValid());
+    }
+
+    void closingOnlyHides()
+    {
+        QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
+        window()->showTab(MainWindow::TabSetting);
+        QTRY_VERIFY(window()->isVisible());
+        QCOMPARE(child<QTabWidget>("tabWidget")->currentIndex(), 0);
+        QVERIFY(!window()->close());
+        QVERIFY(!window()->isVisible());
+        QCOMPARE(quitting.count(), 0);
+
+        MenuManager::instance()->setting(); // the menu brings it back
+        QTRY_VERIFY(window()->isVisible());
+        window()->hide();
+    }
+
+    void checkBoxesWriteTheirSettings()
+    {
+        child<QCheckBox>("check_secert")->click();
+        QCOMPARE(clipUtils::checkSecret(), child<QCheckBox>("check_secert")->isChecked());
+        child<QCheckBox>("check_file_secert")->click();
+        QCOMPARE(clipUtils::fileAsSecret(), child<QCheckBox>("check_file_secert")->isChecked());
+        child<QCheckBox>("checkAutoSet")->click();
+        QVERIFY(clipUtils::isAutoSetClipboard());
+        child<QCheckBox>("check_auto_start")->click();
+        QVERIFY(clipUtils::isAutoStart());
+        child<QCheckBox>("check_auto_start")->click();
+        QVERIFY(!clipUtils::isAutoStart());
+
+        QVERIFY(!find(mainMenu(), QStringLiteral("清空剪贴板")));
+        child<QCheckBox>("cleanupMenu")->click();
+        QVERIFY(clipUtils::menuCleanup());
+        QVERIFY(find(mainMenu(), QStringLiteral("清空剪贴板"))); // rebuilt at once
+        child<QCheckBox>("cleanupMenu")->click();
+        QVERIFY(!find(mainMenu(), QStringLiteral("清空剪贴板")));
+    }
+
+    void clearingAsksAndKeepsFavourites()
+    {
+        wipeStore();
+        textEntry(QStringLiteral("one"), 100);
+        textEntry(QStringLiteral("two"), 101);
+        History fav = textEntry(QStringLiteral("three"), 102, QStringLiteral("favourite"));
+        HistoryQueries::setFavourite(9, fav.file_hash());
+
+        QStringList seen;
+        answerBoxes({QMessageBox::Cancel}, &seen);
+        child<QPushButton>("clear_button")->click();
+        QCOMPARE(seen, QStringList({"清空历史记录?"}));
+        QCOMPARE(rows(), 3);
+
+        seen.clear();
+        answerBoxes({QMessageBox::Ok, QMessageBox::Ok}, &seen);
+        child<QPushButton>("clear_button")->click();
+        QCOMPARE(seen, QStringList({"清空历史记录?", "删除了2条"}));
+        QCOMPARE(rows(), 1);
+        QVERIFY(child<QPushButton>("clear_button")->isEnabled());
+        QCOMPARE(labels(favourites()), QStringList({"three"}));
+    }
+
+    void accountTabFollowsTheChosenAction()
+    {
+        child<QRadioButton>("radio_findpwd")->click();
+        QCOMPARE(child<QPushButton>("button_login")->text(), QStringLiteral("找回密码"));
+        QVERIFY(!child<QLineEdit>("line_passwd")->isEnabled());
+        child<QRadioButton>("radio_register")->click();
+        QCOMPARE(child<QPushButton>("button_login")->text(), QStringLiteral("注册"));
+        QVERIFY(child<QLineEdit>("line_passwd")->isEnabled());
+        child<QRadioButton>("radio_login")->click();
+        QCOMPARE(child<QPushButton>("button_login")->text(), QStringLiteral("登录"));
+
+        child<QLineEdit>("line_email")->setText(QStringLiteral("not an address"));
+        QStringList seen;
+        answerBoxes({QMessageBox::Ok}, &seen);
+        child<QPushButton>("button_login")->click();
+        QCOMPARE(seen, QStringList({"邮箱格式存在问题"}));
+    }
+
+    void emailAddressPattern()
+    {
+        QCOMPARE(EmailAddress::normalise(QStringLiteral(" ann @ example.org ")), QStringLiteral("ann@example.org"));
+        QVERIFY(EmailAddress::isValid(QStringLiteral("ann.lee+tag@mail.example.org")));
+        QVERIFY(EmailAddress::isValid(QStringLiteral("a@b.co")));
+        QVERIFY(EmailAddress::isValid(QStringLiteral("a@b.co-uk")));
+        QVERIFY(EmailAddress::isValid(QStringLiteral("a@b.abcde")));
+        QVERIFY(!EmailAddress::isValid(QStringLiteral("a@b.c")));
+        QVERIFY(!EmailAddress::isValid(QStringLiteral("a@b.abcdef")));
+        QVERIFY(!EmailAddress::isValid(QStringLiteral("a@bcom")));
+        QVERIFY(!EmailAddress::isValid(QStringLiteral("a b@c.com")));
+        QVERIFY(!EmailAddress::isValid(QStringLiteral("a@b.com\nx@y.org")));
+    }
+
+    void userKeywordsAreEditedInPlace()
+    {
+        QListView *list = child<QListView>("list_user_keywords");
+        window()->showTab(MainWindow::TabPrivacy);
+        QTRY_VERIFY(list->isVisible());
+        child<QPushButton>("button_add")->click();
+        QModelIndex row = list->model()->index(0, 0);
+        QCOMPARE(row.data().toString(), QStringLiteral("新关键字"));
+        auto *editor = list->findChild<QLineEdit *>();
+        QTRY_VERIFY(editor = list->findChild<QLineEdit *>());
+        editor->setText(QStringLiteral("银行"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(stored(Zorvel::Key::UserKeyWords).toStringList(), QStringList({"银行"}));
+
+        for (int i = 1; i < Zorvel::kMaxUserKeywords; ++i)
+            list->model()->insertRow(i);
+        QStringList seen;
+        answerBoxes({QMessageBox::Ok}, &seen);
+        child<QPushButton>("button_add")->click();
+        QCOMPARE(seen, QStringList({"超出最大数"}));
+        QCOMPARE(list->model()->rowCount(), Zorvel::kMaxUserKeywords);
+
+        list->model()->removeRows(1, Zorvel::kMaxUserKeywords - 1);
+        list->setCurrentIndex(list->model()->index(0, 0));
+        child<QPushButton>("button_remove")->click();
+        QCOMPARE(stored(Zorvel::Key::UserKeyWords).toStringList(), QStringList());
+        window()->hide();
+    }
+
+    void signingOutForgetsTheAccountAndEveryEntry()
+    {
+        QSettings *settings = clipUtils::settings();
+        settings->setValue(QLatin1String(Zorvel::Key::UserToken), QStringLiteral("token"));
+        settings->setValue(QLatin1String(Zorvel::Key::UserEmail), QStringLiteral("ann@example.org"));
+        window()->updateLoginUi();
+        QTabWidget *tabs = child<QTabWidget>("tabWidget");
+        QCOMPARE(tabs->widget(1)->objectName(), QStringLiteral("tab_logout"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("用户信息"));
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(child<QLabel>("label_user_email")->text(), QStringLiteral("ann@example.org"));
+
+        wipeStore();
+        textEntry(QStringLiteral("mine"), 100);
+        History fav = textEntry(QStringLiteral("starred"), 101, QStringLiteral("favourite"));
+        HistoryQueries::setFavourite(5, fav.file_hash());
+        child<QPushButton>("button_logout")->click();
+        QVERIFY(!clipUtils::hasUserToken());
+        QCOMPARE(tabs->widget(1)->objectName(), QStringLiteral("tab_login"));
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(rows(QStringLiteral("where content in ('mine', 'starred')")), 0);
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + fav.file_hash()));
+        QVERIFY(find(mainMenu(), QStringLiteral("登录/注册")));
+    }
+
+    void exportWritesTheTextsNewestFirst()
+    {
+        wipeStore();
+        const QString empty = TextExport::write(QDir::homePath() + QStringLiteral("/nothing"));
+        QCOMPARE(empty, QDir::homePath() + QStringLiteral("/nothing.txt"));
+        QCOMPARE(QFileInfo(empty).size(), 0);
+
+        textEntry(QStringLiteral("older\nline"), 100);
+        textEntry(QStringLiteral("newer"), 101);
+        imageEntry(Qt::red, 102);
+        History missing = textEntry(QStringLiteral("gone"), 99);
+        QFile::remove(CFileManager::filesPath() + missing.file_hash());
+        const QString path = TextExport::write(QDir::homePath() + QStringLiteral("/texts.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("newer\r\n\r\nolder\nline\r\n\r\n\r\n\r\n"));
+    }
+};
+
+ZORVEL_TEST_MAIN(TestMainWindow)
+#include "tst_MainWindow.moc"

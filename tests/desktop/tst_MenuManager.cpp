@@ -1,0 +1,330 @@
+#include "support/TestMain.h"
+#include "DesktopFixture.h"
+#include "MenuFixture.h"
+
+#include "app/Constants.h"
+#include "capture/Selvane.h"
+#include "plugins/PluginHost.h"
+#include "store/HistoryQueries.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+using namespace DesktopFixture;
+using namespace MenuFixture;
+
+// The tray menu built from a real store, and its signed-out operations.
+class TestMenuManager : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void rebuild() { MenuManager::instance()->updateMenu(); }
+
+    static History load(const QString &hash, const QString &category = QStringLiteral("history"))
+    {
+        History h;
+        h.setFileHash(hash);
+        h.setCategory(category);
+        h.load();
+        return h;
+    }
+
+private slots:
+    void init()
+    {
+        wipeStore();
+        QDir(CFileManager::filesPath()).removeRecursively();
+        clipUtils::settings()->remove(QLatin1String(Zorvel::Key::MenuCleanup));
+        clipUtils::settings()->remove(QLatin1String(Zorvel::Key::NewVersion));
+        rebuild();
+    }
+
+    void emptyStoreShowsOnlyCommands()
+    {
+        QCOMPARE(texts(mainMenu()), QStringList({"|", "收藏>", "|", "登录/注册", "插件", "设置", "退出"}));
+        QVERIFY(favourites()->isEmpty());
+        QVERIFY(!find(mainMenu(), QStringLiteral("插件"))->icon().isNull());
+    }
+
+    void entriesAreListedNewestFirstWithTheirLabels()
+    {
+        textEntry(QStringLiteral("0123456789abcdef"), 120);
+        textEntry(QStringLiteral("0123456789abcdefg"), 119);
+        textEntry(QStringLiteral("  two\n\n   \twords "), 118);
+        History secret = textEntry(QStringLiteral("my password is rather long"), 117);
+        secret.setSecert(true);
+        QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(secret.file_hash())).exec();
+        imageEntry(Qt::red, 116, 5767168);
+        imageEntry(Qt::blue, 115, 5767169);
+        fileEntry(QStringLiteral("report.pdf"), "pdf bytes", 114);
+        History odd = textEntry(QStringLiteral("odd"), 113);
+        QSqlQuery(QStringLiteral("update History set type = 'unknow' where file_hash = '%1'").arg(odd.file_hash())).exec();
+        textEntry(QStringLiteral("salt & pepper"), 112);
+        textEntry(QStringLiteral("你好世界，这是一段很长的中文文本用于测试截断"), 111);
+        textEntry(QStringLiteral("favourite text"), 110, QStringLiteral("favourite"));
+        imageEntry(Qt::green, 109, 100, QStringLiteral("favourite"));
+        rebuild();
+
+        QCOMPARE(texts(mainMenu()),
+                 QStringList({"0123456789abcdef", "0123456789abcdefg ...", "two words", "[*机密*] my password is ra ...",
+                              "<图片>", "<图片>(大于5M,无法上传)", "[文件]report.pdf", "salt && pepper",
+                              "你好世界，这是一段很长的中文文本用 ...", "|", "收藏>", "|", "登录/注册", "插件", "设置",
+                              "退出"}));
+        QCOMPARE(labels(favourites()), QStringList({"favourite text", "<图片>"}));
+
+        for (QAction *entry : mainMenu()->actions().mid(0, 9)) {
+            QVERIFY(entry->menu()); // shown with the sub-menu arrow
+            QVERIFY(entry->menu()->isEmpty()); // but nothing is built yet
+            QVERIFY(entry->data().canConvert<History>());
+        }
+        QVERIFY(!find(mainMenu(), QStringLiteral("<图片>"))->icon().isNull());
+        QVERIFY(!find(mainMenu(), QStringLiteral("[文件]report.pdf"))->icon().isNull());
+        QVERIFY(find(mainMenu(), QStringLiteral("0123456789abcdef"))->icon().isNull());
+    }
+
+    void optionalCommandsFollowTheSettings()
+    {
+        clipUtils::setMenuCleanup(true);
+        clipUtils::settings()->setValue(QLatin1String(Zorvel::Key::NewVersion), QStringLiteral("99.0.0"));
+        rebuild();
+        QCOMPARE(texts(mainMenu()),
+                 QStringList({"|", "收藏>", "|", "清空剪贴板", "|", "登录/注册", "插件", "设置 (有新版本!)", "退出"}));
+        QVERIFY(!find(mainMenu(), QStringLiteral("设置 (有新版本!)"))->icon().isNull());
+
+        clipUtils::settings()->setValue(QLatin1String(Zorvel::Key::NewVersion), clipUtils::appVersion());
+        clipUtils::setMenuCleanup(false);
+        Q_EMIT MenuManager::instance()->sigUpdateMenu();
+        QCOMPARE(texts(mainMenu()), QStringList({"|", "收藏>", "|", "登录/注册", "插件", "设置", "退出"}));
+    }
+
+    void subMenusDependOnTheKindAndAreBuiltOnce()
+    {
+        textEntry(QStringLiteral("plain"), 120);
+        History secret = textEntry(QStringLiteral("secret"), 119);
+        QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(secret.file_hash())).exec();
+        imageEntry(Qt::red, 118);
+        fileEntry(QStringLiteral("notes.txt"), "notes", 117);
+        History fav = textEntry(QStringLiteral("kept"), 116);
+        fav.setCategory(QStringLiteral("favourite"));
+        fav.save();
+        HistoryQueries::setFavourite(50, fav.file_hash());
+        rebuild();
+
+        QCOMPARE(texts(hover(find(mainMenu(), QStringLiteral("plain")))),
+                 QStringList({"复制并粘贴", "|", "由此批量粘贴", "|", "|", "收藏", "|", "删除"}));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("[*机密*] secret")))),
+                 QStringList({"复制并粘贴", "由此批量粘贴", "解除机密并上传", "收藏", "删除"}));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("<图片>")))),
+                 QStringList({"复制并粘贴", "保存到桌面", "收藏", "删除"}));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("[文件]notes.txt")))),
+                 QStringList({"保存到桌面", "收藏", "删除"}));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("kept")))),
+                 QStringList({"复制并粘贴", "由此批量粘贴", "取消收藏", "删除"}));
+
+        // Installed plugins follow the batch item of text entries, in the engine's order.
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/trim_space.cpk"));
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
+        rebuild();
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("plain")))),
+                 QStringList({"复制并粘贴", "由此批量粘贴", "整理空白 Tidy whitespace", "URL 编码 URL encode", "收藏", "删除"}));
+        QAction *pluginItem = find(find(mainMenu(), QStringLiteral("plain"))->menu(), QStringLiteral("整理空白 Tidy whitespace"));
+        QVERIFY(!pluginItem->icon().isNull());
+        QCOMPARE(pluginItem->data().toMap().value(QStringLiteral("plugin")).value<PluginObject>().name,
+                 QStringLiteral("整理空白 Tidy whitespace"));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("<图片>")))),
+                 QStringList({"复制并粘贴", "保存到桌面", "收藏", "删除"}));
+        for (const PluginObject &plugin : PluginHost::instance()->plugins())
+            PluginHost::instance()->remove(plugin);
+        rebuild();
+
+        QAction *plain = find(mainMenu(), QStringLiteral("plain"));
+        hover(plain);
+        QMenu *built = plain->menu();
+        QVERIFY(!find(built, QStringLiteral("解除机密并上传")));
+        QCOMPARE(hover(plain), built); // a second hover keeps the first sub-menu
+        QVERIFY(!find(hover(find(mainMenu(), QStringLiteral("[*机密*] secret"))), QStringLiteral("解除机密并上传"))
+                     ->icon()
+                     .isNull());
+
+        // The next rebuild starts over with unbuilt entries.
+        rebuild();
+        QVERIFY(find(mainMenu(), QStringLiteral("plain"))->menu()->isEmpty());
+    }
+
+    void pointerHoverBuildsSubMenusAlsoInsideFavourites()
+    {
+        textEntry(QStringLiteral("listed"), 120);
+        textEntry(QStringLiteral("starred"), 119, QStringLiteral("favourite"));
+        rebuild();
+        QMenu *menu = mainMenu();
+        menu->popup(QPoint(40, 40));
+        QTRY_VERIFY(menu->isVisible());
+
+        QAction *listed = find(menu, QStringLiteral("listed"));
+        movePointer(menu, menu->actionGeometry(listed).center());
+        QTRY_VERIFY(!listed->menu()->isEmpty());
+
+        menu->setActiveAction(favourites()->menuAction());
+        QTRY_VERIFY(favourites()->isVisible());
+        QAction *starred = find(favourites(), QStringLiteral("starred"));
+        movePointer(favourites(), favourites()->actionGeometry(starred).center());
+        QTRY_VERIFY(!starred->menu()->isEmpty());
+        QCOMPARE(labels(starred->menu()).first(), QStringLiteral("复制并粘贴"));
+        closeMenu(menu);
+    }
+
+    void favouriteToggleSignedOut()
+    {
+        History entry = textEntry(QStringLiteral("to keep"), 120);
+        rebuild();
+        trigger(mainMenu(), QStringLiteral("to keep"), QStringLiteral("收藏"));
+        QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
+        const qint64 marked = load(entry.file_hash()).favourite();
+        QVERIFY(qAbs(marked - qint64(clipUtils::currentTime())) <= 2);
+        QCOMPARE(load(entry.file_hash(), QStringLiteral("favourite")).favourite(), marked);
+        QCOMPARE(labels(favourites()), QStringList({"to keep"}));
+
+        // Unmarked from the favourites list: the copy goes, the mark turns negative,
+        // the history entry keeps its file.
+        trigger(favourites(), QStringLiteral("to keep"), QStringLiteral("取消收藏"));
+        QVERIFY(!HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
+        QVERIFY(load(entry.file_hash()).favourite() < 0);
+        QVERIFY(favourites()->isEmpty());
+        QVERIFY(QFile::exists(CFileManager::filesPath() + entry.file_hash()));
+
+        // A favourite whose history entry is gone takes its file with it.
+        History lone = textEntry(QStringLiteral("only starred"), 110, QStringLiteral("favourite"));
+        HistoryQueries::setFavourite(40, lone.file_hash());
+        rebuild();
+        trigger(favourites(), QStringLiteral("only starred"), QStringLiteral("取消收藏"));
+        QCOMPARE(rows(QStringLiteral("where file_hash = '%1'").arg(lone.file_hash())), 0);
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + lone.file_hash()));
+    }
+
+    void deleteSignedOutRemovesEveryRowAndFile()
+    {
+        History entry = imageEntry(Qt::red, 120);
+        entry.setKeyHash(QStringLiteral("0123456789abcdef0123456789abcdef"));
+        entry.save();
+        History fav = entry;
+        fav.setCategory(QStringLiteral("favourite"));
+        fav.save();
+        HistoryQueries::setFavourite(30, entry.file_hash());
+        for (const QString &path : {CFileManager::zipPath() + entry.file_hash(),
+                                    CFileManager::encryptPath() + entry.cipherHash()}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        History other = textEntry(QStringLiteral("stays"), 100);
+        rebuild();
+
+        trigger(mainMenu(), QStringLiteral("<图片>"), QStringLiteral("删除"));
+        QCOMPARE(rows(QStringLiteral("where file_hash = '%1'").arg(entry.file_hash())), 0);
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + entry.file_hash()));
+        QVERIFY(!QFile::exists(CFileManager::zipPath() + entry.file_hash()));
+        QVERIFY(!QFile::exists(CFileManager::encryptPath() + entry.cipherHash()));
+        QVERIFY(QFile::exists(CFileManager::filesPath() + other.file_hash()));
+        QCOMPARE(labels(mainMenu()).first(), QStringLiteral("stays"));
+        QVERIFY(favourites()->isEmpty());
+    }
+
+    void releaseConfidentialClearsEveryRow()
+    {
+        History secret = textEntry(QStringLiteral("pin 1234"), 120);
+        History fav = secret;
+        fav.setCategory(QStringLiteral("favourite"));
+        fav.save();
+        QSqlQuery(QStringLiteral("update History set secert = 1")).exec();
+        rebuild();
+        trigger(mainMenu(), QStringLiteral("[*机密*] pin 1234"), QStringLiteral("解除机密并上传"));
+        QCOMPARE(rows(QStringLiteral("where secert = 1")), 0);
+        QCOMPARE(labels(mainMenu()).first(), QStringLiteral("pin 1234"));
+    }
+
+    void saveToDesktopKeepsExistingFilesAndUsesTheBaseName()
+    {
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        History image = imageEntry(Qt::red, 120);
+        fileEntry(QStringLiteral("../../escape.txt"), "file body", 119);
+        rebuild();
+
+        trigger(mainMenu(), QStringLiteral("<图片>"), QStringLiteral("保存到桌面"));
+        const QString saved = desktop + QLatin1Char('/') + image.file_hash() + QStringLiteral(".tiff");
+        QVERIFY(QFile::exists(saved));
+
+        trigger(mainMenu(), QStringLiteral("[文件]../../escape.txt"), QStringLiteral("保存到桌面"));
+        QFile file(desktop + QStringLiteral("/escape.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("file body"));
+        file.close();
+        QVERIFY(!QFile::exists(QDir::homePath() + QStringLiteral("/escape.txt")));
+
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("mine");
+        file.close();
+        trigger(mainMenu(), QStringLiteral("[文件]../../escape.txt"), QStringLiteral("保存到桌面"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("mine"));
+    }
+
+    void batchPasteJoinsTextsAndIsNotCaptured()
+    {
+        Selvane::instance(); // the watcher, as in the running program
+        textEntry(QStringLiteral("a"), 100);
+        textEntry(QStringLiteral("b\n"), 101);
+        textEntry(QStringLiteral("c"), 102);
+        imageEntry(Qt::red, 101); // not a text: not part of the run
+        textEntry(QStringLiteral("older"), 99);
+        rebuild();
+        trigger(mainMenu(), QStringLiteral("a"), QStringLiteral("由此批量粘贴"));
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("a\nb\nc"));
+
+        // A copy made afterwards by another program is captured; the batch text,
+        // put there before it, was not.
+        QProcess xclip;
+        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        xclip.write("from elsewhere");
+        xclip.closeWriteChannel();
+        QTRY_VERIFY(HistoryQueries::exists(clipUtils::md5Hex("from elsewhere"), QStringLiteral("history")));
+        QVERIFY(!HistoryQueries::exists(clipUtils::md5Hex("a\nb\nc"), QStringLiteral("history")));
+        QCOMPARE(rows(), 6);
+        xclip.kill();
+        xclip.waitForFinished();
+    }
+
+    void batchFromAFavouriteAddsItToTheHistory()
+    {
+        History starred = textEntry(QStringLiteral("starred first"), 200, QStringLiteral("favourite"));
+        HistoryQueries::setFavourite(77, starred.file_hash());
+        textEntry(QStringLiteral("then this"), 201);
+        rebuild();
+        trigger(favourites(), QStringLiteral("starred first"), QStringLiteral("由此批量粘贴"));
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("starred first\nthen this"));
+        QVERIFY(HistoryQueries::exists(starred.file_hash(), QStringLiteral("history")));
+    }
+
+    void cleanupKeepsFavourites()
+    {
+        clipUtils::setMenuCleanup(true);
+        History gone = textEntry(QStringLiteral("gone"), 120);
+        History kept = textEntry(QStringLiteral("kept"), 119);
+        History keptFav = kept;
+        keptFav.setCategory(QStringLiteral("favourite"));
+        keptFav.save();
+        HistoryQueries::setFavourite(20, kept.file_hash());
+        rebuild();
+        find(mainMenu(), QStringLiteral("清空剪贴板"))->trigger();
+        QCOMPARE(rows(), 2);
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + gone.file_hash()));
+        QVERIFY(QFile::exists(CFileManager::filesPath() + kept.file_hash()));
+        QCOMPARE(labels(mainMenu()).first(), QStringLiteral("kept"));
+    }
+};
+
+ZORVEL_TEST_MAIN(TestMenuManager)
+#include "tst_MenuManager.moc"
