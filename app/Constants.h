@@ -96,6 +96,7 @@ inline constexpr int kApiTransferTimeoutMs = 60000;
 inline constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 inline constexpr int kMaxRedirects = 8;
 } // namespace Net
+
 // Clipboard capture
 inline constexpr unsigned long kWatcherIdleStepMs = 750;
 inline constexpr int kThumbnailWidth = 40;
