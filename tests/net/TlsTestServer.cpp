@@ -123,6 +123,13 @@ TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
         res.set_redirect("/landing/");
     });
     s.Get("/landing/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res, {{QStringLiteral("landed"), true}}); });
+    s.Get("/check_version/", [=](const httplib::Request &req, httplib::Response &res) {
+        seen(req);
+        ok(res, {{QStringLiteral("data"),
+                  QVariantMap{{QStringLiteral("version"), QStringLiteral("2.2.0")},
+                              {QStringLiteral("download_url"), baseUrl() + QStringLiteral("download/")},
+                              {QStringLiteral("update_info"), QStringLiteral("修复了一些问题")}}}});
+    });
     s.Get("/broken/", [=](const httplib::Request &req, httplib::Response &res) {
         seen(req);
         res.set_content("{\"code\": 0, \"histories\": [", "application/json");

@@ -2,7 +2,7 @@
 
 // A small HTTPS endpoint on loopback for what the real service never does:
 // echoing request headers, redirect loops, error statuses with a body, oversized
-// and broken replies. Its certificate is signed by a CA the test generates and adds
+// and broken replies, a newer program version. Its certificate is signed by a CA the test generates and adds
 // to the process's default TLS configuration; a second, self-signed certificate
 // serves the "untrusted peer" case.
 

@@ -4,6 +4,7 @@
 #include "support/TestMain.h"
 #include "BoxDriver.h"
 #include "NetFixture.h"
+#include "TlsTestServer.h"
 
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
@@ -16,9 +17,6 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -43,40 +41,6 @@ public:
     QList<QUrl> opened;
 public Q_SLOTS:
     void open(const QUrl &url) { opened.append(url); }
-};
-
-// The service's configuration file, changed for one test and restored after it.
-class ServiceConfig
-{
-public:
-    ServiceConfig()
-        : m_file(QStringLiteral(ZORVEL_TEST_SERVICE_DATA_DIR "/config.json"))
-    {
-        if (m_file.open(QIODevice::ReadOnly))
-            m_original = m_file.readAll();
-        m_file.close();
-    }
-    ~ServiceConfig() { write(m_original); }
-    bool isReadable() const { return !m_original.isEmpty(); }
-    void set(const QString &key, const QString &value)
-    {
-        if (m_current.isEmpty())
-            m_current = QJsonDocument::fromJson(m_original).object();
-        m_current.insert(key, value);
-        write(QJsonDocument(m_current).toJson());
-    }
-
-private:
-    void write(const QByteArray &bytes)
-    {
-        if (bytes.isEmpty() || !m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return;
-        m_file.write(bytes);
-        m_file.close();
-    }
-    QFile m_file;
-    QByteArray m_original;
-    QJsonObject m_current;
 };
 
 QAction *findAction(QMenu *menu, const QString &text)
@@ -253,20 +217,24 @@ private Q_SLOTS:
 
     void versionChecks()
     {
-        ServiceConfig config;
-        QVERIFY(config.isReadable());
-        UrlSink sink;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
         BoxDriver boxes;
         child<QPushButton>("button_check_update")->click();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("您的版本为最新版")}), 30000);
         QVERIFY(child<QWidget>("tab_about")->isEnabled());
 
-        config.set(QStringLiteral("version"), QStringLiteral("2.2.0"));
-        config.set(QStringLiteral("update_info"), QStringLiteral("修复了一些问题"));
+        // A newer version, from the test endpoint: asked from the button, Cancel opens nothing.
+        TlsTestServer newer(QDir::homePath() + QStringLiteral("/tls"));
+        UrlSink sink;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+        auto checkNewer = [&](void (MainWindow::*slot)(CBaseRequest *, QVariant)) {
+            auto *request = new CRequestCheckUpdate;
+            request->setBaseUrl(newer.baseUrl());
+            connect(request, &CBaseRequest::responseData, window, slot);
+            request->start();
+        };
         boxes.clear();
         boxes.setAnswer(QMessageBox::Cancel);
-        child<QPushButton>("button_check_update")->click();
+        checkNewer(&MainWindow::checkUpdateRequestFinish);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("有更新: ver2.2.0 | 修复了一些问题")}), 30000);
         QCOMPARE(clipUtils::settings()->value(QStringLiteral("newversion")).toString(), QStringLiteral("2.2.0"));
         QVERIFY(sink.opened.isEmpty());
@@ -275,14 +243,12 @@ private Q_SLOTS:
         window->hide();
         boxes.clear();
         boxes.setAnswer(QMessageBox::Ok);
-        auto *startup = new CRequestCheckUpdate;
-        connect(startup, &CBaseRequest::responseData, window, &MainWindow::startupCheckUpdateRequestFinish);
-        startup->start();
+        checkNewer(&MainWindow::startupCheckUpdateRequestFinish);
         QTRY_COMPARE_WITH_TIMEOUT(sink.opened.size(), 1, 30000);
         QCOMPARE(boxes.seen().size(), 1);
         QVERIFY(window->isVisible());
         QCOMPARE(tabs()->currentIndex(), 3);
-        QVERIFY(sink.opened.first().path().endsWith(QLatin1String("/download/")));
+        QCOMPARE(sink.opened.first(), QUrl(newer.baseUrl() + QStringLiteral("download/")));
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         window->hide();
     }
