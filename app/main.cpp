@@ -23,12 +23,12 @@ int main(int argc, char *argv[])
 
     DBFetcher::instance();
     Selvane::instance()->start();
-    // Every capture may leave an entry for the service.
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
-                     &HistoryService::pushPending);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
     MainWindow::instance()->hide();
+    // After every capture: rebuild the menu, then push what the capture left pending.
     QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
+    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
+                     &HistoryService::pushPending);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.
