@@ -101,6 +101,8 @@ private Q_SLOTS:
         f.write(QJsonDocument(QJsonObject::fromVariantMap(dictionary)).toJson());
         f.close();
 
+        // Copied files are confidential (never uploaded) unless the user says otherwise.
+        clipUtils::setFileAsSecret(false);
         Selvane::instance()->start();
         connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(), &HistoryService::pushPending);
         MqttManager::instance(); // wires the file service to the push chain
