@@ -11,6 +11,7 @@
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
 #include "e2ee/ZeroManager.h"
+#include "push/MqttManager.h"
 #include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
 
@@ -459,6 +460,18 @@ void MainWindow::gotoHomePage()
     QDesktopServices::openUrl(QUrl(clipUtils::homePageUrl()));
 }
 
-// The broker status boxes and the log mail come with the service work.
-void MainWindow::showMQTTerr() {}
+void MainWindow::showMQTTerr()
+{
+    if (!clipUtils::hasUserToken()) {
+        inform(QString(), QStringLiteral("未登录无法检测服务"));
+        return;
+    }
+    const QString error = MqttManager::instance()->lastError();
+    if (error.isEmpty())
+        inform(QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
+    else
+        inform(QStringLiteral("自动同步服务状态错误："), error);
+}
+
+// The log mail comes with the service work.
 void MainWindow::sendLog() {}
