@@ -21,6 +21,11 @@ private slots:
         program.start();
         QVERIFY(program.waitForTray(20000));
         QVERIFY(program.waitForDatabase(20000));
+        // The icon paints on its first expose; X delivers that before the clipboard
+        // change that follows it, so once this copy is captured the paint is done.
+        Reader reader(home.path());
+        QVERIFY(copyText("after the first paint"));
+        QTRY_COMPARE_WITH_TIMEOUT(reader.count(), 1, 10000);
         QFile maps(QStringLiteral("/proc/%1/maps").arg(program.pid()));
         QVERIFY(maps.open(QIODevice::ReadOnly));
         const QByteArray mapped = maps.readAll();
