@@ -87,6 +87,16 @@ inline constexpr int kMenuListLimit = 30;
 inline constexpr int kPreviewLength = 50;
 inline constexpr char kEmptyContentHash[] = "d41d8cd98f00b204e9800998ecf8427e";
 
+// Cloud API client.
+namespace Net {
+inline constexpr char kUserAgent[] = "Windows Zorvel 1.0";
+// A request whose connection stays silent this long ends as a network error.
+inline constexpr int kApiTransferTimeoutMs = 60000;
+// Larger replies are aborted and dropped; real ones are far below this.
+inline constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
+inline constexpr int kMaxRedirects = 8;
+} // namespace Net
+
 // Clipboard capture
 inline constexpr unsigned long kWatcherIdleStepMs = 750;
 inline constexpr int kThumbnailWidth = 40;

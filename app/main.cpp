@@ -3,6 +3,7 @@
 #include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
+#include "net/HistoryService.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
@@ -28,7 +29,10 @@ int main(int argc, char *argv[])
     Selvane::instance()->start();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
     MainWindow::instance()->hide();
+    // After every capture: rebuild the menu, then push what the capture left pending.
     QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
+    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
+                     &HistoryService::pushPending);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.

@@ -103,6 +103,7 @@ MainWindow::MainWindow()
     m_shortcut = new QGlobalShortcut(nullptr);
     connect(m_shortcut, &QGlobalShortcut::activated, this, &MainWindow::keyPressed);
     registerHotKeyFromBoxes();
+    sendStartupRequests();
     ZeroManager::instance();
 }
 
@@ -388,11 +389,6 @@ void MainWindow::loginButtonClicked()
     startAccountRequest(address);
 }
 
-void MainWindow::startAccountRequest(const QString &address)
-{
-    Q_UNUSED(address)
-}
-
 // Signing out forgets the keys and every local entry, favourites included.
 void MainWindow::logoutButtonClicked()
 {
@@ -404,14 +400,6 @@ void MainWindow::logoutButtonClicked()
     menu->updateMenu();
     signedOut();
     Q_EMIT menu->sigUpdateMenu();
-}
-
-// Disconnects from the broker and refreshes the encryption window.
-void MainWindow::signedOut() {}
-
-void MainWindow::clearHistorySignedIn()
-{
-    ui->clear_button->setEnabled(true);
 }
 
 // Shows the encryption window once it exists.
@@ -471,8 +459,6 @@ void MainWindow::gotoHomePage()
     QDesktopServices::openUrl(QUrl(clipUtils::homePageUrl()));
 }
 
-// The version check, the broker status boxes and the log mail come with the
-// account and service work.
-void MainWindow::checkUpdate() {}
+// The broker status boxes and the log mail come with the service work.
 void MainWindow::showMQTTerr() {}
 void MainWindow::sendLog() {}

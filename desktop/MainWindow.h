@@ -5,7 +5,9 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <QSystemTrayIcon>
+#include <QVariant>
 
+class CBaseRequest;
 class QGlobalShortcut;
 class QImage;
 class QStringListModel;
@@ -65,6 +67,15 @@ public Q_SLOTS:
     void showMQTTerr();
     void sendLog();
 
+    // Replies of the account, handshake, version and clear requests.
+    void requestFinish(CBaseRequest *request, QVariant var);
+    void registerRequestFinish(CBaseRequest *request, QVariant var);
+    void initRequestFinish(CBaseRequest *request, QVariant var);
+    void checkUpdateRequestFinish(CBaseRequest *request, QVariant var);
+    void startupCheckUpdateRequestFinish(CBaseRequest *request, QVariant var);
+    void clearHistoryRequestFinish(CBaseRequest *request, QVariant var);
+    void findPwdRequestFinish(CBaseRequest *request, QVariant var);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -86,7 +97,15 @@ private:
     void startAccountRequest(const QString &address);
     void clearHistorySignedIn();
     void signedOut();
+    // Fetches the server's public key, then signs in or up.
+    void startKeyRequest(const QString &address, bool signUp);
+    void keyRequestFinish(CBaseRequest *request, const QVariant &var, const QString &address, bool signUp);
+    void versionReply(CBaseRequest *request, const QVariant &var, bool fromButton);
+    void inform(const QString &text, const QString &informative);
+    void sendStartupRequests();
 
+    // The public-key request of the sign-in or sign-up in progress.
+    CBaseRequest *m_keyRequest = nullptr;
     Ui::MainWindow *ui;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QStringListModel *m_keywordModel = nullptr;

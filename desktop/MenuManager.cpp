@@ -8,6 +8,10 @@
 #include "desktop/MainWindow.h"
 #include "desktop/PasteKeys.h"
 #include "e2ee/ZeroManager.h"
+#include "net/CClearHistoryRequest.h"
+#include "net/CPullRequest.h"
+#include "net/CRequestPushDel.h"
+#include "net/HistoryService.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
 #include "store/HistoryQueries.h"
@@ -475,7 +479,22 @@ void MenuManager::runPlugin(const History &record, const QVariant &plugin)
 }
 
 // Sets `pulling` and sends the pull request; its reply rebuilds the menu and clears the flag.
-void MenuManager::pullRequest() {}
+void MenuManager::pullRequest()
+{
+    pulling = true;
+    auto *request = new CPullRequest;
+    connect(request, &CBaseRequest::responseData, this, &MenuManager::requestFinish);
+    request->start();
+}
+
+void MenuManager::requestFinish(CBaseRequest *request, QVariant var)
+{
+    Q_UNUSED(var)
+    if (request->replyOk())
+        updateMenu();
+    pulling = false;
+    request->deleteLater();
+}
 
 // Sets `syncingFavourites` and sends the favourites download.
 void MenuManager::syncFavouritesRequest() {}
@@ -490,14 +509,53 @@ void MenuManager::toggleFavouriteSignedIn(History &record, qint64 now)
 // Deletes on the service first (entries never uploaded are deleted locally at once).
 void MenuManager::deleteSignedIn(History &record)
 {
-    Q_UNUSED(record)
+    if (!record.exists())
+        return;
+    record.load();
+    if (record.history_id() <= 0) {
+        deleteLocally(record);
+        updateMenu();
+        return;
+    }
+    auto *request = new CRequestPushDel;
+    request->setHistory(record);
+    connect(request, &CBaseRequest::responseData, this, &MenuManager::deleteRequestFinish);
+    request->start();
+}
+
+void MenuManager::deleteRequestFinish(CBaseRequest *request, QVariant var)
+{
+    if (request->replyOk() && !var.isNull()) {
+        const QVariantMap reply = var.toMap();
+        if (reply.contains(QStringLiteral("code")) && reply.value(QStringLiteral("code")).toInt() == 0)
+            deleteLocally(static_cast<CRequestPushDel *>(request)->history());
+    }
+    request->deleteLater();
+    updateMenu();
 }
 
 // Clears the history on the service; the reply clears it locally.
-void MenuManager::cleanupSignedIn() {}
+void MenuManager::cleanupSignedIn()
+{
+    auto *request = new CClearHistoryRequest;
+    connect(request, &CBaseRequest::responseData, this, &MenuManager::clearHistoryRequestFinish);
+    request->start();
+}
+
+void MenuManager::clearHistoryRequestFinish(CBaseRequest *request, QVariant var)
+{
+    if (request->replyOk() && !var.isNull()) {
+        HistoryStore::clearNonFavourites();
+        updateMenu();
+    }
+    request->deleteLater();
+}
 
 // Asks the history service to push pending entries.
-void MenuManager::pushPending() {}
+void MenuManager::pushPending()
+{
+    HistoryService::instance()->pushPending();
+}
 
 bool MenuManager::needsEncryptionKey() const
 {

@@ -4,7 +4,9 @@
 #include "store/History.h"
 
 #include <QObject>
+#include <QVariant>
 
+class CBaseRequest;
 class QAction;
 class QMenu;
 
@@ -48,6 +50,9 @@ private Q_SLOTS:
     void saveFileClicked();
     void unlockSecertClick();
     QAction *ActionFromHistory(History &history);
+    void requestFinish(CBaseRequest *request, QVariant var);
+    void deleteRequestFinish(CBaseRequest *request, QVariant var);
+    void clearHistoryRequestFinish(CBaseRequest *request, QVariant var);
 
 private:
     MenuManager();

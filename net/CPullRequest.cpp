@@ -1,0 +1,131 @@
+#include "net/CPullRequest.h"
+
+#include "app/CFileManager.h"
+#include "app/Constants.h"
+#include "app/clipUtils.h"
+#include "e2ee/ZeroManager.h"
+#include "net/HistoryService.h"
+#include "net/SyncHandOver.h"
+#include "store/HistoryQueries.h"
+#include "store/HistoryStore.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSettings>
+
+using namespace Zorvel;
+
+CPullRequest::CPullRequest()
+{
+    setPath(QStringLiteral("pull/"));
+    bool ok = false;
+    const qint32 stored = clipUtils::settings()->value(QLatin1String(Key::RequestTimestamp)).toString().toInt(&ok);
+    m_lastRequestTimestamp = ok ? stored : 0;
+}
+
+void CPullRequest::buildUrl()
+{
+    setUrl(fullUrl() + QStringLiteral("&last_request_timestamp=") + QString::number(m_lastRequestTimestamp)
+           + QStringLiteral("&user_token=") + userToken());
+}
+
+QVariant CPullRequest::parseResponse(const QByteArray &body)
+{
+    QJsonObject reply;
+    if (!parseObject(body, &reply))
+        return QVariant();
+    verifyCipher(reply);
+    if (!reply.contains(QLatin1String("code"))) {
+        qWarning("pull reply without code: nothing applied");
+        return QVariant();
+    }
+    const int code = reply.value(QLatin1String("code")).toInt();
+    if (code != 0)
+        return code;
+
+    if (reply.contains(QLatin1String("request_timestamp")))
+        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp),
+                                        reply.value(QLatin1String("request_timestamp")).toVariant().toString());
+
+    applyActions(reply);
+
+    if (reply.contains(QLatin1String("clear_all_ts"))) {
+        const qint64 clearTime = reply.value(QLatin1String("clear_all_ts")).toVariant().toLongLong();
+        HistoryStore::clearNonFavouritesBefore(static_cast<qint32>(static_cast<quint32>(clearTime)));
+    }
+
+    if (reply.contains(QLatin1String("histories"))) {
+        const QJsonArray items = reply.value(QLatin1String("histories")).toArray();
+        for (const QJsonValue &item : items)
+            applyItem(item.toObject().toVariantMap());
+        HistoryStore::pruneCategory(QLatin1String(Category::History));
+        HistoryQueries::removeWithoutFiles();
+        SyncHandOver::instance()->requestBrokerConnect();
+        HistoryService::instance()->pushPending();
+    }
+    return 0;
+}
+
+void CPullRequest::applyActions(const QJsonObject &reply)
+{
+    if (!reply.contains(QLatin1String("action")))
+        return;
+    const QJsonArray actions = reply.value(QLatin1String("action")).toArray();
+    for (const QJsonValue &value : actions) {
+        const QJsonObject action = value.toObject();
+        if (action.value(QLatin1String("action")).toString().toLower() != QLatin1String("del"))
+            continue;
+        bool ok = false;
+        const qint64 historyId = action.value(QLatin1String("history_id")).toVariant().toString().toLongLong(&ok);
+        // Entries never uploaded all carry history_id 0: a deletion of id 0 (or of a
+        // missing id) would wipe every one of them.
+        if (!ok || historyId <= 0) {
+            qWarning("pull: deletion without a valid history id ignored");
+            continue;
+        }
+        HistoryStore::deleteByHistoryId(historyId);
+    }
+}
+
+void CPullRequest::applyItem(const QVariantMap &item)
+{
+    History record = History::fromServiceItem(item);
+    if (!clipUtils::isFileHash(record.file_hash())) {
+        qWarning("pull: item with an invalid file hash skipped");
+        return;
+    }
+
+    if (record.exists()) {
+        record.load();
+        record.setFileId(item.value(QStringLiteral("file_id")).toInt());
+        record.setFileReady(item.value(QStringLiteral("file_ready")).toBool());
+        record.setHistoryId(item.value(QStringLiteral("history_id")).toInt());
+        record.setFileName(item.value(QStringLiteral("file_name")).toString());
+        record.setType(item.value(QStringLiteral("type")).toString());
+        record.setKeyHash(item.value(QStringLiteral("key_hash")).toString());
+        const qint32 itemTime = item.value(QStringLiteral("timestamp")).toInt();
+        if (static_cast<qint64>(record.timeStamp()) < itemTime)
+            record.setTimeStamp(itemTime);
+        record.save();
+        return;
+    }
+
+    const bool encrypted = record.type().contains(QLatin1String("enc"));
+    const bool keyed = !record.key_hash().isEmpty();
+    if (encrypted && keyed) {
+        const QString plain = ZeroManager::instance()->decryptText(record.content());
+        if (plain.isEmpty())
+            return;
+        record.setContent(plain);
+    } else if (encrypted || keyed) {
+        return;
+    }
+    record.save();
+
+    // A short text travels whole in "content": its file needs no download.
+    const QByteArray bytes = record.content().toUtf8();
+    if (clipUtils::md5Hex(bytes) == record.file_hash()) {
+        CFileManager::saveFile(bytes, record);
+        HistoryQueries::setLocalFileOk(record.file_hash());
+    }
+}

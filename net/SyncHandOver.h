@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/OnceOnly.h"
+
+#include <QObject>
+
+// Where the request layer and the windows hand work to parts that live elsewhere:
+// the MQTT connection and the file service connect to these signals at start-up,
+// so the request classes need not know them.
+class SyncHandOver : public QObject
+{
+    Q_OBJECT
+    ZORVEL_ONCE_ONLY(SyncHandOver)
+
+public:
+    void requestBrokerConnect() { Q_EMIT brokerConnectRequested(); }
+    void requestFileTransfer() { Q_EMIT fileTransferRequested(); }
+    void requestBrokerDisconnect() { Q_EMIT brokerDisconnectRequested(); }
+
+Q_SIGNALS:
+    // A pull or a sign-in finished: the MQTT connection should be (re)established.
+    void brokerConnectRequested();
+    // The user signed out: the MQTT connection ends.
+    void brokerDisconnectRequested();
+    // No history entry is pending any more: the file service may transfer the next file.
+    void fileTransferRequested();
+
+private:
+    SyncHandOver() = default;
+};

@@ -1,0 +1,137 @@
+#pragma once
+
+// Helpers for tests that talk to the local service: run a request to its single
+// report, create accounts, hold a content key.
+
+#include "app/clipUtils.h"
+#include "e2ee/ZeroManager.h"
+#include "net/CBaseRequest.h"
+#include "net/CLoginRequest.h"
+#include "net/CRegisterrequest.h"
+#include "net/CRequestSyncPublicKey.h"
+#include "store/DBFetcher.h"
+#include "store/History.h"
+
+#include <QDateTime>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTest>
+#include <QUuid>
+
+namespace NetFixture {
+
+struct Outcome {
+    QVariant data;
+    int reports = 0;
+    bool synchronous = false; // reported before start() returned
+    bool hadReply = false;
+    int status = 0;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+
+    QVariantMap map() const { return data.toMap(); }
+    int code() const { return data.toMap().value(QStringLiteral("code"), -99999).toInt(); }
+};
+
+// Starts the request, waits for its report (and a moment for a second one that
+// must never come) and deletes it.
+inline Outcome run(CBaseRequest *request, int timeoutMs = 30000)
+{
+    Outcome out;
+    QSignalSpy spy(request, &CBaseRequest::responseData);
+    request->start();
+    out.synchronous = spy.count() > 0;
+    if (spy.isEmpty())
+        spy.wait(timeoutMs);
+    out.reports = spy.count();
+    if (!spy.isEmpty())
+        out.data = spy.first().at(1);
+    out.hadReply = request->reply() != nullptr;
+    if (request->reply()) {
+        out.status = request->httpStatus();
+        out.error = request->reply()->error();
+    }
+    delete request;
+    return out;
+}
+
+inline QString uniqueEmail()
+{
+    return QStringLiteral("net.%1@zorvel.test").arg(QUuid::createUuid().toString(QUuid::Id128).left(16));
+}
+
+inline QString passwordHash(const QString &password) { return clipUtils::md5Hex(password.toUtf8()); }
+
+inline Outcome signUp(const QString &email, const QString &password)
+{
+    auto *r = new CRegisterrequest;
+    r->setUserName(email);
+    r->setPasswordHash(passwordHash(password));
+    return run(r);
+}
+
+// Sign-in as the settings window does it: public key first, then the sealed hash.
+inline Outcome signIn(const QString &email, const QString &password)
+{
+    const Outcome key = run(new CRequestSyncPublicKey);
+    if (!key.data.isValid())
+        return key;
+    auto *r = new CLoginRequest;
+    r->setUserName(email);
+    r->setPassword(password);
+    return run(r);
+}
+
+inline void signOutLocally()
+{
+    ZeroManager::instance()->clearAllKeys();
+    clipUtils::removeUserToken();
+}
+
+// A new content key, held locally (the service is not told).
+inline QVariantMap createKey(const QString &pin = QStringLiteral("1234"))
+{
+    ZeroManager *zero = ZeroManager::instance();
+    const QVariantMap dictionary = zero->createKey(pin);
+    zero->commitPendingKey();
+    return dictionary;
+}
+
+inline void wipeStore()
+{
+    DBFetcher::instance();
+    QSqlQuery(QStringLiteral("delete from History")).exec();
+}
+
+inline int rows(const QString &where = QString())
+{
+    QSqlQuery q(QStringLiteral("select count(*) from History ") + where);
+    return q.next() ? q.value(0).toInt() : -1;
+}
+
+inline History stored(const QString &fileHash, const QString &category = QStringLiteral("history"))
+{
+    History h;
+    h.setFileHash(fileHash);
+    h.setCategory(category);
+    h.load();
+    return h;
+}
+
+// A captured text entry, whole in its content, marked as changed.
+inline History captureText(const QString &text, double timestamp = 0)
+{
+    History h;
+    h.setContent(text);
+    h.setFileHash(clipUtils::md5Hex(text.toUtf8()));
+    h.setTimeStamp(timestamp > 0 ? timestamp : clipUtils::currentTime());
+    h.setDeviceName(clipUtils::deviceName());
+    h.setType(QStringLiteral("text_txt+enc"));
+    h.setFileSize(text.size());
+    h.setLocalFileOk(true);
+    h.save();
+    h.markChanged();
+    return h;
+}
+
+} // namespace NetFixture

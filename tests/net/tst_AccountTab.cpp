@@ -1,0 +1,303 @@
+// The settings window's account work against the local service, with its message
+// boxes answered by a timer: sign-up, sign-in, password reset, sign-out, the
+// handshake, the version checks, and the tray menu's signed-in pull, delete, clear.
+#include "support/TestMain.h"
+#include "BoxDriver.h"
+#include "NetFixture.h"
+#include "TlsTestServer.h"
+
+#include "desktop/MainWindow.h"
+#include "desktop/MenuManager.h"
+#include "net/CInitRequest.h"
+#include "net/CPullRequest.h"
+#include "net/CRequestCheckUpdate.h"
+#include "net/CRequestPushGet.h"
+#include "net/HistoryService.h"
+#include "net/SyncHandOver.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QtTest>
+
+using namespace NetFixture;
+
+namespace {
+
+const QString kConfirmSignUp = QStringLiteral("邮箱将会用于您找回密码等服务,确认使用此邮箱?");
+const QString kConfirmReset = QStringLiteral("确认向此邮箱发送重置密码的邮件?");
+
+// Receives what the window hands to the desktop's browser.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+QAction *findAction(QMenu *menu, const QString &text)
+{
+    for (QAction *a : menu->actions())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+} // namespace
+
+class TestAccountTab : public QObject
+{
+    Q_OBJECT
+
+    MainWindow *window = nullptr;
+    QString email;
+    const QString password = QStringLiteral("tab password");
+
+    template <typename T>
+    T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
+    QTabWidget *tabs() { return child<QTabWidget>("tabWidget"); }
+    QWidget *accountTab() { return tabs()->widget(1); }
+
+    void submit(const char *radio, const QString &address, const QString &pass)
+    {
+        child<QRadioButton>(radio)->click();
+        child<QLineEdit>("line_email")->setText(address);
+        child<QLineEdit>("line_passwd")->setText(pass);
+        child<QPushButton>("button_login")->click();
+    }
+
+    // Waits until the sign-in tab is usable again after a request.
+    bool settled() { return QTest::qWaitFor([this] { return child<QWidget>("tab_login")->isEnabled(); }, 30000); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(DBFetcher::instance()->isOpen());
+        email = uniqueEmail();
+        BoxDriver boxes;
+        window = MainWindow::instance();
+        // The start-up version check finds the same version: nothing is shown.
+        QVERIFY(QTest::qWaitFor([] { return clipUtils::settings()->contains(QStringLiteral("newversion")); }, 30000));
+        QVERIFY(boxes.seen().isEmpty());
+        QCOMPARE(tabs()->widget(1)->objectName(), QStringLiteral("tab_login"));
+    }
+
+    void init() { wipeStore(); }
+
+    void badAddressIsRefused()
+    {
+        BoxDriver boxes;
+        submit("radio_login", QStringLiteral("someone@host.x"), password);
+        QCOMPARE(boxes.seen(), QStringList({QStringLiteral("邮箱格式存在问题")}));
+        QVERIFY(!clipUtils::hasUserToken());
+    }
+
+    void signUpAsksFirst()
+    {
+        BoxDriver boxes(QMessageBox::Cancel);
+        QString typed = email;
+        typed.insert(typed.indexOf(QLatin1Char('@')) + 1, QStringLiteral("  ")); // spaces are dropped
+        submit("radio_register", typed, password);
+        QCOMPARE(boxes.seen(), QStringList({QStringLiteral("确认邮箱: ") + email + QStringLiteral(" | ") + kConfirmSignUp}));
+        QVERIFY(child<QWidget>("tab_login")->isEnabled());
+
+        boxes.clear();
+        boxes.setAnswer(QMessageBox::Ok);
+        submit("radio_register", typed, password);
+        QTRY_VERIFY_WITH_TIMEOUT(clipUtils::hasUserToken(), 30000);
+        QCOMPARE(boxes.seen().size(), 1);
+        QCOMPARE(clipUtils::userEmail(), email);
+        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_logout"));
+        QCOMPARE(tabs()->tabText(1), QStringLiteral("用户信息"));
+        QCOMPARE(child<QLabel>("label_user_email")->text(), email);
+    }
+
+    void signOutClearsKeysTokenAndHistoryThenRecaptures()
+    {
+        QVERIFY(clipUtils::hasUserToken());
+        createKey();
+        History kept = captureText(QStringLiteral("a favourite"));
+        kept.setCategory(QStringLiteral("favourite"));
+        kept.setFavourite(100);
+        kept.save();
+        captureText(QStringLiteral("ordinary entry"));
+        clipUtils::settings()->setValue(QStringLiteral("request_timestamp"), QStringLiteral("1700000000"));
+        const QString onClipboard = QStringLiteral("still on the clipboard");
+        QGuiApplication::clipboard()->setText(onClipboard);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), onClipboard);
+
+        BoxDriver boxes;
+        child<QPushButton>("button_logout")->click();
+        QVERIFY(!clipUtils::hasUserToken());
+        QVERIFY(!ZeroManager::instance()->hasKey());
+        QVERIFY(!clipUtils::settings()->contains(QStringLiteral("request_timestamp")));
+        QCOMPARE(rows(QStringLiteral("where category = 'favourite'")), 0);
+        QCOMPARE(rows(), 1); // what the clipboard holds, captured again
+        QVERIFY(stored(clipUtils::md5Hex(onClipboard.toUtf8())).exists());
+        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
+        QVERIFY(boxes.seen().isEmpty());
+    }
+
+    void takenAddressAndWrongPassword()
+    {
+        BoxDriver boxes;
+        submit("radio_register", email, password);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen().size(), 2, 30000);
+        QCOMPARE(boxes.seen().at(1), QStringLiteral("邮箱已被注册,尝试找回密码"));
+        QVERIFY(settled());
+
+        boxes.clear();
+        submit("radio_login", email, QStringLiteral("not the password"));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("登录失败 | 密码或用户名错误")}), 30000);
+        QVERIFY(settled());
+        QVERIFY(!clipUtils::hasUserToken());
+    }
+
+    void signInThroughTheTab()
+    {
+        BoxDriver boxes;
+        clipUtils::settings()->remove(QStringLiteral("server_public_key"));
+        submit("radio_login", email, password);
+        QTRY_VERIFY_WITH_TIMEOUT(clipUtils::hasUserToken(), 30000);
+        QVERIFY(settled());
+        QCOMPARE(clipUtils::userEmail(), email);
+        QCOMPARE(clipUtils::settings()->value(QStringLiteral("server_public_key")).toByteArray().size(), 32);
+        QCOMPARE(child<QLabel>("label_user_email")->text(), email);
+        QVERIFY(boxes.seen().isEmpty());
+    }
+
+    void passwordReset()
+    {
+        child<QPushButton>("button_logout")->click();
+        child<QRadioButton>("radio_findpwd")->click();
+        QVERIFY(!child<QLineEdit>("line_passwd")->isEnabled());
+        QCOMPARE(child<QPushButton>("button_login")->text(), QStringLiteral("找回密码"));
+
+        BoxDriver boxes;
+        submit("radio_findpwd", QStringLiteral("nobody.%1").arg(email), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen().size(), 2, 30000);
+        QCOMPARE(boxes.seen().at(0), QStringLiteral("确认邮箱: nobody.") + email + QStringLiteral(" | ") + kConfirmReset);
+        QCOMPARE(boxes.seen().at(1), QStringLiteral("无此邮箱"));
+        QVERIFY(settled());
+
+        boxes.clear();
+        submit("radio_findpwd", email, QString());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen().size(), 2, 30000);
+        QCOMPARE(boxes.seen().at(1), QStringLiteral("请求成功 | 请访问你的邮箱并且重置密码。\n注意：某些邮件服务器会把Zorvel的邮件认作\"垃圾邮件\""));
+        QVERIFY(settled());
+
+        child<QRadioButton>("radio_login")->click();
+        QVERIFY(child<QLineEdit>("line_passwd")->isEnabled());
+        QCOMPARE(child<QPushButton>("button_login")->text(), QStringLiteral("登录"));
+    }
+
+    void expiredTokenSignsOutSilently()
+    {
+        QCOMPARE(NetFixture::signIn(email, password).code(), 0);
+        window->updateLoginUi();
+        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("0123456789abcdef-expired"));
+        clipUtils::settings()->remove(QStringLiteral("homepage"));
+        BoxDriver boxes;
+        auto *init = new CInitRequest;
+        connect(init, &CBaseRequest::responseData, window, &MainWindow::initRequestFinish);
+        init->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!clipUtils::hasUserToken(), 30000);
+        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
+        QVERIFY(clipUtils::settings()->value(QStringLiteral("homepage")).toString().startsWith(QLatin1String("https://")));
+        QVERIFY(boxes.seen().isEmpty());
+    }
+
+    void versionChecks()
+    {
+        BoxDriver boxes;
+        child<QPushButton>("button_check_update")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("您的版本为最新版")}), 30000);
+        QVERIFY(child<QWidget>("tab_about")->isEnabled());
+
+        // A newer version, from the test endpoint: asked from the button, Cancel opens nothing.
+        TlsTestServer newer(QDir::homePath() + QStringLiteral("/tls"));
+        UrlSink sink;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+        auto checkNewer = [&](void (MainWindow::*slot)(CBaseRequest *, QVariant)) {
+            auto *request = new CRequestCheckUpdate;
+            request->setBaseUrl(newer.baseUrl());
+            connect(request, &CBaseRequest::responseData, window, slot);
+            request->start();
+        };
+        boxes.clear();
+        boxes.setAnswer(QMessageBox::Cancel);
+        checkNewer(&MainWindow::checkUpdateRequestFinish);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("有更新: ver2.2.0 | 修复了一些问题")}), 30000);
+        QCOMPARE(clipUtils::settings()->value(QStringLiteral("newversion")).toString(), QStringLiteral("2.2.0"));
+        QVERIFY(sink.opened.isEmpty());
+
+        // At start-up the window comes forward on the about tab; OK opens the download page.
+        window->hide();
+        boxes.clear();
+        boxes.setAnswer(QMessageBox::Ok);
+        checkNewer(&MainWindow::startupCheckUpdateRequestFinish);
+        QTRY_COMPARE_WITH_TIMEOUT(sink.opened.size(), 1, 30000);
+        QCOMPARE(boxes.seen().size(), 1);
+        QVERIFY(window->isVisible());
+        QCOMPARE(tabs()->currentIndex(), 3);
+        QCOMPARE(sink.opened.first(), QUrl(newer.baseUrl() + QStringLiteral("download/")));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        window->hide();
+    }
+
+    void menuPullDeleteAndClearWhenSignedIn()
+    {
+        QCOMPARE(NetFixture::signIn(email, password).code(), 0);
+        createKey();
+        MenuManager *menu = MenuManager::instance();
+        const History first = captureText(QStringLiteral("menu entry one"), 1000);
+        const History second = captureText(QStringLiteral("menu entry two"), 2000);
+        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
+        HistoryService::instance()->pushPending();
+        QVERIFY(handOver.count() > 0 || handOver.wait(30000));
+
+        // Pull into an empty store through the menu.
+        wipeStore();
+        clipUtils::settings()->remove(QStringLiteral("request_timestamp"));
+        menu->pull();
+        QTRY_VERIFY_WITH_TIMEOUT(stored(first.file_hash()).exists() && stored(second.file_hash()).exists(), 30000);
+        QTRY_VERIFY(findAction(menu->menu(), QStringLiteral("menu entry two")));
+
+        // Delete one entry from its sub-menu: gone on the service and here.
+        QAction *entry = findAction(menu->menu(), QStringLiteral("menu entry two"));
+        menu->hovered(entry);
+        QAction *remove = findAction(entry->menu(), QStringLiteral("删除"));
+        QVERIFY(remove);
+        remove->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!stored(second.file_hash()).exists(), 30000);
+        History probe;
+        probe.setFileHash(second.file_hash());
+        auto *get = new CRequestPushGet;
+        get->setHistory(probe);
+        QVERIFY(run(get).code() != 0);
+        QVERIFY(stored(first.file_hash()).exists());
+
+        // Clear from the menu: the service and the local store.
+        clipUtils::setMenuCleanup(true);
+        menu->updateMenu();
+        QAction *clear = findAction(menu->menu(), QStringLiteral("清空剪贴板"));
+        QVERIFY(clear);
+        clear->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), 0, 30000);
+        clipUtils::settings()->remove(QStringLiteral("request_timestamp"));
+        QCOMPARE(run(new CPullRequest).data.toInt(), 0);
+        QCOMPARE(rows(), 0);
+        clipUtils::setMenuCleanup(false);
+    }
+};
+
+ZORVEL_TEST_MAIN(TestAccountTab)
+#include "tst_AccountTab.moc"
