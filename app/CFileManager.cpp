@@ -44,20 +44,23 @@ QString CFileManager::entryPath(const QString &folder, const QString &hash)
     return folder + hash;
 }
 
-void CFileManager::saveFile(const QByteArray &data, const History &record)
+bool CFileManager::saveFile(const QByteArray &data, const History &record)
 {
     const QString path = entryPath(filesPath(), record.file_hash());
     if (path.isEmpty()) {
         qWarning("saveFile: refused an invalid file hash");
-        return;
+        return false;
     }
     if (QFile::exists(path))
-        return;
+        return true;
     // Written aside and renamed: a full disk leaves no half file that would then
     // never be rewritten.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
         qWarning("saveFile: could not write %s: %s", qPrintable(path), qPrintable(file.errorString()));
+        return false;
+    }
+    return true;
 }
 
 QByteArray CFileManager::readFile(const History &record)

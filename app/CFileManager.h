@@ -23,7 +23,8 @@ public:
     static QString entryPath(const QString &folder, const QString &hash);
 
     // Writes data under files/<file_hash> unless that file exists already.
-    static void saveFile(const QByteArray &data, const History &record);
+    // True once the entry's file is on disk (written now or earlier).
+    static bool saveFile(const QByteArray &data, const History &record);
     // The bytes of files/<file_hash>, or empty bytes when missing.
     static QByteArray readFile(const History &record);
 

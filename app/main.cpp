@@ -15,6 +15,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Nothing is drawn with OpenGL; without this the first mapped window (the tray
+    // icon) loads the GL driver stack, which doubles the resident memory.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
     if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier)))

@@ -7,16 +7,19 @@
 #include <QFile>
 #include <QFileInfo>
 
-void EntryFiles::storeCopy(const QString &source, const QString &hash)
+bool EntryFiles::storeCopy(const QString &source, const QString &hash)
 {
     const QString target = CFileManager::entryPath(CFileManager::filesPath(), hash);
     if (target.isEmpty())
-        return;
+        return false;
     // QFile::copy writes a temporary file and renames it, so a failed copy leaves
     // no partial file behind that would never be rewritten.
-    if (!QFile::exists(target) && !QFile::copy(source, target))
+    if (!QFile::exists(target) && !QFile::copy(source, target)) {
         qWarning("capture: could not copy %s into the library", qPrintable(source));
+        return false;
+    }
     compress(hash);
+    return true;
 }
 
 qint64 EntryFiles::compress(const QString &hash)

@@ -141,8 +141,10 @@ bool Selvane::captureFile(const QString &path, History &record)
     if (!info.isFile() || info.size() > kMaxEntryBytes)
         return false;
     const QString hash = clipUtils::fileMd5(path);
-    if (hash.isEmpty())
+    if (hash.isEmpty()) {
         qWarning("capture: could not read the copied file %s", qPrintable(path));
+        return false;
+    }
     if (isOwnWrite(hash))
         return false;
     QString extension = info.suffix();
@@ -157,8 +159,8 @@ bool Selvane::captureFile(const QString &path, History &record)
     record.setType(QLatin1String(EntryType::FilePrefix) + extension + QLatin1String(EntryType::FileSuffix));
     record.setFileSize(info.size());
     record.setSecert(clipUtils::fileAsSecret());
-    EntryFiles::storeCopy(path, hash);
-    return true;
+    // A row without its file would be an entry that can never be pasted or sent.
+    return EntryFiles::storeCopy(path, hash) || notStored(hash);
 }
 
 bool Selvane::captureText(const QMimeData *data, History &record)
@@ -183,8 +185,7 @@ bool Selvane::captureText(const QMimeData *data, History &record)
     record.setType(QLatin1String(EntryType::Text));
     record.setFileSize(text.size());
     record.setSecert(clipUtils::isSecretText(text));
-    CFileManager::saveFile(utf8, record);
-    return true;
+    return CFileManager::saveFile(utf8, record) || notStored(hash);
 }
 
 bool Selvane::captureImage(const QMimeData *data, History &record)
@@ -216,9 +217,16 @@ bool Selvane::captureImage(const QMimeData *data, History &record)
     record.setDeviceName(clipUtils::deviceName());
     record.setType(QLatin1String(EntryType::Image));
     record.setFileHash(hash);
-    CFileManager::saveFile(bytes, record);
+    if (!CFileManager::saveFile(bytes, record))
+        return notStored(hash);
     record.setFileSize(EntryFiles::compress(hash));
     return true;
+}
+
+bool Selvane::notStored(const QString &hash)
+{
+    qWarning("capture: entry %s not stored, its file could not be written", qPrintable(hash));
+    return false;
 }
 
 void Selvane::commit(History &record)

@@ -49,6 +49,7 @@ private:
     bool captureFile(const QString &path, History &record);
     bool captureText(const QMimeData *data, History &record);
     bool captureImage(const QMimeData *data, History &record);
+    static bool notStored(const QString &hash);
     void commit(History &record);
 
     QString m_ignoredText;

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QRegularExpression>
 
 using namespace Capture;
 
@@ -152,6 +153,30 @@ private Q_SLOTS:
         QCOMPARE(rows().size(), 0);
         QCOMPARE(f.committed->count(), 0);
         QVERIFY(QDir(CFileManager::filesPath()).isEmpty());
+    }
+
+    // A full disk (here: files/ replaced by a plain file, which stops root as well)
+    // must not leave a row whose file was never written.
+    void textWhoseFileCannotBeWrittenIsNotStored()
+    {
+        const QString files = CFileManager::filesPath();
+        QVERIFY(QDir(files).removeRecursively());
+        QFile blocker(files.chopped(1));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString hash = clipUtils::md5Hex("no room for this");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^saveFile: could not write")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable(QStringLiteral("capture: entry %1 not stored, its file could not be written").arg(hash)));
+        f.driver->copyText(QStringLiteral("no room for this"));
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 0);
+        QCOMPARE(f.committed->count(), 0);
+
+        QVERIFY(blocker.remove());
+        f.driver->copyText(QStringLiteral("room again"));
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(rows().size(), 1);
     }
 
     void selectionChangeIsIgnored()
