@@ -23,7 +23,7 @@ private slots:
         QVERIFY(first.waitForStarted());
         const QString db = CFileManager::rootPath() + QStringLiteral("/clipboard.db");
         // The database exists once the first instance is through its start-up.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 60000);
 
         // The second process shares the lock folder but has a home of its own, so
         // anything it wrote (a log line, the folder tree) would show there while
@@ -34,7 +34,7 @@ private slots:
         QProcess second;
         second.setProcessEnvironment(secondEnv);
         second.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
-        QVERIFY(second.waitForFinished(20000));
+        QVERIFY(second.waitForFinished(60000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(!QFile::exists(otherHome.filePath(QStringLiteral("Documents"))));
@@ -50,7 +50,7 @@ private slots:
         third.setProcessEnvironment(env);
         third.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
         QVERIFY(third.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 60000);
         QCOMPARE(third.state(), QProcess::Running);
         third.terminate();
         QVERIFY(third.waitForFinished(10000));

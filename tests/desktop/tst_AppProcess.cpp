@@ -47,7 +47,7 @@ private slots:
         app.setProcessChannelMode(QProcess::ForwardedChannels);
         app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
         QVERIFY(app.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(probeHotKey(5, 0x56), 1, 20000); // started and holding the factory key
+        QTRY_COMPARE_WITH_TIMEOUT(probeHotKey(5, 0x56), 1, 60000); // started and holding the factory key
         QCOMPARE(configValue(QStringLiteral("firstShow")).toInt(), 1);
         QCOMPARE(visibleWindows(), 0); // everything starts hidden
 
@@ -73,7 +73,7 @@ private slots:
         pressKeys(QStringLiteral("shift+alt+v"));
         QTRY_COMPARE(visibleWindows(), 2);
         pressKeys(QStringLiteral("Up Return")); // "退出"
-        QVERIFY(app.waitForFinished(20000));
+        QVERIFY(app.waitForFinished(60000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
     }
@@ -90,7 +90,7 @@ private slots:
         app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
         QVERIFY(app.waitForStarted());
         // The log line says start-up reached the settings window.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(CFileManager::rootPath() + QStringLiteral("/log.txt")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(CFileManager::rootPath() + QStringLiteral("/log.txt")), 60000);
         QCOMPARE(probeHotKey(5, 0x56), 0);
         QCOMPARE(configValue(QStringLiteral("pastKey")).toString(), QStringLiteral("shift+ctrl+v"));
         app.terminate();

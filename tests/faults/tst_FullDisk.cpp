@@ -24,7 +24,7 @@ private slots:
 
         Program program(home);
         program.start();
-        QVERIFY(program.waitForDatabase(20000));
+        QVERIFY(program.waitForDatabase(60000));
         Reader reader(home);
         for (int i = 0; i < 5; ++i) {
             QVERIFY(copyText("before the disk filled " + QByteArray::number(i)));

@@ -19,7 +19,7 @@ private slots:
         {
             Program program(home.path());
             program.start();
-            QVERIFY(program.waitForDatabase(20000));
+            QVERIFY(program.waitForDatabase(60000));
             Reader reader(home.path());
             // A steady part first, so the kill surely has committed rows to lose.
             for (int i = 0; i < 10; ++i) {
@@ -38,7 +38,7 @@ private slots:
         // The program itself opens the database again (recovery, clean-up, migration).
         Program again(home.path());
         again.start();
-        QVERIFY(again.waitForDatabase(20000));
+        QVERIFY(again.waitForDatabase(60000));
         Reader reader(home.path());
         QTRY_VERIFY_WITH_TIMEOUT(reader.count() >= committed.size(), 10000);
         QCOMPARE(reader.integrity(), QStringLiteral("ok"));

@@ -19,8 +19,8 @@ private slots:
         QTemporaryDir home;
         Program program(home.path());
         program.start();
-        QVERIFY(program.waitForTray(20000));
-        QVERIFY(program.waitForDatabase(20000));
+        QVERIFY(program.waitForTray(60000));
+        QVERIFY(program.waitForDatabase(60000));
         // The icon paints on its first expose; X delivers that before the clipboard
         // change that follows it, so once this copy is captured the paint is done.
         Reader reader(home.path());
