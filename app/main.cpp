@@ -3,6 +3,7 @@
 #include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
+#include "e2ee/EncryptWindow.h"
 #include "net/HistoryService.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
@@ -36,6 +37,7 @@ int main(int argc, char *argv[])
     pluginWindow::instance()->hide();
     QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
                      &MenuManager::updateMenu);
+    EncryptWindow::instance()->hide();
 
     return app.exec();
 }

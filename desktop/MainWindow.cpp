@@ -1,5 +1,6 @@
 #include "desktop/MainWindow.h"
 
+#include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
@@ -10,6 +11,7 @@
 #include "desktop/MenuManager.h"
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
+#include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
 #include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
@@ -399,11 +401,17 @@ void MainWindow::logoutButtonClicked()
     MenuManager *menu = MenuManager::instance();
     menu->updateMenu();
     signedOut();
+    EncryptWindow::instance()->refresh();
     Q_EMIT menu->sigUpdateMenu();
 }
 
-// Shows the encryption window once it exists.
-void MainWindow::showEncryptWindow() {}
+void MainWindow::showEncryptWindow()
+{
+    EncryptWindow *window = EncryptWindow::instance();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 // --- privacy tab ---
 
@@ -459,6 +467,34 @@ void MainWindow::gotoHomePage()
     QDesktopServices::openUrl(QUrl(clipUtils::homePageUrl()));
 }
 
-// The broker status boxes and the log mail come with the service work.
-void MainWindow::showMQTTerr() {}
-void MainWindow::sendLog() {}
+namespace {
+std::function<QString()> &brokerErrorSource()
+{
+    static std::function<QString()> source;
+    return source;
+}
+} // namespace
+
+void MainWindow::setBrokerErrorSource(std::function<QString()> source)
+{
+    brokerErrorSource() = std::move(source);
+}
+
+void MainWindow::showMQTTerr()
+{
+    if (!clipUtils::hasUserToken()) {
+        QMessageBox::information(this, QString(), QStringLiteral("未登录无法检测服务"));
+        return;
+    }
+    const QString error = brokerErrorSource() ? brokerErrorSource()() : QString();
+    if (error.isEmpty())
+        QMessageBox::information(this, QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
+    else
+        QMessageBox::information(this, QStringLiteral("自动同步服务状态错误："), error);
+}
+
+void MainWindow::sendLog()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kLogMailbox) + QStringLiteral("?subject=SendLog")));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(CFileManager::rootPath()));
+}

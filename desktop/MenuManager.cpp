@@ -569,5 +569,8 @@ void MenuManager::showPluginWindow()
     window->raise();
     window->activateWindow();
 }
-void MenuManager::showEncryptWindow() {}
+void MenuManager::showEncryptWindow()
+{
+    MainWindow::instance()->showEncryptWindow();
+}
 void MenuManager::disconnectBroker() {}
