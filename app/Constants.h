@@ -97,7 +97,26 @@ inline constexpr int kApiTransferTimeoutMs = 60000;
 // Larger replies are aborted and dropped; real ones are far below this.
 inline constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 inline constexpr int kMaxRedirects = 8;
+// Uploads and downloads of entry files: long enough for 6 MiB on a slow line.
+inline constexpr int kFileTransferTimeoutMs = 300000;
+// An extracted download never exceeds this; larger archive entries are refused.
+inline constexpr qint64 kMaxExtractedBytes = 64 * 1024 * 1024;
 } // namespace Net
+
+namespace Mqtt {
+inline constexpr int kPort = 1883;
+inline constexpr char kUserName[] = "pubclient";
+inline constexpr char kPassword[] = "5d2a9e41";
+inline constexpr int kKeepAliveSeconds = 20;
+inline constexpr int kConnectTimeoutSeconds = 30;
+inline constexpr int kMaxInflight = 10;
+inline constexpr int kTraceLevel = 7;
+inline constexpr int kCheckIntervalMs = 60000;
+inline constexpr char kTopicPrefix[] = "user_id_";
+// Notices are a few hundred bytes; anything far larger is not one of them.
+inline constexpr int kMaxPayloadBytes = 64 * 1024;
+inline constexpr char kUnknownFailure[] = "无法链接Zorvel自动同步服务，原因未知";
+} // namespace Mqtt
 
 // Clipboard capture
 inline constexpr unsigned long kWatcherIdleStepMs = 750;

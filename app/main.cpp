@@ -5,9 +5,11 @@
 #include "desktop/MenuManager.h"
 #include "e2ee/EncryptWindow.h"
 #include "net/HistoryService.h"
+#include "net/SyncHandOver.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
+#include "push/MqttManager.h"
 #include "store/DBFetcher.h"
 
 #include <QApplication>
@@ -24,12 +26,18 @@ int main(int argc, char *argv[])
 
     DBFetcher::instance();
     Selvane::instance()->start();
-    // Every capture may leave an entry for the service.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
+    // Notifications from the user's other devices; connects at once when signed in.
+    MqttManager *mqtt = MqttManager::instance();
+    mqtt->connectBroker();
+    MainWindow::instance()->hide();
+    QObject::connect(mqtt, &MqttManager::clipboardUpdated, MainWindow::instance(), &MainWindow::showClipboardNotice);
+    QObject::connect(SyncHandOver::instance(), &SyncHandOver::menuUpdateRequested, MenuManager::instance(),
+                     &MenuManager::updateMenu);
+    // After every capture: rebuild the menu, then push what the capture left pending.
+    QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
     QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
                      &HistoryService::pushPending);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
-    MainWindow::instance()->hide();
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.

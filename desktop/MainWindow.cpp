@@ -13,6 +13,7 @@
 #include "desktop/TextExport.h"
 #include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
+#include "push/MqttManager.h"
 #include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
 
@@ -467,26 +468,13 @@ void MainWindow::gotoHomePage()
     QDesktopServices::openUrl(QUrl(clipUtils::homePageUrl()));
 }
 
-namespace {
-std::function<QString()> &brokerErrorSource()
-{
-    static std::function<QString()> source;
-    return source;
-}
-} // namespace
-
-void MainWindow::setBrokerErrorSource(std::function<QString()> source)
-{
-    brokerErrorSource() = std::move(source);
-}
-
 void MainWindow::showMQTTerr()
 {
     if (!clipUtils::hasUserToken()) {
         QMessageBox::information(this, QString(), QStringLiteral("未登录无法检测服务"));
         return;
     }
-    const QString error = brokerErrorSource() ? brokerErrorSource()() : QString();
+    const QString error = MqttManager::instance()->lastError();
     if (error.isEmpty())
         QMessageBox::information(this, QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
     else

@@ -7,8 +7,6 @@
 #include <QSystemTrayIcon>
 #include <QVariant>
 
-#include <functional>
-
 class CBaseRequest;
 class QGlobalShortcut;
 class QImage;
@@ -39,9 +37,6 @@ public:
     void alert(const QString &text);
 
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
-    // The MQTT connection's last error for "检查服务状态"; set at start-up by
-    // whoever owns the connection (empty text: no error).
-    static void setBrokerErrorSource(std::function<QString()> source);
     QGlobalShortcut *shortcut() const { return m_shortcut; }
 
 public Q_SLOTS:

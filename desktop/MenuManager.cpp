@@ -10,9 +10,12 @@
 #include "e2ee/ZeroManager.h"
 #include "net/CClearHistoryRequest.h"
 #include "net/CPullRequest.h"
+#include "net/CRequestGetFavourite.h"
 #include "net/CRequestPushDel.h"
+#include "net/CRequestSetFavourite.h"
 #include "net/HistoryService.h"
 #include "plugins/PluginHost.h"
+#include "push/MqttManager.h"
 #include "plugins/pluginWindow.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
@@ -496,14 +499,39 @@ void MenuManager::requestFinish(CBaseRequest *request, QVariant var)
     request->deleteLater();
 }
 
-// Sets `syncingFavourites` and sends the favourites download.
-void MenuManager::syncFavouritesRequest() {}
+// Sets `syncingFavourites` and sends the favourites download; the request merges
+// the reply and rebuilds the menu itself.
+void MenuManager::syncFavouritesRequest()
+{
+    syncingFavourites = true;
+    auto *request = new CRequestGetFavourite;
+    connect(request, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
+        syncingFavourites = false;
+        done->deleteLater();
+    });
+    request->start();
+}
 
 // Marks or unmarks the favourite and tells the service; the reply rebuilds the menu.
 void MenuManager::toggleFavouriteSignedIn(History &record, qint64 now)
 {
-    Q_UNUSED(record)
-    Q_UNUSED(now)
+    if (record.favourite() <= 0) {
+        record.setFavourite(now);
+        const QString category = record.category();
+        record.setCategory(QLatin1String(Category::Favourite));
+        record.save();
+        record.markChanged();
+        record.setCategory(category);
+    } else {
+        record.setFavourite(-now);
+    }
+    auto *request = new CRequestSetFavourite;
+    request->setHistory(record);
+    connect(request, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
+        updateMenu();
+        done->deleteLater();
+    });
+    request->start();
 }
 
 // Deletes on the service first (entries never uploaded are deleted locally at once).
@@ -573,4 +601,7 @@ void MenuManager::showEncryptWindow()
 {
     MainWindow::instance()->showEncryptWindow();
 }
-void MenuManager::disconnectBroker() {}
+void MenuManager::disconnectBroker()
+{
+    MqttManager::instance()->disconnectBroker();
+}

@@ -23,6 +23,7 @@ CBaseRequest::CBaseRequest(QObject *parent)
     , m_deviceType(clipUtils::platformName())
     , m_userToken(clipUtils::userToken())
     , m_nam(new QNetworkAccessManager)
+    , m_transferTimeoutMs(Net::kApiTransferTimeoutMs)
 {
     connect(m_nam, &QNetworkAccessManager::finished, this, &CBaseRequest::requestFinish);
 }
@@ -79,7 +80,7 @@ void CBaseRequest::prepare(QNetworkRequest &request, bool withIdentity) const
     request.setSslConfiguration(TlsTrust::configuration());
     // Without it a connection that goes silent would keep the caller's busy flag set
     // until the next start of the program.
-    request.setTransferTimeout(Net::kApiTransferTimeoutMs);
+    request.setTransferTimeout(m_transferTimeoutMs);
     if (withIdentity)
         request.setRawHeader("User-Agent", Net::kUserAgent);
 }

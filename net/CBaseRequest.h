@@ -54,6 +54,8 @@ public:
     const QByteArray &body() const { return m_body; }
     void setBody(const QByteArray &v) { m_body = v; }
     const QUrl &redirectTarget() const { return m_redirectTarget; }
+    int transferTimeout() const { return m_transferTimeoutMs; }
+    void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
     void setRedirectTarget(const QUrl &v) { m_redirectTarget = v; }
 
     // The HTTP status of the last reply, 0 without one.
@@ -94,6 +96,7 @@ private:
     QByteArray m_body;
     QUrl m_redirectTarget;
 
+    int m_transferTimeoutMs;
     int m_redirects = 0;
     bool m_oversized = false;
     bool m_reported = false;

@@ -3,6 +3,7 @@
 #include "app/OnceOnly.h"
 
 #include <QObject>
+#include <QString>
 
 // Where the request layer and the windows hand work to parts that live elsewhere:
 // the MQTT connection and the file service connect to these signals at start-up,
@@ -16,6 +17,8 @@ public:
     void requestBrokerConnect() { Q_EMIT brokerConnectRequested(); }
     void requestFileTransfer() { Q_EMIT fileTransferRequested(); }
     void requestBrokerDisconnect() { Q_EMIT brokerDisconnectRequested(); }
+    void requestMenuUpdate() { Q_EMIT menuUpdateRequested(); }
+    void announceFileArrived(const QString &fileHash) { Q_EMIT fileArrived(fileHash); }
 
 Q_SIGNALS:
     // A pull or a sign-in finished: the MQTT connection should be (re)established.
@@ -24,6 +27,10 @@ Q_SIGNALS:
     void brokerDisconnectRequested();
     // No history entry is pending any more: the file service may transfer the next file.
     void fileTransferRequested();
+    // The store changed under the tray menu (favourites merged, a download finished).
+    void menuUpdateRequested();
+    // The file of an entry was downloaded into files/.
+    void fileArrived(const QString &fileHash);
 
 private:
     SyncHandOver() = default;

@@ -9,6 +9,7 @@
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
 #include "e2ee/EncryptWindow.h"
+#include "push/MqttManager.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -62,6 +63,18 @@ void signIn()
 
 } // namespace
 
+// Points the MQTT connection at a host where no broker listens.
+class MqttManagerTestHook
+{
+public:
+    static void useBroker(MqttManager *m, const QString &host)
+    {
+        m->disconnectBroker();
+        m->setConnectionState(MqttManager::Disconnected);
+        m->createClient(host);
+    }
+};
+
 class TestAboutTab : public QObject
 {
     Q_OBJECT
@@ -84,16 +97,19 @@ private Q_SLOTS:
         clipUtils::removeUserToken();
         child<QPushButton>("button_check_service")->click();
         signIn();
-        child<QPushButton>("button_check_service")->click();
-        MainWindow::setBrokerErrorSource([] { return QStringLiteral("connection refused"); });
-        child<QPushButton>("button_check_service")->click();
-        MainWindow::setBrokerErrorSource([] { return QString(); });
+        MqttManager *mqtt = MqttManager::instance();
+        QVERIFY(mqtt->lastError().isEmpty());
         child<QPushButton>("button_check_service")->click();
         QCOMPARE(boxes.seen, QStringList({QStringLiteral(" / 未登录无法检测服务"),
-                                          QStringLiteral("自动同步服务状态正常 / 自动同步服务状态正常"),
-                                          QStringLiteral("自动同步服务状态错误： / connection refused"),
                                           QStringLiteral("自动同步服务状态正常 / 自动同步服务状态正常")}));
-        MainWindow::setBrokerErrorSource(nullptr);
+
+        MqttManagerTestHook::useBroker(mqtt, QStringLiteral("127.0.0.3"));
+        mqtt->connectBroker();
+        QTRY_VERIFY_WITH_TIMEOUT(!mqtt->lastError().isEmpty(), 20000);
+        boxes.seen.clear();
+        child<QPushButton>("button_check_service")->click();
+        QCOMPARE(boxes.seen, QStringList({QStringLiteral("自动同步服务状态错误： / ") + mqtt->lastError()}));
+        mqtt->disconnectBroker();
         clipUtils::removeUserToken();
     }
 

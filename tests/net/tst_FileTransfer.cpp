@@ -1,0 +1,127 @@
+// File transfer against the real service: encrypted zip round trip, local files
+// marked without traffic, 401/404 handling and the size limit.
+#include "support/TestMain.h"
+#include "NetFixture.h"
+
+#include "app/CFileManager.h"
+#include "net/CRequestPushPost.h"
+#include "net/CRequestUploadFile.h"
+#include "net/FileService.h"
+#include "store/HistoryQueries.h"
+
+#include <JlCompress.h>
+
+#include <QFile>
+#include <QtTest>
+
+using namespace NetFixture;
+
+class TestFileTransfer : public QObject
+{
+    Q_OBJECT
+
+    // An entry whose file is under files/ (and zip/ for "zip" types), pushed so the
+    // service knows its ids.
+    History pushedEntry(const QByteArray &bytes, const QString &type)
+    {
+        History h;
+        h.setFileHash(clipUtils::md5Hex(bytes));
+        h.setContent(QStringLiteral("entry"));
+        h.setTimeStamp(clipUtils::currentTime());
+        h.setType(type);
+        h.setFileSize(bytes.size());
+        h.setLocalFileOk(true);
+        CFileManager::saveFile(bytes, h);
+        if (type.contains(QLatin1String("zip")))
+            JlCompress::compressFile(CFileManager::zipPath() + h.file_hash(), CFileManager::filesPath() + h.file_hash());
+        h.save();
+        auto *post = new CRequestPushPost;
+        post->setHistory(h);
+        run(post);
+        return stored(h.file_hash());
+    }
+
+    static bool uploaded(const History &h)
+    {
+        auto *upload = new CRequestUploadFile;
+        upload->setHistory(h);
+        upload->setFileHash(h.file_hash());
+        upload->setFileId(QString::number(h.file_id()));
+        QSignalSpy spy(upload, &CBaseRequest::responseData);
+        upload->startUpload();
+        if (spy.isEmpty())
+            spy.wait(60000);
+        const bool ok = !spy.isEmpty() && spy.first().at(1).toInt() == 0 && spy.first().at(1).isValid();
+        delete upload;
+        return ok;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(DBFetcher::instance()->isOpen());
+        const QString email = uniqueEmail();
+        QCOMPARE(signUp(email, QStringLiteral("pw")).code(), 0);
+        QCOMPARE(signIn(email, QStringLiteral("pw")).code(), 0);
+        createKey();
+    }
+
+    void encryptedZipRoundTrip()
+    {
+        QByteArray bytes;
+        for (int i = 0; i < 20000; ++i)
+            bytes.append(char(i * 7));
+        const History h = pushedEntry(bytes, QStringLiteral("image_tiff+zip+enc"));
+        QVERIFY(h.file_id() > 0);
+        FileService::instance()->transferNext();
+        QTRY_VERIFY_WITH_TIMEOUT(stored(h.file_hash()).file_ready(), 20000);
+        QTRY_VERIFY(!FileService::instance()->isBusy());
+
+        // As on a second device: the file is only on the service.
+        QFile::remove(CFileManager::filesPath() + h.file_hash());
+        QFile::remove(CFileManager::zipPath() + h.file_hash());
+        QSqlQuery(QStringLiteral("update History set local_file_ok = 0")).exec();
+        FileService::instance()->transferNext();
+        QTRY_VERIFY_WITH_TIMEOUT(stored(h.file_hash()).local_file_ok(), 20000);
+        QCOMPARE(CFileManager::readFile(h), bytes);
+    }
+
+    void localFileIsMarkedWithoutTraffic()
+    {
+        const QByteArray bytes("already here");
+        History h = pushedEntry(bytes, QStringLiteral("text_txt+enc"));
+        QSqlQuery(QStringLiteral("update History set file_ready = 1, local_file_ok = 0")).exec();
+        FileService::instance()->transferNext();
+        // Synchronous: no request went out.
+        QVERIFY(stored(h.file_hash()).local_file_ok());
+        QVERIFY(!FileService::instance()->isBusy());
+    }
+
+    void sizeLimitAndNotFound()
+    {
+        QByteArray limit(5767168, 'a');
+        limit[0] = 'b';
+        const History atLimit = pushedEntry(limit, QStringLiteral("file_bin"));
+        QVERIFY(uploaded(atLimit));
+        History over = atLimit;
+        over.setFileSize(5767169);
+        QVERIFY(!uploaded(over));
+
+        History unknown = pushedEntry("unknown to the object store", QStringLiteral("text_txt+enc"));
+        unknown.setFileId(unknown.file_id() + 1000);
+        QVERIFY(!uploaded(unknown));
+        QCOMPARE(stored(unknown.file_hash()).history_id(), qint64(0));
+    }
+
+    void unauthorisedSignsOut()
+    {
+        const History h = pushedEntry("signed out by 401", QStringLiteral("text_txt+enc"));
+        clipUtils::settings()->setValue(QStringLiteral("user_token"), QString(64, QLatin1Char('0')));
+        QVERIFY(clipUtils::hasUserToken());
+        QVERIFY(!uploaded(stored(h.file_hash())));
+        QVERIFY(!clipUtils::hasUserToken());
+    }
+};
+
+ZORVEL_TEST_MAIN(TestFileTransfer)
+#include "tst_FileTransfer.moc"
