@@ -11,6 +11,8 @@ inline constexpr char kAppIdentifier[] = "com.clipboard.zorvel";
 inline constexpr char kOrganisation[] = "brenmoor";
 inline constexpr char kApplication[] = "zorvel";
 inline constexpr char kAppVersion[] = "2.1.15";
+// Where "发送日志" addresses its mail; the user attaches log.txt by hand.
+inline constexpr char kLogMailbox[] = "log@zorvel.example.org";
 
 namespace Key {
 inline constexpr char DeviceToken[] = "deviceToken";

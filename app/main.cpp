@@ -3,6 +3,7 @@
 #include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
+#include "e2ee/EncryptWindow.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
 #include "platform/SingleInstance.h"
@@ -48,6 +49,7 @@ int main(int argc, char *argv[])
     pluginWindow::instance()->hide();
     QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
                      &MenuManager::updateMenu);
+    EncryptWindow::instance()->hide();
 
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "desktop/MainWindow.h"
 
+#include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
@@ -10,6 +11,7 @@
 #include "desktop/MenuManager.h"
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
+#include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
 #include "push/MqttManager.h"
 #include "store/HistoryStore.h"
@@ -400,11 +402,17 @@ void MainWindow::logoutButtonClicked()
     MenuManager *menu = MenuManager::instance();
     menu->updateMenu();
     signedOut();
+    EncryptWindow::instance()->refresh();
     Q_EMIT menu->sigUpdateMenu();
 }
 
-// Shows the encryption window once it exists.
-void MainWindow::showEncryptWindow() {}
+void MainWindow::showEncryptWindow()
+{
+    EncryptWindow *window = EncryptWindow::instance();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 // --- privacy tab ---
 
@@ -463,15 +471,18 @@ void MainWindow::gotoHomePage()
 void MainWindow::showMQTTerr()
 {
     if (!clipUtils::hasUserToken()) {
-        inform(QString(), QStringLiteral("未登录无法检测服务"));
+        QMessageBox::information(this, QString(), QStringLiteral("未登录无法检测服务"));
         return;
     }
     const QString error = MqttManager::instance()->lastError();
     if (error.isEmpty())
-        inform(QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
+        QMessageBox::information(this, QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
     else
-        inform(QStringLiteral("自动同步服务状态错误："), error);
+        QMessageBox::information(this, QStringLiteral("自动同步服务状态错误："), error);
 }
 
-// The log mail comes with the service work.
-void MainWindow::sendLog() {}
+void MainWindow::sendLog()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kLogMailbox) + QStringLiteral("?subject=SendLog")));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(CFileManager::rootPath()));
+}

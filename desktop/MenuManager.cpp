@@ -597,7 +597,10 @@ void MenuManager::showPluginWindow()
     window->raise();
     window->activateWindow();
 }
-void MenuManager::showEncryptWindow() {}
+void MenuManager::showEncryptWindow()
+{
+    MainWindow::instance()->showEncryptWindow();
+}
 void MenuManager::disconnectBroker()
 {
     MqttManager::instance()->disconnectBroker();

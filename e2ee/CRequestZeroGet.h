@@ -1,0 +1,12 @@
+#pragma once
+
+#include "e2ee/CKeyRequest.h"
+
+// Fetches the key pair the service holds for the user ("code" 404 when none).
+class CRequestZeroGet : public CKeyRequest
+{
+    Q_OBJECT
+
+public:
+    CRequestZeroGet();
+};

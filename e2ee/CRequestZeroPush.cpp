@@ -1,0 +1,11 @@
+#include "e2ee/CRequestZeroPush.h"
+
+CRequestZeroPush::CRequestZeroPush()
+    : CKeyRequest(QStringLiteral("key/"), QStringLiteral("PUT"))
+{
+}
+
+void CRequestZeroPush::buildBody()
+{
+    setBody(toJson(QVariantMap{{QStringLiteral("key_dict"), keyDict()}}));
+}

@@ -1,0 +1,335 @@
+#include "e2ee/EncryptWindow.h"
+
+#include "app/clipUtils.h"
+#include "e2ee/CRequestZeroGet.h"
+#include "e2ee/CRequestZeroModify.h"
+#include "e2ee/CRequestZeroPush.h"
+#include "e2ee/CRequestZeroRevert.h"
+#include "e2ee/KeyNotice.h"
+#include "e2ee/PINWizard.h"
+#include "e2ee/ZeroManager.h"
+#include "net/CRequestSyncPublicKey.h"
+#include "store/HistoryQueries.h"
+#include "ui_EncryptWindow.h"
+
+#include <QDesktopServices>
+#include <QNetworkReply>
+#include <QUrl>
+
+namespace {
+
+// Service codes of the key endpoints.
+constexpr int kNoKeyStored = 404;
+constexpr int kWrongPin = 401;
+constexpr int kWrongPassword = -5;
+
+const QString kActivated = QStringLiteral(
+    "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
+const QString kUnknown = QStringLiteral("未知错误，请稍候重试");
+
+int replyCode(const QVariant &var)
+{
+    return var.toMap().value(QStringLiteral("code")).toInt();
+}
+
+} // namespace
+
+EncryptWindow::EncryptWindow()
+    : QMainWindow(nullptr)
+    , ui(new Ui::EncryptWindow)
+{
+    ui->setupUi(this);
+    resize(576, 248);
+    connect(ui->button_active, &QPushButton::clicked, this, &EncryptWindow::activeClicked);
+    connect(ui->button_revert, &QPushButton::clicked, this, &EncryptWindow::revertClicked);
+    connect(ui->button_help, &QPushButton::clicked, this, &EncryptWindow::helpClicked);
+    connect(ZeroManager::instance(), &ZeroManager::keysChanged, this, &EncryptWindow::refresh);
+    refresh();
+}
+
+EncryptWindow::~EncryptWindow()
+{
+    delete ui;
+}
+
+void EncryptWindow::refresh()
+{
+    ZeroManager *zero = ZeroManager::instance();
+    const QString hash = zero->keyHash();
+    if (hash.isEmpty()) {
+        ui->label_hash->setText(QStringLiteral("指纹（空）"));
+        ui->button_active->setText(QStringLiteral("激活端对端加密"));
+        ui->label_alert->show();
+    } else {
+        ui->label_hash->setText(QStringLiteral("指纹: %1").arg(hash));
+        ui->button_active->setText(QStringLiteral("修改PIN"));
+        ui->label_alert->hide();
+    }
+    Q_EMIT zero->menuUpdateRequested();
+}
+
+void EncryptWindow::setBusy(bool busy)
+{
+    m_busy = busy;
+    window()->setEnabled(!busy);
+}
+
+void EncryptWindow::helpClicked()
+{
+    QDesktopServices::openUrl(QUrl(clipUtils::e2eePageUrl()));
+}
+
+// --- wizards ---
+
+void EncryptWindow::startWizard(int mode)
+{
+    if (m_busy)
+        return;
+    setBusy(true);
+    showWizard(mode);
+}
+
+void EncryptWindow::showWizard(int mode)
+{
+    // The previous wizard may be the one whose acceptance led here.
+    if (m_wizard)
+        m_wizard->deleteLater();
+    m_wizard = new PINWizard(this, mode);
+    // A child window of a disabled window starts disabled itself.
+    m_wizard->setEnabled(true);
+    // Queued: the flow continues once the wizard has finished closing.
+    switch (mode) {
+    case PINWizard::Unlock:
+        connect(m_wizard, &PINWizard::resultHandler, this, &EncryptWindow::unlockEntered, Qt::QueuedConnection);
+        break;
+    case PINWizard::Activate:
+        connect(m_wizard, &PINWizard::resultHandler, this, &EncryptWindow::activationEntered, Qt::QueuedConnection);
+        break;
+    case PINWizard::ChangePin:
+        connect(m_wizard, &PINWizard::resultHandler, this, &EncryptWindow::changeEntered, Qt::QueuedConnection);
+        break;
+    case PINWizard::Reset:
+        connect(m_wizard, &PINWizard::resultHandler, this, &EncryptWindow::resetEntered, Qt::QueuedConnection);
+        break;
+    }
+    connect(m_wizard, &QDialog::rejected, this, &EncryptWindow::wizardRejected);
+    m_wizard->setWindowModality(Qt::WindowModal);
+    m_wizard->show();
+}
+
+void EncryptWindow::wizardRejected()
+{
+    setBusy(false);
+}
+
+// --- shared reply handling ---
+
+bool EncryptWindow::replyUsable(CBaseRequest *request, const QVariant &var, bool moreFollows)
+{
+    QString failure;
+    if (!request->reply())
+        failure = QStringLiteral("内部错误");
+    else if (request->reply()->error() != QNetworkReply::NoError || request->httpStatus() != 200)
+        failure = QStringLiteral("网络错误, 请稍候重试");
+    else if (!var.isValid())
+        failure = kUnknown; // not a JSON object: never taken for success
+    delete request;
+    if (!failure.isEmpty() || !moreFollows)
+        setBusy(false);
+    if (!failure.isEmpty()) {
+        showKeyNotice(this, failure);
+        return false;
+    }
+    return true;
+}
+
+void EncryptWindow::finishWith(const QString &text)
+{
+    setBusy(false);
+    showKeyNotice(this, text);
+}
+
+// --- activate or unlock ---
+
+void EncryptWindow::activeClicked()
+{
+    if (!ZeroManager::instance()->keyHash().isEmpty()) {
+        startWizard(PINWizard::ChangePin);
+        return;
+    }
+    if (m_busy)
+        return;
+    setBusy(true);
+    delete m_keyFetch;
+    m_keyFetch = new CRequestZeroGet;
+    connect(m_keyFetch, &CBaseRequest::responseData, this, &EncryptWindow::keyFetchFinish);
+    m_keyFetch->start();
+}
+
+void EncryptWindow::keyFetchFinish(CBaseRequest *request, QVariant var)
+{
+    if (request == m_keyFetch)
+        m_keyFetch = nullptr;
+    if (!replyUsable(request, var, false))
+        return;
+    const int code = replyCode(var);
+    const QVariantMap cipher = var.toMap().value(QStringLiteral("cipher")).toMap();
+    if (code == kNoKeyStored) {
+        startWizard(PINWizard::Activate);
+    } else if (code == 0 && !cipher.isEmpty()) {
+        m_fetchedKey = cipher;
+        showWizard(PINWizard::Unlock);
+    } else {
+        showKeyNotice(this, kUnknown);
+    }
+}
+
+void EncryptWindow::unlockEntered(const QVariantMap &pins)
+{
+    if (ZeroManager::instance()->importKey(pins.value(QStringLiteral("last_pin")).toString(), m_fetchedKey)) {
+        m_fetchedKey.clear();
+        showKeyNotice(this, kActivated);
+        refresh();
+        return;
+    }
+    qInfo("e2ee: the PIN did not unlock the account's key");
+    showKeyNotice(this, QStringLiteral("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
+                                       "包括收藏内容！"));
+    showWizard(PINWizard::Unlock);
+}
+
+void EncryptWindow::activationEntered(const QVariantMap &pins)
+{
+    const QVariantMap dictionary = ZeroManager::instance()->createKey(pins.value(QStringLiteral("new_pin")).toString());
+    if (dictionary.isEmpty()) {
+        qWarning("e2ee: no key could be made");
+        finishWith(QStringLiteral("内部错误"));
+        return;
+    }
+    delete m_keyPush;
+    m_keyPush = new CRequestZeroPush;
+    m_keyPush->setKeyDict(dictionary);
+    connect(m_keyPush, &CBaseRequest::responseData, this, &EncryptWindow::keyPushFinish);
+    m_keyPush->start();
+}
+
+void EncryptWindow::keyPushFinish(CBaseRequest *request, QVariant var)
+{
+    if (request == m_keyPush)
+        m_keyPush = nullptr;
+    if (!replyUsable(request, var, false))
+        return;
+    if (replyCode(var) != 0) {
+        qInfo("e2ee: the service refused the new key (code %d)", replyCode(var));
+        showKeyNotice(this, kUnknown);
+        return;
+    }
+    ZeroManager::instance()->commitPendingKey();
+    refresh();
+    showKeyNotice(this, kActivated);
+}
+
+// --- change PIN ---
+
+void EncryptWindow::changeEntered(const QVariantMap &pins)
+{
+    ZeroManager *zero = ZeroManager::instance();
+    const QVariantMap dictionary = zero->rewrapKey(pins.value(QStringLiteral("new_pin")).toString());
+    if (dictionary.isEmpty()) {
+        qWarning("e2ee: the key could not be wrapped under the new PIN");
+        finishWith(QStringLiteral("内部错误"));
+        return;
+    }
+    delete m_keyModify;
+    m_keyModify = new CRequestZeroModify;
+    m_keyModify->setKeyDict(dictionary);
+    m_keyModify->setLastPwdHash(zero->hashText(pins.value(QStringLiteral("last_pin")).toString()));
+    connect(m_keyModify, &CBaseRequest::responseData, this, &EncryptWindow::keyModifyFinish);
+    m_keyModify->start();
+}
+
+void EncryptWindow::keyModifyFinish(CBaseRequest *request, QVariant var)
+{
+    if (request == m_keyModify)
+        m_keyModify = nullptr;
+    if (!replyUsable(request, var, false))
+        return;
+    const int code = replyCode(var);
+    if (code == 0) {
+        ZeroManager::instance()->commitPendingKey();
+        refresh();
+    } else if (code == kWrongPin) {
+        showKeyNotice(this, QStringLiteral("您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
+                                           "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据"));
+    } else {
+        qInfo("e2ee: the service refused the PIN change (code %d)", code);
+        showKeyNotice(this, kUnknown);
+    }
+}
+
+// --- destroy and reset ---
+
+void EncryptWindow::revertClicked()
+{
+    if (m_busy)
+        return;
+    showKeyNotice(this, QStringLiteral("销毁并重建加密档案会清空线上所有加密内容，包括收藏！请谨慎操作！"));
+    startWizard(PINWizard::Reset);
+}
+
+void EncryptWindow::resetEntered(const QVariantMap &pins)
+{
+    m_resetEntries = pins;
+    delete m_publicKeyFetch;
+    m_publicKeyFetch = new CRequestSyncPublicKey;
+    connect(m_publicKeyFetch, &CBaseRequest::responseData, this, &EncryptWindow::publicKeyFinish);
+    m_publicKeyFetch->start();
+}
+
+void EncryptWindow::publicKeyFinish(CBaseRequest *request, QVariant var)
+{
+    if (request == m_publicKeyFetch)
+        m_publicKeyFetch = nullptr;
+    const bool usable = replyUsable(request, var, true);
+    const QVariantMap entries = m_resetEntries;
+    m_resetEntries.clear(); // holds the account password
+    if (!usable)
+        return;
+    if (replyCode(var) != 0) {
+        finishWith(kUnknown);
+        return;
+    }
+    const QVariantMap dictionary = ZeroManager::instance()->createKey(entries.value(QStringLiteral("new_pin")).toString());
+    if (dictionary.isEmpty()) {
+        qWarning("e2ee: no key could be made");
+        finishWith(QStringLiteral("内部错误"));
+        return;
+    }
+    delete m_keyReset;
+    m_keyReset = new CRequestZeroRevert;
+    m_keyReset->setPassword(entries.value(QStringLiteral("pwd")).toString());
+    m_keyReset->setKeyDict(dictionary);
+    connect(m_keyReset, &CBaseRequest::responseData, this, &EncryptWindow::keyResetFinish);
+    m_keyReset->start();
+}
+
+void EncryptWindow::keyResetFinish(CBaseRequest *request, QVariant var)
+{
+    if (request == m_keyReset)
+        m_keyReset = nullptr;
+    if (!replyUsable(request, var, false))
+        return;
+    const int code = replyCode(var);
+    if (code == 0) {
+        ZeroManager *zero = ZeroManager::instance();
+        zero->commitPendingKey();
+        HistoryQueries::resetForKey(zero->keyHash());
+        refresh();
+        showKeyNotice(this, QStringLiteral("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
+    } else if (code == kWrongPassword) {
+        showKeyNotice(this, QStringLiteral("您输入的帐号登录密码有误, 如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
+    } else {
+        qInfo("e2ee: the service refused the key reset (code %d)", code);
+        showKeyNotice(this, kUnknown);
+    }
+}

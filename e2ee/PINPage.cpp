@@ -1,0 +1,56 @@
+#include "e2ee/PINPage.h"
+
+#include "e2ee/KeyNotice.h"
+#include "e2ee/PINWizard.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+struct PageTexts {
+    const char *title;
+    const char *subTitle;
+    const char *label;
+};
+
+const PageTexts kTexts[] = {
+    {"当前加密PIN", "请输入当前加密PIN", "当前加密PIN"},
+    {"新的PIN", "请输入新的加密PIN", "加密PIN"},
+    {"再次输入新的加密PIN", "再次输入新的加密PIN", "加密PIN"},
+};
+
+} // namespace
+
+PINPage::PINPage(int index, QWidget *parent)
+    : QWizardPage(parent)
+    , m_index(qBound(0, index, 2))
+{
+    const PageTexts &texts = kTexts[m_index];
+    setTitle(QString::fromUtf8(texts.title));
+    setSubTitle(QString::fromUtf8(texts.subTitle));
+    m_label = new QLabel(QString::fromUtf8(texts.label), this);
+    m_edit = new QLineEdit(this);
+    m_edit->setEchoMode(QLineEdit::Password);
+    auto *layout = new QFormLayout(this);
+    layout->addRow(m_label, m_edit);
+    registerField(QStringLiteral("pin%1").arg(m_index), m_edit);
+}
+
+bool PINPage::validatePage()
+{
+    const QString pin = m_edit->text();
+    if (pin.isEmpty())
+        return false;
+    auto *owner = qobject_cast<PINWizard *>(wizard());
+    if (m_index == 1 && owner && owner->asksCurrentPin() && pin == field(QStringLiteral("pin0")).toString()) {
+        showKeyNotice(this, QStringLiteral("不能和上一个PIN相同"));
+        return false;
+    }
+    if (m_index == 2 && pin != field(QStringLiteral("pin1")).toString()) {
+        showKeyNotice(this, QStringLiteral("和上一次的PIN不相同"));
+        return false;
+    }
+    return true;
+}
