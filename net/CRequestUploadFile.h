@@ -22,6 +22,10 @@ public:
     void startUpload();
     QVariant parseResponse(const QByteArray &body) override;
 
+Q_SIGNALS:
+    // Bytes of the form sent so far, while the object store receives it.
+    void uploadProgress(qint64 sent, qint64 total);
+
 public Q_SLOTS:
     void requestUploadTokenFinish(CBaseRequest *callrequest, QVariant data);
 

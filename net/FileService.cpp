@@ -45,6 +45,9 @@ void FileService::transferNext()
         auto *upload = new CRequestUploadFile;
         upload->setHistory(*record);
         connect(upload, &CBaseRequest::responseData, this, &FileService::requestUploadFinish);
+        const QString hash = record->file_hash();
+        connect(upload, &CRequestUploadFile::uploadProgress, this,
+                [this, hash](qint64 sent, qint64 total) { Q_EMIT uploadProgress(hash, sent, total); });
         upload->setFileHash(record->file_hash());
         upload->setFileId(QString::number(record->file_id()));
         upload->startUpload();

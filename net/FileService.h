@@ -19,6 +19,10 @@ public:
     void transferNext();
     bool isBusy() const { return m_busy; }
 
+Q_SIGNALS:
+    // An upload of the entry's file is under way (for progress displays).
+    void uploadProgress(const QString &fileHash, qint64 sent, qint64 total);
+
 public Q_SLOTS:
     void requestDownloadFinish(CBaseRequest *request, QVariant data);
     void requestUploadFinish(CBaseRequest *request, QVariant data);
