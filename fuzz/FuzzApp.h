@@ -6,7 +6,10 @@
 #include "store/DBFetcher.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QSqlQuery>
+#include <QVariant>
 
 #include <cstdlib>
 #include <string>
@@ -36,6 +39,35 @@ inline void trim()
     static int calls = 0;
     if (++calls % 200 == 0)
         QSqlQuery(QStringLiteral("delete from History")).exec();
+}
+
+// Aborts when a stored row's file hash is not 32 lower-case hex digits.
+inline void checkHashes()
+{
+    QSqlQuery bad(QStringLiteral(
+        "select count(*) from History where length(file_hash) != 32 or file_hash glob '*[^0-9a-f]*'"));
+    if (bad.next() && bad.value(0).toInt() != 0)
+        std::abort();
+}
+
+// Aborts when anything was written in the fuzzing home outside the data folder and
+// the settings folder.
+inline void checkNothingOutside()
+{
+    static const QString home = QDir::homePath();
+    static const QString data = CFileManager::rootPath();
+    static const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    QDirIterator it(home, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.startsWith(data) || path.startsWith(config))
+            continue;
+        if (it.fileInfo().isDir() && (data.startsWith(path + QLatin1Char('/')) || config.startsWith(path + QLatin1Char('/'))))
+            continue;
+        qCritical("fuzz: written outside the data folder: %s", qPrintable(path));
+        std::abort();
+    }
 }
 
 } // namespace FuzzApp
