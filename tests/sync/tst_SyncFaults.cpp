@@ -2,6 +2,7 @@
 // killed in the middle of a file upload. Nothing may be lost or sent twice once it
 // is back. The test stops and restarts the build's own service (it runs alone).
 #include "support/TestMain.h"
+#include "SyncPeer.h"
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
@@ -123,31 +124,15 @@ private Q_SLOTS:
         email = uniqueEmail();
         QCOMPARE(signUp(email, password).code(), 0);
         QCOMPARE(signIn(email, password).code(), 0);
-        const QString keyFile = QDir::homePath() + QStringLiteral("/key.json");
-        QFile f(keyFile);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject::fromVariantMap(createKey(pin))).toJson());
-        f.close();
+        const QString keyFile = SyncPeer::writeKeyFile(createKey(pin));
+        QVERIFY(!keyFile.isEmpty());
 
         clipUtils::setFileAsSecret(false);
         Selvane::instance()->start();
         connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(), &HistoryService::pushPending);
         MqttManager::instance(); // wires the file service to the push chain
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), peerHome.path());
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "DISPLAY",
-                                 "ZORVEL_TEST_DISPLAY"})
-            env.remove(QLatin1String(name));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
-        peer.setProcessEnvironment(env);
-        peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        peer.start(QStringLiteral(ZORVEL_WITH_XVFB), {QStringLiteral(ZORVEL_SYNC_PEER), email, password, keyFile, pin});
-        QVERIFY(peer.waitForStarted());
-        QDeadlineTimer deadline(30000);
-        while (!peer.canReadLine() && !deadline.hasExpired() && peer.state() == QProcess::Running)
-            peer.waitForReadyRead(100);
-        QCOMPARE(peer.readLine().trimmed(), QByteArray("ready"));
+        QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
     }
 
     void cleanup()

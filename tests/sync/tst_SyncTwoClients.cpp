@@ -2,6 +2,7 @@
 // one broker: what A copies, deletes, marks or clears reaches B through the
 // notifications alone (B never pulls).
 #include "support/TestMain.h"
+#include "SyncPeer.h"
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
@@ -95,11 +96,8 @@ private Q_SLOTS:
         QCOMPARE(signUp(email, password).code(), 0);
         QCOMPARE(signIn(email, password).code(), 0);
         const QVariantMap dictionary = createKey(pin);
-        const QString keyFile = QDir::homePath() + QStringLiteral("/key.json");
-        QFile f(keyFile);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject::fromVariantMap(dictionary)).toJson());
-        f.close();
+        const QString keyFile = SyncPeer::writeKeyFile(dictionary);
+        QVERIFY(!keyFile.isEmpty());
 
         // Copied files are confidential (never uploaded) unless the user says otherwise.
         clipUtils::setFileAsSecret(false);
@@ -107,20 +105,7 @@ private Q_SLOTS:
         connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(), &HistoryService::pushPending);
         MqttManager::instance(); // wires the file service to the push chain
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), peerHome.path());
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "DISPLAY",
-                                 "ZORVEL_TEST_DISPLAY"})
-            env.remove(QLatin1String(name));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
-        peer.setProcessEnvironment(env);
-        peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        peer.start(QStringLiteral(ZORVEL_WITH_XVFB), {QStringLiteral(ZORVEL_SYNC_PEER), email, password, keyFile, pin});
-        QVERIFY(peer.waitForStarted());
-        QDeadlineTimer deadline(30000);
-        while (!peer.canReadLine() && !deadline.hasExpired() && peer.state() == QProcess::Running)
-            peer.waitForReadyRead(100);
-        QCOMPARE(peer.readLine().trimmed(), QByteArray("ready"));
+        QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
     }
 
     void cleanupTestCase()

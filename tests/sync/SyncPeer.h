@@ -1,0 +1,47 @@
+#pragma once
+
+// Device B of the two-device tests: the sync_peer program in a home and on a
+// virtual display of its own, signed in to the same account and unlocked with the
+// key dictionary that device A created.
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace SyncPeer {
+
+// Writes the key dictionary where the peer reads it; the path, or empty text.
+inline QString writeKeyFile(const QVariantMap &dictionary)
+{
+    const QString path = QDir::homePath() + QStringLiteral("/key.json");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write(QJsonDocument(QJsonObject::fromVariantMap(dictionary)).toJson());
+    return path;
+}
+
+// Starts the peer and waits for its "ready" line.
+inline bool start(QProcess &peer, const QString &home, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "DISPLAY",
+                             "ZORVEL_TEST_DISPLAY"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
+    peer.setProcessEnvironment(env);
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), QStringList{QStringLiteral(ZORVEL_SYNC_PEER)} + arguments);
+    if (!peer.waitForStarted())
+        return false;
+    QDeadlineTimer deadline(30000);
+    while (!peer.canReadLine() && !deadline.hasExpired() && peer.state() == QProcess::Running)
+        peer.waitForReadyRead(100);
+    return peer.readLine().trimmed() == "ready";
+}
+
+} // namespace SyncPeer
