@@ -1,6 +1,6 @@
 #pragma once
 
-// Device B of the two-device tests: the sync_peer program in a home and on a
+// Helpers of the two-device tests. Device B: the sync_peer program in a home and on a
 // virtual display of its own, signed in to the same account and unlocked with the
 // key dictionary that device A created.
 
@@ -10,6 +10,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
+#include <QTest>
+
+#include "store/HistoryQueries.h"
+
+#include <functional>
 
 namespace SyncPeer {
 
@@ -42,6 +48,30 @@ inline bool start(QProcess &peer, const QString &home, const QStringList &argume
     while (!peer.canReadLine() && !deadline.hasExpired() && peer.state() == QProcess::Running)
         peer.waitForReadyRead(100);
     return peer.readLine().trimmed() == "ready";
+}
+
+// The hashes of the newest history entries on this device.
+inline QSet<QString> historyHashes()
+{
+    QSet<QString> all;
+    for (const History &h : HistoryQueries::listHistory())
+        all.insert(h.file_hash());
+    return all;
+}
+
+// The hash of the entry that a clipboard change made by copy added on this device.
+inline QString capturedHash(const std::function<void()> &copy)
+{
+    const QSet<QString> before = historyHashes();
+    copy();
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        const QSet<QString> added = historyHashes() - before;
+        if (!added.isEmpty())
+            return *added.begin();
+        QTest::qWait(20);
+    }
+    return QString();
 }
 
 } // namespace SyncPeer

@@ -87,27 +87,7 @@ class TestSyncFaults : public QObject
         return peer.readLine().trimmed();
     }
 
-    static QSet<QString> hashes()
-    {
-        QSet<QString> all;
-        for (const History &h : HistoryQueries::listHistory())
-            all.insert(h.file_hash());
-        return all;
-    }
-
-    QString captured(const std::function<void()> &copy)
-    {
-        const QSet<QString> before = hashes();
-        copy();
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            const QSet<QString> added = hashes() - before;
-            if (!added.isEmpty())
-                return *added.begin();
-            QTest::qWait(20);
-        }
-        return QString();
-    }
+    QString captured(const std::function<void()> &copy) { return SyncPeer::capturedHash(copy); }
 
     QString copyText(const QString &text)
     {
@@ -191,7 +171,7 @@ private Q_SLOTS:
         qint64 sentAtKill = -1;
         qint64 totalAtKill = 0;
         QString killedDuring;
-        const QSet<QString> known = hashes();
+        const QSet<QString> known = SyncPeer::historyHashes();
         const QMetaObject::Connection watch = connect(
             FileService::instance(), &FileService::uploadProgress, this,
             [&](const QString &hash, qint64 sent, qint64 total) {

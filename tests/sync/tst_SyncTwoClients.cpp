@@ -65,28 +65,7 @@ class TestSyncTwoClients : public QObject
         return !local.isEmpty() && ask("file " + hash.toLatin1()) == local.toLatin1();
     }
 
-    static QSet<QString> hashes()
-    {
-        QSet<QString> all;
-        for (const History &h : HistoryQueries::listHistory())
-            all.insert(h.file_hash());
-        return all;
-    }
-
-    // The hash of the entry a clipboard change on A added.
-    QString captured(const std::function<void()> &copy)
-    {
-        const QSet<QString> before = hashes();
-        copy();
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            const QSet<QString> added = hashes() - before;
-            if (!added.isEmpty())
-                return *added.begin();
-            QTest::qWait(20);
-        }
-        return QString();
-    }
+    QString captured(const std::function<void()> &copy) { return SyncPeer::capturedHash(copy); }
 
 private Q_SLOTS:
     void initTestCase()
