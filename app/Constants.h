@@ -115,7 +115,7 @@ inline constexpr int kCheckIntervalMs = 60000;
 inline constexpr char kTopicPrefix[] = "user_id_";
 // Notices are a few hundred bytes; anything far larger is not one of them.
 inline constexpr int kMaxPayloadBytes = 64 * 1024;
-inline constexpr char kUnknownFailure[] = "无法链接Zorvel自动同步服务，原因未知";
+inline constexpr char kUnknownFailure[] = QT_TRANSLATE_NOOP("MqttManager", "无法链接Zorvel自动同步服务，原因未知");
 } // namespace Mqtt
 
 // Clipboard capture

@@ -85,7 +85,7 @@ MainWindow::MainWindow()
 
     QSettings *settings = clipUtils::settings();
     if (settings->value(QLatin1String(Key::FirstShow), 0).toInt() == 0) {
-        m_trayIcon->showMessage(QStringLiteral("Zorvel"), QStringLiteral("Zorvel在任务栏"),
+        m_trayIcon->showMessage(QStringLiteral("Zorvel"), tr("Zorvel在任务栏"),
                                 QSystemTrayIcon::Information, kFirstShowBalloonMs);
         settings->setValue(QLatin1String(Key::FirstShow), 1);
     }
@@ -166,7 +166,7 @@ void MainWindow::updateLoginUi()
         tabs->removeTab(unwantedIndex);
     if (tabs->indexOf(wanted) < 0)
         tabs->insertTab(tabs->indexOf(ui->tab_setting) + 1, wanted,
-                        signedIn ? QStringLiteral("用户信息") : QStringLiteral("登录/注册"));
+                        signedIn ? tr("用户信息") : tr("登录/注册"));
     if (signedIn)
         ui->label_user_email->setText(clipUtils::userEmail());
     tabs->setCurrentIndex(TabAccount);
@@ -197,10 +197,10 @@ void MainWindow::alert(const QString &text)
 void MainWindow::showClipboardNotice(const QString &text, const QImage &image)
 {
     if (!text.isEmpty())
-        m_trayIcon->showMessage(QStringLiteral("剪贴板已更新"), text, QSystemTrayIcon::Information,
+        m_trayIcon->showMessage(tr("剪贴板已更新"), text, QSystemTrayIcon::Information,
                                 kClipboardNoticeMs);
     if (!image.isNull())
-        m_trayIcon->showMessage(QStringLiteral("剪贴板已更新"), QString(), QIcon(QPixmap::fromImage(image)),
+        m_trayIcon->showMessage(tr("剪贴板已更新"), QString(), QIcon(QPixmap::fromImage(image)),
                                 kClipboardNoticeMs);
 }
 
@@ -259,7 +259,7 @@ void MainWindow::menuCleanupCheck(bool checkValue)
 
 void MainWindow::clearButtonClicked()
 {
-    if (!ask(this, QStringLiteral("清空历史记录?"), QStringLiteral("清空操作会清空您所有的历史记录(除收藏外)"))) {
+    if (!ask(this, tr("清空历史记录?"), tr("清空操作会清空您所有的历史记录(除收藏外)"))) {
         qDebug("cancel");
         return;
     }
@@ -270,7 +270,7 @@ void MainWindow::clearButtonClicked()
     }
     const int removed = HistoryStore::clearNonFavourites();
     MenuManager::instance()->updateMenu();
-    alert(QStringLiteral("删除了") + QString::number(removed) + QStringLiteral("条"));
+    alert(tr("删除了%1条").arg(removed));
     ui->clear_button->setEnabled(true);
 }
 
@@ -368,13 +368,13 @@ void MainWindow::radioChange(bool change)
 {
     Q_UNUSED(change)
     if (ui->radio_login->isChecked()) {
-        ui->button_login->setText(QStringLiteral("登录"));
+        ui->button_login->setText(tr("登录"));
         ui->line_passwd->setEnabled(true);
     } else if (ui->radio_register->isChecked()) {
-        ui->button_login->setText(QStringLiteral("注册"));
+        ui->button_login->setText(tr("注册"));
         ui->line_passwd->setEnabled(true);
     } else if (ui->radio_findpwd->isChecked()) {
-        ui->button_login->setText(QStringLiteral("找回密码"));
+        ui->button_login->setText(tr("找回密码"));
         ui->line_email->setFocus();
         ui->line_passwd->setEnabled(false);
     }
@@ -386,7 +386,7 @@ void MainWindow::loginButtonClicked()
     if (address.isEmpty())
         return;
     if (!EmailAddress::isValid(address)) {
-        alert(QStringLiteral("邮箱格式存在问题"));
+        alert(tr("邮箱格式存在问题"));
         return;
     }
     startAccountRequest(address);
@@ -420,8 +420,8 @@ void MainWindow::addButtonClicked()
 {
     if (m_keywordModel->rowCount() >= kMaxUserKeywords) {
         QMessageBox box(this);
-        box.setText(QStringLiteral("超出最大数"));
-        box.setInformativeText(QStringLiteral("自定义关键字最多支持25个"));
+        box.setText(tr("超出最大数"));
+        box.setInformativeText(tr("自定义关键字最多支持25个"));
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
         return;
@@ -429,7 +429,7 @@ void MainWindow::addButtonClicked()
     const int row = m_keywordModel->rowCount();
     m_keywordModel->insertRows(row, 1);
     const QModelIndex index = m_keywordModel->index(row);
-    m_keywordModel->setData(index, QStringLiteral("新关键字"));
+    m_keywordModel->setData(index, tr("新关键字"));
     ui->list_user_keywords->setCurrentIndex(index);
     ui->list_user_keywords->edit(index);
 }
@@ -471,14 +471,14 @@ void MainWindow::gotoHomePage()
 void MainWindow::showMQTTerr()
 {
     if (!clipUtils::hasUserToken()) {
-        QMessageBox::information(this, QString(), QStringLiteral("未登录无法检测服务"));
+        QMessageBox::information(this, QString(), tr("未登录无法检测服务"));
         return;
     }
     const QString error = MqttManager::instance()->lastError();
     if (error.isEmpty())
-        QMessageBox::information(this, QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
+        QMessageBox::information(this, tr("自动同步服务状态正常"), tr("自动同步服务状态正常"));
     else
-        QMessageBox::information(this, QStringLiteral("自动同步服务状态错误："), error);
+        QMessageBox::information(this, tr("自动同步服务状态错误："), error);
 }
 
 void MainWindow::sendLog()

@@ -23,9 +23,9 @@ constexpr int kNoKeyStored = 404;
 constexpr int kWrongPin = 401;
 constexpr int kWrongPassword = -5;
 
-const QString kActivated = QStringLiteral(
-    "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
-const QString kUnknown = QStringLiteral("未知错误，请稍候重试");
+const char *const kActivated = QT_TRANSLATE_NOOP(
+    "EncryptWindow", "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
+const char *const kUnknown = QT_TRANSLATE_NOOP("EncryptWindow", "未知错误，请稍候重试");
 
 int replyCode(const QVariant &var)
 {
@@ -57,12 +57,12 @@ void EncryptWindow::refresh()
     ZeroManager *zero = ZeroManager::instance();
     const QString hash = zero->keyHash();
     if (hash.isEmpty()) {
-        ui->label_hash->setText(QStringLiteral("指纹（空）"));
-        ui->button_active->setText(QStringLiteral("激活端对端加密"));
+        ui->label_hash->setText(tr("指纹（空）"));
+        ui->button_active->setText(tr("激活端对端加密"));
         ui->label_alert->show();
     } else {
-        ui->label_hash->setText(QStringLiteral("指纹: %1").arg(hash));
-        ui->button_active->setText(QStringLiteral("修改PIN"));
+        ui->label_hash->setText(tr("指纹: %1").arg(hash));
+        ui->button_active->setText(tr("修改PIN"));
         ui->label_alert->hide();
     }
     Q_EMIT zero->menuUpdateRequested();
@@ -128,11 +128,11 @@ bool EncryptWindow::replyUsable(CBaseRequest *request, const QVariant &var, bool
 {
     QString failure;
     if (!request->reply())
-        failure = QStringLiteral("内部错误");
+        failure = tr("内部错误");
     else if (request->reply()->error() != QNetworkReply::NoError || request->httpStatus() != 200)
-        failure = QStringLiteral("网络错误, 请稍候重试");
+        failure = tr("网络错误, 请稍候重试");
     else if (!var.isValid())
-        failure = kUnknown; // not a JSON object: never taken for success
+        failure = tr(kUnknown); // not a JSON object: never taken for success
     delete request;
     if (!failure.isEmpty() || !moreFollows)
         setBusy(false);
@@ -180,7 +180,7 @@ void EncryptWindow::keyFetchFinish(CBaseRequest *request, QVariant var)
         m_fetchedKey = cipher;
         showWizard(PINWizard::Unlock);
     } else {
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
     }
 }
 
@@ -188,13 +188,13 @@ void EncryptWindow::unlockEntered(const QVariantMap &pins)
 {
     if (ZeroManager::instance()->importKey(pins.value(QStringLiteral("last_pin")).toString(), m_fetchedKey)) {
         m_fetchedKey.clear();
-        showKeyNotice(this, kActivated);
+        showKeyNotice(this, tr(kActivated));
         refresh();
         return;
     }
     qInfo("e2ee: the PIN did not unlock the account's key");
-    showKeyNotice(this, QStringLiteral("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
-                                       "包括收藏内容！"));
+    showKeyNotice(this, tr("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
+                           "包括收藏内容！"));
     showWizard(PINWizard::Unlock);
 }
 
@@ -203,7 +203,7 @@ void EncryptWindow::activationEntered(const QVariantMap &pins)
     const QVariantMap dictionary = ZeroManager::instance()->createKey(pins.value(QStringLiteral("new_pin")).toString());
     if (dictionary.isEmpty()) {
         qWarning("e2ee: no key could be made");
-        finishWith(QStringLiteral("内部错误"));
+        finishWith(tr("内部错误"));
         return;
     }
     delete m_keyPush;
@@ -221,12 +221,12 @@ void EncryptWindow::keyPushFinish(CBaseRequest *request, QVariant var)
         return;
     if (replyCode(var) != 0) {
         qInfo("e2ee: the service refused the new key (code %d)", replyCode(var));
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
         return;
     }
     ZeroManager::instance()->commitPendingKey();
     refresh();
-    showKeyNotice(this, kActivated);
+    showKeyNotice(this, tr(kActivated));
 }
 
 // --- change PIN ---
@@ -237,7 +237,7 @@ void EncryptWindow::changeEntered(const QVariantMap &pins)
     const QVariantMap dictionary = zero->rewrapKey(pins.value(QStringLiteral("new_pin")).toString());
     if (dictionary.isEmpty()) {
         qWarning("e2ee: the key could not be wrapped under the new PIN");
-        finishWith(QStringLiteral("内部错误"));
+        finishWith(tr("内部错误"));
         return;
     }
     delete m_keyModify;
@@ -259,11 +259,11 @@ void EncryptWindow::keyModifyFinish(CBaseRequest *request, QVariant var)
         ZeroManager::instance()->commitPendingKey();
         refresh();
     } else if (code == kWrongPin) {
-        showKeyNotice(this, QStringLiteral("您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
-                                           "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据"));
+        showKeyNotice(this, tr("您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
+                               "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据"));
     } else {
         qInfo("e2ee: the service refused the PIN change (code %d)", code);
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
     }
 }
 
@@ -273,7 +273,7 @@ void EncryptWindow::revertClicked()
 {
     if (m_busy)
         return;
-    showKeyNotice(this, QStringLiteral("销毁并重建加密档案会清空线上所有加密内容，包括收藏！请谨慎操作！"));
+    showKeyNotice(this, tr("销毁并重建加密档案会清空线上所有加密内容，包括收藏！请谨慎操作！"));
     startWizard(PINWizard::Reset);
 }
 
@@ -296,13 +296,13 @@ void EncryptWindow::publicKeyFinish(CBaseRequest *request, QVariant var)
     if (!usable)
         return;
     if (replyCode(var) != 0) {
-        finishWith(kUnknown);
+        finishWith(tr(kUnknown));
         return;
     }
     const QVariantMap dictionary = ZeroManager::instance()->createKey(entries.value(QStringLiteral("new_pin")).toString());
     if (dictionary.isEmpty()) {
         qWarning("e2ee: no key could be made");
-        finishWith(QStringLiteral("内部错误"));
+        finishWith(tr("内部错误"));
         return;
     }
     delete m_keyReset;
@@ -325,11 +325,11 @@ void EncryptWindow::keyResetFinish(CBaseRequest *request, QVariant var)
         zero->commitPendingKey();
         HistoryQueries::resetForKey(zero->keyHash());
         refresh();
-        showKeyNotice(this, QStringLiteral("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
+        showKeyNotice(this, tr("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
     } else if (code == kWrongPassword) {
-        showKeyNotice(this, QStringLiteral("您输入的帐号登录密码有误, 如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
+        showKeyNotice(this, tr("您输入的帐号登录密码有误, 如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
     } else {
         qInfo("e2ee: the service refused the key reset (code %d)", code);
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
     }
 }

@@ -163,7 +163,7 @@ void MqttManager::onConnectFailure(void *context, MQTTAsync_failureData *respons
     if (response && response->message && *response->message)
         self->setLastError(QString::fromUtf8(response->message));
     else
-        self->setLastError(QString::fromUtf8(Mqtt::kUnknownFailure));
+        self->setLastError(tr(Mqtt::kUnknownFailure));
     qInfo("mqtt Connect failed");
 }
 
