@@ -27,6 +27,8 @@ inline constexpr char UserKeyWords[] = "user_key_words";
 inline constexpr char NewVersion[] = "newversion";
 inline constexpr char PastKey[] = "pastKey";
 inline constexpr char FirstShow[] = "firstShow";
+// The interface language: "zh", "en", or absent to follow the locale.
+inline constexpr char Language[] = "language";
 inline constexpr char HomePage[] = "homepage";
 inline constexpr char Developer[] = "developer";
 inline constexpr char E2eePage[] = "e2eePage";

@@ -1,5 +1,7 @@
+#include "app/CommandLine.h"
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "app/Translation.h"
 #include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
@@ -20,8 +22,18 @@ int main(int argc, char *argv[])
     // icon) loads the GL driver stack, which doubles the resident memory.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    if (CommandLine::asksForInformation(argc, argv)) {
+        // Help and version need no display.
+        QCoreApplication core(argc, argv);
+        Translation::install();
+        return CommandLine(QCoreApplication::arguments()).report();
+    }
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
+    Translation::install();
+    const CommandLine commandLine(QCoreApplication::arguments());
+    if (!commandLine.startsProgram())
+        return commandLine.report();
     if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier)))
         return 1;
     qInstallMessageHandler(logMessageHandler);

@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/Translation.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
@@ -85,8 +86,15 @@ MainWindow::MainWindow()
 
     QSettings *settings = clipUtils::settings();
     if (settings->value(QLatin1String(Key::FirstShow), 0).toInt() == 0) {
-        m_trayIcon->showMessage(QStringLiteral("Zorvel"), tr("Zorvel在任务栏"),
-                                QSystemTrayIcon::Information, kFirstShowBalloonMs);
+        // Names the two ways in: the tray icon and the hot key (when one is set).
+        const HotKeyChoice hotKey = HotKeyChoice::load();
+        // Spelled as the settings boxes show it ("Shift+Alt+V"); Qt would say "Alt+Shift+V".
+        QStringList keys{hotKey.first, hotKey.middle, hotKey.last.toUpper()};
+        keys.removeAll(QString());
+        const QString text = hotKey.isComplete()
+            ? tr("Zorvel在任务栏：点击托盘图标或按 %1 打开剪贴板历史").arg(keys.join(QLatin1Char('+')))
+            : tr("Zorvel在任务栏：点击托盘图标打开剪贴板历史");
+        m_trayIcon->showMessage(QStringLiteral("Zorvel"), text, QSystemTrayIcon::Information, kFirstShowBalloonMs);
         settings->setValue(QLatin1String(Key::FirstShow), 1);
     }
 
@@ -99,6 +107,7 @@ MainWindow::MainWindow()
     ui->check_file_secert->setChecked(clipUtils::fileAsSecret());
     ui->checkAutoSet->setChecked(clipUtils::isAutoSetClipboard());
     ui->label_version->setText(QStringLiteral("Zorvel ver ") + clipUtils::appVersion());
+    ui->combo_language->setCurrentIndex(Translation::storedChoice());
 
     connectControls();
     presetHotKeyBoxes();
@@ -141,6 +150,7 @@ void MainWindow::connectControls()
     connect(ui->comboBox_2, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::comBoxMChanged);
     connect(ui->comboBox_3, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::comBoxLChanged);
     connect(ui->comboBox_4, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::comBoxPChanged);
+    connect(ui->combo_language, QOverload<int>::of(&QComboBox::activated), this, &Translation::storeChoice);
     connect(ui->button_encrypt, &QPushButton::clicked, this, &MainWindow::showEncryptWindow);
     connect(ui->button_send_log, &QPushButton::clicked, this, &MainWindow::sendLog);
     connect(ui->list_user_keywords->itemDelegate(), &QAbstractItemDelegate::commitData, this,

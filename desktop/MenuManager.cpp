@@ -100,7 +100,7 @@ MenuManager::MenuManager()
     PluginObject::registerMetaType();
     m_menu = new QMenu;
     m_favouriteMenu = new QMenu;
-    m_favouriteMenu->setTitle(tr("收藏"));
+    m_favouriteMenu->setTitle(tr("收藏", "the favourites sub-menu"));
     connect(this, &MenuManager::sigUpdateMenu, this, &MenuManager::updateMenu);
     connect(m_menu, &QMenu::hovered, this, &MenuManager::hovered);
     // The key's arrival or loss changes the "激活端对端加密" item.
@@ -250,7 +250,7 @@ QMenu *MenuManager::subMenuFor(const History &record)
     }
     subMenu->addSeparator();
     QAction *favourite =
-        subMenu->addAction(record.favourite() > 0 ? tr("取消收藏") : tr("收藏"));
+        subMenu->addAction(record.favourite() > 0 ? tr("取消收藏") : tr("收藏", "add the entry to the favourites"));
     favourite->setData(map);
     connect(favourite, &QAction::triggered, this, [this, favourite] { toggleFavourite(favourite); });
     subMenu->addSeparator();
