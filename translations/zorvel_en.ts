@@ -138,11 +138,11 @@ History and files: ~/Documents/ZClipboard/
     </message>
     <message>
         <source>菜单显示清空</source>
-        <translation>Show &quot;Clear clipboard&quot; in the menu</translation>
+        <translation>Clear in menu</translation>
     </message>
     <message>
         <source>自动设置剪贴板</source>
-        <translation>Set the clipboard automatically</translation>
+        <translation>Auto-set clipboard</translation>
     </message>
     <message>
         <source>清空剪贴板历史记录</source>
@@ -346,7 +346,7 @@ History and files: ~/Documents/ZClipboard/
     </message>
     <message>
         <source>自定义关键字(正则)</source>
-        <translation>Custom keywords (regular expressions)</translation>
+        <translation>Custom keywords (regex)</translation>
     </message>
     <message>
         <source>-</source>
