@@ -10,19 +10,31 @@ CommandLine::CommandLine(const QStringList &arguments)
     // Our own help and version options so that their descriptions are translated with the rest.
     m_parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, tr("显示此帮助并退出。")));
     m_parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, tr("显示版本号并退出。")));
+    // The options QGuiApplication takes for itself (it removes them from argv), known
+    // here too so that the command line is checked before any display is opened.
+    for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "style",
+                             "stylesheet", "session", "geometry", "qwindowgeometry", "qwindowtitle", "qwindowicon",
+                             "name", "title", "visual", "qmljsdebugger"}) {
+        QCommandLineOption option(QLatin1String(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        m_parser.addOption(option);
+    }
+    for (const char *name : {"reverse", "nograb", "dograb", "sync", "widgetcount"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        m_parser.addOption(option);
+    }
+    // Qt's single-dash long options ("-platform xcb") rather than compacted short ones.
+    m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     m_parsed = m_parser.parse(arguments);
 }
 
-bool CommandLine::asksForInformation(int argc, char **argv)
+QStringList CommandLine::arguments(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "--")
-            break;
-        if (argument == "-h" || argument == "--help" || argument == "-v" || argument == "--version")
-            return true;
-    }
-    return false;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 bool CommandLine::startsProgram() const

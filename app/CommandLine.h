@@ -13,12 +13,11 @@ class CommandLine
 public:
     explicit CommandLine(const QStringList &arguments);
 
-    // --help or --version anywhere in argv: answered without a display, before the
-    // GUI application exists.
-    static bool asksForInformation(int argc, char **argv);
+    static QStringList arguments(int argc, char **argv);
 
     // True when the program should start; otherwise report() prints help, version or
-    // the error and gives the exit status.
+    // the error and gives the exit status. Checked before the GUI application exists,
+    // so none of these needs a display.
     bool startsProgram() const;
     int report() const;
     bool isSet(const QString &name) const { return m_parser.isSet(name); }

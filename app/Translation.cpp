@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTranslator>
 
@@ -17,12 +18,15 @@ const QString kEnglish = QStringLiteral("en");
 
 QString Translation::localeFromEnvironment()
 {
-    // LANGUAGE is a priority list ("zh_CN:en"); the C locale makes gettext ignore it.
+    // LANGUAGE is a priority list ("zh_CN:en"); the C locale (also when nothing is
+    // set) makes gettext ignore it.
     const QString all = qEnvironmentVariable("LC_ALL");
     const QString messages = all.isEmpty() ? qEnvironmentVariable("LC_MESSAGES") : all;
     const QString base = messages.isEmpty() ? qEnvironmentVariable("LANG") : messages;
     const QString list = qEnvironmentVariable("LANGUAGE");
-    if (!list.isEmpty() && base != QLatin1String("C") && base != QLatin1String("POSIX")) {
+    const bool plainC = base.isEmpty() || base == QLatin1String("C") || base.startsWith(QLatin1String("C."))
+                        || base == QLatin1String("POSIX");
+    if (!list.isEmpty() && !plainC) {
         const QString first = list.section(QLatin1Char(':'), 0, 0, QString::SectionSkipEmpty);
         if (!first.isEmpty())
             return first;
@@ -34,7 +38,10 @@ QString Translation::languageFor(const QString &stored, const QString &localeNam
 {
     if (stored == kChinese || stored == kEnglish)
         return stored;
-    return localeName.startsWith(kChinese, Qt::CaseInsensitive) ? kChinese : kEnglish;
+    // The language is what comes before the territory, codeset or modifier:
+    // "zh_CN.UTF-8", "zh-TW", "zh@pinyin"; "zha" (Zhuang) is another language.
+    const QString language = localeName.section(QRegularExpression(QStringLiteral("[_.@-]")), 0, 0);
+    return language.compare(kChinese, Qt::CaseInsensitive) == 0 ? kChinese : kEnglish;
 }
 
 QString Translation::chosenLanguage()

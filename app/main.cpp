@@ -22,8 +22,9 @@ int main(int argc, char *argv[])
     // icon) loads the GL driver stack, which doubles the resident memory.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
-    if (CommandLine::asksForInformation(argc, argv)) {
-        // Help and version need no display.
+    const CommandLine commandLine(CommandLine::arguments(argc, argv));
+    if (!commandLine.startsProgram()) {
+        // Help, version or a wrong option: answered in the user's language, without a display.
         QCoreApplication core(argc, argv);
         Translation::install();
         return CommandLine(QCoreApplication::arguments()).report();
@@ -31,9 +32,6 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
     Translation::install();
-    const CommandLine commandLine(QCoreApplication::arguments());
-    if (!commandLine.startsProgram())
-        return commandLine.report();
     if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier)))
         return 1;
     qInstallMessageHandler(logMessageHandler);

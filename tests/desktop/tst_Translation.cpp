@@ -78,6 +78,10 @@ private slots:
         const QString none;
         QTest::newRow("zh_CN") << none << QStringList{"", "", "", "zh_CN.UTF-8"} << "zh";
         QTest::newRow("zh_TW") << none << QStringList{"", "", "", "zh_TW"} << "zh";
+        QTest::newRow("zh alone") << none << QStringList{"", "", "", "ZH"} << "zh";
+        QTest::newRow("zh-Hans") << none << QStringList{"", "", "", "zh-Hans"} << "zh";
+        QTest::newRow("Zhuang") << none << QStringList{"", "", "", "zha_CN.UTF-8"} << "en";
+        QTest::newRow("garbage") << none << QStringList{"", "", "", "\xff;rm -rf /"} << "en";
         QTest::newRow("en_US") << none << QStringList{"", "", "", "en_US.UTF-8"} << "en";
         QTest::newRow("de_DE") << none << QStringList{"", "", "", "de_DE.UTF-8"} << "en";
         QTest::newRow("C") << none << QStringList{"", "", "", "C"} << "en";
@@ -87,6 +91,8 @@ private slots:
         QTest::newRow("LANGUAGE first entry") << none << QStringList{"zh_CN:en", "", "", "en_US.UTF-8"} << "zh";
         QTest::newRow("LANGUAGE empty entries") << none << QStringList{"::en_US", "", "", "zh_CN.UTF-8"} << "en";
         QTest::newRow("C ignores LANGUAGE") << none << QStringList{"zh_CN", "C", "", ""} << "en";
+        QTest::newRow("C.UTF-8 ignores LANGUAGE") << none << QStringList{"zh_CN", "", "", "C.UTF-8"} << "en";
+        QTest::newRow("unset ignores LANGUAGE") << none << QStringList{"zh_CN", "", "", ""} << "en";
         QTest::newRow("chosen English") << "en" << QStringList{"", "", "", "zh_CN.UTF-8"} << "en";
         QTest::newRow("chosen Chinese") << "zh" << QStringList{"", "", "", "en_US.UTF-8"} << "zh";
         QTest::newRow("unknown choice") << "fr" << QStringList{"", "", "", "zh_CN.UTF-8"} << "zh";
