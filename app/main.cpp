@@ -72,7 +72,10 @@ int main(int argc, char *argv[])
     EncryptWindow::instance()->hide();
 
     InstanceChannel channel;
-    QObject::connect(&channel, &InstanceChannel::requested, MainWindow::instance(), &MainWindow::keyPressed);
+    QObject::connect(&channel, &InstanceChannel::requested, MainWindow::instance(), [] {
+        qInfo("menu: opened for a later start (--show)");
+        MainWindow::instance()->keyPressed();
+    });
     channel.listen(QLatin1String(Zorvel::kAppIdentifier));
     if (show)
         QMetaObject::invokeMethod(MainWindow::instance(), &MainWindow::keyPressed, Qt::QueuedConnection);
