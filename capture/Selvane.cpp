@@ -206,6 +206,11 @@ bool Selvane::captureImage(const QMimeData *data, History &record)
         }
     }
     if (hash.isEmpty()) {
+        // Undecodable bytes under an image type would be stored as an empty image.
+        if (image.isNull()) {
+            qWarning("capture: the copied image could not be decoded; not stored");
+            return false;
+        }
         bytes = clipUtils::imageToTiff(image);
         hash = clipUtils::md5Hex(bytes);
     }

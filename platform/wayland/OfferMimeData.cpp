@@ -103,7 +103,7 @@ QByteArray OfferMimeData::read(const QString &mimeType) const
         return *cached;
     QByteArray out;
     int fds[2];
-    if (!m_offer || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!m_offer || m_silent || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return out;
     zwlr_data_control_offer_v1_receive(m_offer, mimeType.toUtf8().constData(), fds[1]);
     ::close(fds[1]);
@@ -145,6 +145,7 @@ QByteArray OfferMimeData::read(const QString &mimeType) const
     if (!complete) {
         qWarning("wayland: the program offering \"%s\" did not deliver it in time; ignored", qPrintable(mimeType));
         out.clear();
+        m_silent = true;
     }
     m_read.insert(mimeType, out);
     return out;

@@ -39,4 +39,7 @@ private:
     zwlr_data_control_offer_v1 *m_offer;
     QStringList m_offered;
     mutable QHash<QString, QByteArray> m_read;
+    // The offering program let a read time out: it is not asked again, so one
+    // silent program costs one wait, not one per format.
+    mutable bool m_silent = false;
 };

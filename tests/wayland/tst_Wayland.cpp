@@ -89,6 +89,40 @@ private slots:
         QVERIFY2(record.type().startsWith(entryType), qPrintable(record.type()));
     }
 
+    // Copies that cannot become entries leave a log line and nothing stored, and
+    // the next copy is captured as usual.
+    void unusableCopiesStoreNothing_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("undecodable image") << QStringLiteral("image/png") << QByteArray("\x89PNG\r\n\x1a\n broken");
+        QTest::newRow("folder") << QStringLiteral("text/uri-list") << QByteArray("file:///tmp\r\n");
+        QTest::newRow("device") << QStringLiteral("text/uri-list") << QByteArray("file:///dev/zero\r\n");
+        QTest::newRow("no known format") << QStringLiteral("application/x-unknown") << QByteArray("opaque");
+        // A program that offers and never delivers costs one read's wait, once.
+        QTest::newRow("never delivered") << QString() << QByteArray();
+    }
+
+    void unusableCopiesStoreNothing()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, bytes);
+        const int before = rows();
+        QProcess silent;
+        if (type.isEmpty()) {
+            silent.start(QStringLiteral(SILENT_SOURCE), QStringList());
+            QVERIFY(silent.waitForReadyRead(10000));
+        } else {
+            QVERIFY(wlCopy(bytes, type));
+        }
+        const QByteArray next = "captured after " + type.toUtf8() + QByteArray::number(before);
+        QVERIFY(wlCopy(next, QStringLiteral("text/plain")));
+        QTRY_VERIFY_WITH_TIMEOUT(HistoryQueries::exists(clipUtils::md5Hex(next), QStringLiteral("history")), 10000);
+        QCOMPARE(rows(), before + 1);
+        silent.kill();
+        silent.waitForFinished();
+    }
+
     // What the program puts on the clipboard other programs read, for as long as it
     // runs; the change it causes is not captured as a new entry.
     void ownWritesAreServedAndNotCapturedAgain()
