@@ -11,15 +11,12 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <poll.h>
 #include <cstring>
 
 namespace {
 
 const wl_registry_listener kRegistryListener = {&WaylandConnection::global, &WaylandConnection::globalRemove};
-
-struct ProbeResult {
-    WaylandBackend::Globals globals;
-};
 
 void probeGlobal(void *data, wl_registry *, uint32_t, const char *interface, uint32_t)
 {
@@ -132,8 +129,27 @@ bool WaylandConnection::roundTrip()
 
 void WaylandConnection::readEvents()
 {
-    if (m_display && wl_display_dispatch(m_display) < 0)
-        fail("reading events");
+    if (!m_display)
+        return;
+    // A round trip since the notifier fired may have read everything already;
+    // wl_display_dispatch() would then block the GUI until the compositor speaks.
+    while (wl_display_prepare_read(m_display) != 0) {
+        if (wl_display_dispatch_pending(m_display) < 0) {
+            fail("handling events");
+            return;
+        }
+    }
+    pollfd pfd{wl_display_get_fd(m_display), POLLIN, 0};
+    if (::poll(&pfd, 1, 0) > 0) {
+        if (wl_display_read_events(m_display) < 0) {
+            fail("reading events");
+            return;
+        }
+    } else {
+        wl_display_cancel_read(m_display);
+    }
+    if (wl_display_dispatch_pending(m_display) < 0)
+        fail("handling events");
 }
 
 void WaylandConnection::fail(const char *where)
@@ -146,7 +162,8 @@ void WaylandConnection::fail(const char *where)
     // connection ends with the process.
     if (m_notifier)
         m_notifier->setEnabled(false);
-    disconnect(QAbstractEventDispatcher::instance(), nullptr, this, nullptr);
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+        disconnect(dispatcher, nullptr, this, nullptr);
     m_display = nullptr;
     Q_EMIT lost();
 }
