@@ -6,12 +6,15 @@
 
 #include "app/Constants.h"
 #include "capture/Selvane.h"
+#include "desktop/MainWindow.h"
 #include "desktop/PasteKeys.h"
 #include "platform/Backend.h"
 #include "platform/KeyInjector.h"
 #include "store/HistoryQueries.h"
 
 #include <QBuffer>
+#include <QComboBox>
+#include <QLabel>
 #include <QSettings>
 #include <QLocalSocket>
 #include <QTemporaryDir>
@@ -202,6 +205,17 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(qtTarget.text(), text, 10000);
         }
         clipUtils::settings()->remove(QLatin1String(Zorvel::Key::PastKey));
+    }
+
+    // sway types but grabs no keys for programs: the settings window points to
+    // `zorvel --show` and keeps the paste keystroke choice.
+    void settingsWindowSaysWhatTheDesktopLeavesToTheUser()
+    {
+        const auto *note = MainWindow::instance()->findChild<QLabel *>(QStringLiteral("label_platform_note"));
+        QVERIFY(note && !note->isHidden());
+        QVERIFY2(note->text().contains(QLatin1String("zorvel --show")), qPrintable(note->text()));
+        QVERIFY2(!note->text().contains(QStringLiteral("手动粘贴")), qPrintable(note->text()));
+        QVERIFY(MainWindow::instance()->findChild<QComboBox *>(QStringLiteral("comboBox_4"))->isEnabled());
     }
 
     // The real program: `zorvel --show` hands the request to the running instance
