@@ -1,5 +1,6 @@
 #include "platform/wayland/PipeWriter.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -13,7 +14,9 @@ void PipeWriter::start(int fd, const QByteArray &bytes)
 }
 
 PipeWriter::PipeWriter(int fd, const QByteArray &bytes)
-    : m_fd(fd)
+    // Owned by the application, so a write still running at exit is cleaned up.
+    : QObject(QCoreApplication::instance())
+    , m_fd(fd)
     , m_bytes(bytes)
     , m_notifier(new QSocketNotifier(fd, QSocketNotifier::Write, this))
 {

@@ -31,7 +31,7 @@ static void global_remove(void *data, struct wl_registry *registry, uint32_t nam
 static const struct wl_registry_listener registry_listener = {global, global_remove};
 
 /* The reader's pipe is kept open and never written: the reader waits in vain. */
-static void send(void *data, struct zwlr_data_control_source_v1 *source, const char *mime_type, int32_t fd)
+static void on_send(void *data, struct zwlr_data_control_source_v1 *source, const char *mime_type, int32_t fd)
 {
     (void)data;
     (void)source;
@@ -39,13 +39,13 @@ static void send(void *data, struct zwlr_data_control_source_v1 *source, const c
     (void)fd;
 }
 
-static void cancelled(void *data, struct zwlr_data_control_source_v1 *source)
+static void on_cancelled(void *data, struct zwlr_data_control_source_v1 *source)
 {
     (void)data;
     (void)source;
 }
 
-static const struct zwlr_data_control_source_v1_listener source_listener = {send, cancelled};
+static const struct zwlr_data_control_source_v1_listener source_listener = {on_send, on_cancelled};
 
 int main(void)
 {

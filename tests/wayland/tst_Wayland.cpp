@@ -142,6 +142,15 @@ private slots:
         Selvane::instance()->setClipboardText(QStringLiteral("set, not captured"), false);
         QCOMPARE(QString::fromUtf8(wlPaste(QStringLiteral("text/plain"))), QStringLiteral("set, not captured"));
 
+        // A large text reaches a reader whole, and one that stops reading early costs
+        // nothing (the rest of the write is dropped, the program goes on).
+        const QString large = QString(QLatin1Char('z')).repeated(8 * 1024 * 1024) + QStringLiteral("end");
+        Selvane::instance()->setClipboardText(large, false);
+        QCOMPARE(wlPaste(QStringLiteral("text/plain")).size(), large.size());
+        QCOMPARE(runServed(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("wl-paste | head -c 5")}),
+                 QByteArray("zzzzz"));
+        Selvane::instance()->setClipboardText(QStringLiteral("set, not captured"), false);
+
         // A later copy by another program is captured; by then every change of our
         // own came back from the compositor and was looked at.
         const QByteArray later("copied later");
