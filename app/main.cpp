@@ -17,6 +17,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     // Nothing is drawn with OpenGL; without this the first mapped window (the tray
@@ -38,8 +40,11 @@ int main(int argc, char *argv[])
 
     if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier))) {
         // A desktop shortcut bound to `zorvel --show`: the running instance opens its menu.
-        if (show)
-            return InstanceChannel::send(QLatin1String(Zorvel::kAppIdentifier), QStringLiteral("show")) ? 0 : 1;
+        if (!show)
+            return 1;
+        if (InstanceChannel::send(QLatin1String(Zorvel::kAppIdentifier), QStringLiteral("show")))
+            return 0;
+        std::fputs("zorvel: the running instance did not take the request\n", stderr);
         return 1;
     }
     qInstallMessageHandler(logMessageHandler);

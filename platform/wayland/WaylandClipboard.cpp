@@ -42,8 +42,11 @@ WaylandClipboard::WaylandClipboard(WaylandConnection *connection)
     }
     m_device = zwlr_data_control_manager_v1_get_data_device(connection->dataControl(), connection->seat());
     zwlr_data_control_device_v1_add_listener(m_device, &kDeviceListener, this);
-    // The current selection arrives as the first event.
+    // The current selection arrives as the first event: the content at start, not
+    // a change.
+    m_starting = true;
     connection->roundTrip();
+    m_starting = false;
 }
 
 WaylandClipboard::~WaylandClipboard()
@@ -152,6 +155,8 @@ void WaylandClipboard::selectionChanged(int index, zwlr_data_control_offer_v1 *o
         if (offer)
             slot.incoming = new OfferMimeData(m_connection->display(), offer, formats);
     }
+    if (m_starting)
+        return;
     const QClipboard::Mode mode = index == 1 ? QClipboard::Selection : QClipboard::Clipboard;
     // Outside the event dispatch: listeners may read the content, which talks to
     // the compositor again.

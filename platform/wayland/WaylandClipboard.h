@@ -66,4 +66,5 @@ private:
     // Offers announced but not yet named the selection, with their formats so far.
     QHash<zwlr_data_control_offer_v1 *, QStringList> m_announced;
     quint64 m_writes = 0;
+    bool m_starting = false;
 };

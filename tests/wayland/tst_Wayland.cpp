@@ -232,9 +232,14 @@ private slots:
     void showOpensTheRunningInstancesMenu()
     {
         QTemporaryDir home;
+        // What is on the clipboard when the program starts is its first entry.
+        const QByteArray before("on the clipboard before the start");
+        QVERIFY(wlCopy(before, QStringLiteral("text/plain")));
         RealProgram::Program program(home.path());
         program.start();
         QVERIFY(program.waitForDatabase(60000));
+        RealProgram::Reader reader(home.path());
+        QTRY_VERIFY_WITH_TIMEOUT(reader.hashes().contains(clipUtils::md5Hex(before)), 30000);
 
         const QString socketPath = home.filePath(QStringLiteral("runtime/%1.socket").arg(Zorvel::kAppIdentifier));
         for (const QByteArray &junk : {QByteArray(5000, 'x'), QByteArray("bogus\n"), QByteArray("\0show\n", 6)}) {
