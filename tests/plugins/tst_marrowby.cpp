@@ -362,6 +362,12 @@ private Q_SLOTS:
             " .. coroutine.wrap(function() return 'c' end)()",
             QStringLiteral("中A212c"));
         row("Lua module", "return require('helper').value", "helped");
+        row("print goes nowhere", "return tostring((print(('x'):rep(1000))))", "nil");
+        row("empty repetitions", "return #string.rep('', math.maxinteger) .. #(''):rep(1e15, '')", "00");
+        row("collectgarbage count only",
+            "return type(collectgarbage('count')) .. tostring(pcall(collectgarbage, 'collect'))"
+            " .. tostring(pcall(collectgarbage, 'step', 1e9))",
+            "numberfalsefalse");
     }
 
     void sandbox()
@@ -393,6 +399,14 @@ private Q_SLOTS:
                                     << QByteArray("memory limit");
         QTest::newRow("string bomb") << QByteArray("local s = 'xx' while true do s = s .. s end")
                                      << QByteArray("memory limit");
+        QTest::newRow("two million tiny coroutines")
+            << QByteArray("for i = 1, 2e6 do coroutine.wrap(function() end)() end")
+            << QByteArray("instruction limit");
+        QTest::newRow("xpcall handler after the limit")
+            << QByteArray("xpcall(function() while true do end end, function() while true do end end)")
+            << QByteArray("instruction limit");
+        QTest::newRow("collectgarbage loop") << QByteArray("while true do collectgarbage() end")
+                                             << QByteArray("only \"count\"");
         QTest::newRow("bomb that catches the error")
             << QByteArray("while true do pcall(function() local t = {} for i = 1, 1e12 do t[i] = i end end) end")
             << QByteArray("instruction limit");
@@ -424,11 +438,70 @@ private Q_SLOTS:
         QVERIFY(writePlugin(package(QStringLiteral("gc.cpk")), "gc",
                             "local ok = pcall(setmetatable, {}, { __gc = function() while true do end end })"
                             " local mt = {} local t = setmetatable({}, mt)"
-                            " mt.__gc = function() while true do end end t = nil collectgarbage()"
-                            " return tostring(ok)"));
+                            " mt.__gc = function() while true do end end t = nil"
+                            " return tostring(ok) .. tostring(pcall(collectgarbage))"));
         QCOMPARE(install(package(QStringLiteral("gc.cpk"))), int(MARROWBY_OK));
-        QCOMPARE(run(0, ""), QStringLiteral("false"));
+        QCOMPARE(run(0, ""), QStringLiteral("falsefalse"));
         QCOMPARE(remove_plugin("gc", m_state), int(MARROWBY_OK));
+    }
+
+    // The program stages and commits; only the runner loads plugin code.
+    void stagedInstallInTwoSteps()
+    {
+        QVERIFY(writePlugin(package(QStringLiteral("two.cpk")), "two", "return 'v1'"));
+        char staging[4096];
+        QCOMPARE(stage_plugin(package(QStringLiteral("two.cpk")).toUtf8().constData(), m_state, staging,
+                              sizeof staging),
+                 int(MARROWBY_OK));
+        QVERIFY(QByteArray(staging).startsWith(QFile::encodeName(tmpDir())));
+        int code = -1;
+        clip_plugin *probe = load_plugin_dir(m_state, staging, "", &code);
+        QVERIFY(probe);
+        QCOMPARE(probe->id, "two");
+        QVERIFY(!load_plugin_dir(m_state, staging, "other", &code));
+        QCOMPARE(code, int(MARROWBY_E_BAD_ID));
+        // Only the engine's own staging folders move, and only under a valid id.
+        QCOMPARE(commit_plugin(QFile::encodeName(pluginsDir()).constData(), "two", m_state), int(MARROWBY_E_STATE));
+        QCOMPARE(commit_plugin((QByteArray(staging) + "../../x").constData(), "two", m_state), int(MARROWBY_E_STATE));
+        QCOMPARE(commit_plugin(staging, "../two", m_state), int(MARROWBY_E_BAD_ID));
+        QCOMPARE(commit_plugin(staging, "two", m_state), int(MARROWBY_OK));
+        QVERIFY(QFile::exists(pluginsDir() + QStringLiteral("/two/plugin.lua")));
+
+        // A second version replaces the first; a discarded one leaves nothing.
+        QVERIFY(writePlugin(package(QStringLiteral("two.cpk")), "two", "return 'v2'"));
+        QCOMPARE(stage_plugin(package(QStringLiteral("two.cpk")).toUtf8().constData(), m_state, staging,
+                              sizeof staging),
+                 int(MARROWBY_OK));
+        discard_staged(staging, m_state);
+        QVERIFY(QDir(tmpDir()).isEmpty());
+        QCOMPARE(stage_plugin(package(QStringLiteral("two.cpk")).toUtf8().constData(), m_state, staging,
+                              sizeof staging),
+                 int(MARROWBY_OK));
+        QCOMPARE(commit_plugin(staging, "two", m_state), int(MARROWBY_OK));
+        QVERIFY(QDir(tmpDir()).isEmpty());
+        clip_plugin *loaded = load_plugin_dir(m_state, QFile::encodeName(pluginsDir() + QStringLiteral("/two")).constData(),
+                                              "two", nullptr);
+        QVERIFY(loaded);
+        QCOMPARE(plugin_execute_text(loaded, ""), "v2");
+    }
+
+    // One memory budget for all plugins of a process: the fourth plugin holding
+    // 60 MiB finds no room, whatever its own cap.
+    void memoryBudgetCoversAllPlugins()
+    {
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray id = "hog" + QByteArray::number(i);
+            QVERIFY(writePlugin(package(QString::fromLatin1(id + ".cpk")), id,
+                                "big = {} for i = 1, 60 do big[i] = string.rep(string.char(64 + i), 2^20) end"
+                                " return 'holding'"));
+            QCOMPARE(install(package(QString::fromLatin1(id + ".cpk"))), int(MARROWBY_OK));
+        }
+        QStringList results;
+        for (int i = 0; i < 4; ++i)
+            results << run(i, "");
+        QCOMPARE(results.count(QStringLiteral("holding")), 2);
+        QCOMPARE(results.last(), QStringLiteral("<null>"));
+        QVERIFY(QByteArray(plugin_last_error(m_state)).contains("memory limit"));
     }
 
     void hostHookRunsForEveryState()
@@ -450,4 +523,4 @@ private Q_SLOTS:
 };
 
 ZORVEL_TEST_MAIN(TestMarrowby)
-#include "test_marrowby.moc"
+#include "tst_marrowby.moc"
