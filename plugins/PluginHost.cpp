@@ -193,7 +193,7 @@ void PluginHost::recordOutcome(const QString &id, bool ok, bool tooLong)
     PluginObject p = m_manifest.value(id);
     if (tooLong)
         tell(tr("插件“%1”运行时间过长，已被停止").arg(p.name));
-    if (ok == (p.failures == 0))
+    if (ok && p.failures == 0)
         return;
     p.failures = ok ? 0 : p.failures + 1;
     const bool disable = !p.disabled && p.failures >= FailuresToDisable;
@@ -294,6 +294,9 @@ void PluginHost::remove(const PluginObject &plugin)
         qWarning("plugin %s remove error with return code : %d", qPrintable(plugin.name), rc);
         return;
     }
+    // Its Lua state, and the memory it holds, leave the runner too.
+    if (m_runner->generation() != 0)
+        m_runner->request('U', {plugin.id.toUtf8()}, LoadTimeoutMs, nullptr);
     m_loadedIn.remove(plugin.id);
     m_manifest.remove(plugin.id);
     m_manifest.save();

@@ -33,7 +33,8 @@ bool publicAddress(const QHostAddress &address)
     bool mapped = false;
     const quint32 v4 = address.toIPv4Address(&mapped);
     const QHostAddress a = mapped ? QHostAddress(v4) : address;
-    if (!a.isGlobal() || a.isLoopback() || a.isLinkLocal() || a.isMulticast() || a.isBroadcast())
+    if (!a.isGlobal() || a.isLoopback() || a.isLinkLocal() || a.isMulticast() || a.isBroadcast()
+        || a.isUniqueLocalUnicast() || a.isSiteLocal())
         return false;
     if (a.protocol() == QAbstractSocket::IPv4Protocol) {
         const quint32 ip = a.toIPv4Address();

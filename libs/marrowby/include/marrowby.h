@@ -106,6 +106,9 @@ MARROWBY_API clip_plugin *load_plugin_dir(clip_state *state, const char *dir, co
  * it to refuse actions that need a user's request. */
 MARROWBY_API int plugin_loading(void);
 
+/* Unloads the plugin (its Lua state and record) and leaves its folder. */
+MARROWBY_API int unload_plugin(const char *plugin_id, clip_state *state);
+
 /* Unloads the plugin and deletes its folder. */
 MARROWBY_API int remove_plugin(const char *plugin_id, clip_state *state);
 

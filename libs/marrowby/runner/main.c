@@ -126,6 +126,15 @@ static int handle_run(const frame *f)
     return reply('T', 3, texts, lengths);
 }
 
+/* 'U' [id]: drops a plugin's state (removed or replaced); 'K' [] either way. */
+static int handle_unload(const frame *f)
+{
+    if (f->count != 1)
+        return reply_error("malformed unload request");
+    unload_plugin(f->field[0], engine);
+    return reply('K', 0, NULL, NULL);
+}
+
 static double cpu_seconds(void)
 {
     struct rusage ru;
@@ -158,6 +167,8 @@ int main(void)
             rc = handle_load(&f);
         else if (f.kind == 'R')
             rc = handle_run(&f);
+        else if (f.kind == 'U')
+            rc = handle_unload(&f);
         else
             rc = reply_error("unknown request");
         frame_free(&f);
