@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
@@ -56,6 +57,17 @@ PluginHost::PluginHost()
     qInfo("%s", qPrintable(pluginsDir));
     init_with_path(QFile::encodeName(pluginsDir).constData(), QFile::encodeName(tmpDir).constData(), m_state);
     m_manifest.load();
+    // Folders deleted by hand leave the list.
+    bool pruned = false;
+    for (const PluginObject &p : m_manifest.plugins()) {
+        if (!QFileInfo(pluginsDir + p.id + QStringLiteral("/plugin.lua")).isFile()) {
+            qWarning("plugin %s: its folder is gone; it is no longer listed", qPrintable(p.id));
+            m_manifest.remove(p.id);
+            pruned = true;
+        }
+    }
+    if (pruned)
+        m_manifest.save();
     m_runner = new PluginRunner(PluginRunner::defaultProgram(), this);
     // Folders the list does not know yet (installed by an older version, or by
     // hand) are read by the runner once the event loop runs.
@@ -143,8 +155,11 @@ void PluginHost::execute(const QString &text, const PluginObject &plugin, QObjec
         QTimer::singleShot(0, this, [give] { give(QString()); });
         return;
     }
-    const QByteArray bytes = text.toUtf8();
-    if (current.disabled || bytes.size() > MaxTextBytes || bytes.contains('\0')) {
+    QByteArray bytes = text.toUtf8();
+    // Plugins always got the text up to its first zero character.
+    if (bytes.contains('\0'))
+        bytes.truncate(bytes.indexOf('\0'));
+    if (current.disabled || bytes.size() > MaxTextBytes) {
         qWarning("plugin %s not run: %s", qPrintable(current.name),
                  current.disabled ? "it is disabled" : "the text is too large for plugins");
         QTimer::singleShot(0, this, [give] { give(QString()); });
@@ -240,6 +255,8 @@ void PluginHost::staged(const QString &path, const QByteArray &staging)
                                    : r.kind == 'E' ? QString::fromUtf8(r.fields.value(0))
                                                    : QStringLiteral("the plugin runner failed");
             logInstallError(path, code ? code : MARROWBY_E_BAD_SCRIPT, reason);
+            if (r.outcome == PluginRunner::Reply::TimedOut)
+                tell(tr("插件包 %1 加载时间过长，未安装").arg(QFileInfo(path).fileName()));
             discard_staged(staging.constData(), m_state);
             Q_EMIT installFinished(path, false);
             return;

@@ -65,7 +65,9 @@ private slots:
         QVERIFY(listed.contains(QStringLiteral("opens_at_load")));
         QVERIFY(!listed.contains(QStringLiteral("hang_in_c")));
         QVERIFY(!listed.contains(QStringLiteral("hang_in_lua")));
-        QVERIFY(program.rssKiB() < 200 * 1024);
+#ifndef __SANITIZE_ADDRESS__
+        QVERIFY(program.rssKiB() < 200 * 1024); // plugin memory stays in the runner
+#endif
         QVERIFY(copyText("and still capturing"));
         QTRY_COMPARE_WITH_TIMEOUT(reader.count(), 2, 10000);
         QVERIFY(program.running());

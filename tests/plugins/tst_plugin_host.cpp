@@ -251,12 +251,13 @@ private Q_SLOTS:
 
     void hangAtLoadIsRefused()
     {
-        QVERIFY(writePlugin(package(QStringLiteral("loadhang.cpk")), "loadhang", "return text", QByteArray())
-                && PackageBuilder()
+        QVERIFY(PackageBuilder()
                        .file(QStringLiteral("plugin.lua"),
                              "local x = ('x'):rep(2^20):find('x*y')\n" + pluginScript("loadhang"))
                        .write(package(QStringLiteral("loadhang.cpk"))));
         QVERIFY(!installWait(package(QStringLiteral("loadhang.cpk"))));
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY(m_notices.first().contains(QStringLiteral("loadhang.cpk")));
         QVERIFY(LogCapture::lines().contains(
             QStringLiteral("plugin %1 install error with return code : 7").arg(package(QStringLiteral("loadhang.cpk")))));
         QVERIFY(host()->plugins().isEmpty());
@@ -298,8 +299,12 @@ private Q_SLOTS:
         QVERIFY(results.count(QString()) >= 5);
         const qint64 runner = host()->runner()->processId();
         QVERIFY(runner > 0);
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer's quarantine keeps freed memory resident
         QVERIFY(statusKiB(runner, "VmRSS") < 256 * 1024);
         QVERIFY(statusKiB(QCoreApplication::applicationPid(), "VmRSS") - before < 32 * 1024);
+#else
+        Q_UNUSED(before)
+#endif
         QCOMPARE(run(QStringLiteral("x"), installed("small", "return 'small'")), QStringLiteral("small"));
     }
 
