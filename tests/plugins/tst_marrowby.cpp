@@ -5,9 +5,6 @@
 
 #include <marrowby.h>
 
-#include <lauxlib.h>
-#include <lua.h>
-
 #include <QDirIterator>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -16,24 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-int hookCalls = 0;
-
-extern "C" int openGreeting(lua_State *L)
-{
-    lua_createtable(L, 0, 1);
-    lua_pushliteral(L, "from host");
-    lua_setfield(L, -2, "greeting");
-    return 1;
-}
-
-extern "C" int countingHook(lua_State *L)
-{
-    ++hookCalls;
-    luaL_requiref(L, "app", openGreeting, 1);
-    lua_pop(L, 1);
-    return 0;
-}
 
 using Entries = QList<QPair<QString, QByteArray>>;
 
@@ -96,7 +75,6 @@ private Q_SLOTS:
     {
         free_clip_state(m_state);
         m_state = nullptr;
-        open_native_library = nullptr;
         QDir(pluginsDir()).removeRecursively();
         QDir(tmpDir()).removeRecursively();
     }
@@ -362,8 +340,6 @@ private Q_SLOTS:
             " .. coroutine.wrap(function() return 'c' end)()",
             QStringLiteral("中A212c"));
         row("Lua module", "return require('helper').value", "helped");
-        row("print goes nowhere", "return tostring((print(('x'):rep(1000))))", "nil");
-        row("empty repetitions", "return #string.rep('', math.maxinteger) .. #(''):rep(1e15, '')", "00");
         row("collectgarbage count only",
             "return type(collectgarbage('count')) .. tostring(pcall(collectgarbage, 'collect'))"
             " .. tostring(pcall(collectgarbage, 'step', 1e9))",
@@ -389,9 +365,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("code");
         QTest::addColumn<QByteArray>("reason");
         QTest::newRow("endless loop") << QByteArray("while true do end") << QByteArray("instruction limit");
-        QTest::newRow("loop that catches the error")
-            << QByteArray("while true do pcall(function() while true do end end) end")
-            << QByteArray("instruction limit");
         QTest::newRow("loop in a coroutine")
             << QByteArray("local co = coroutine.wrap(function() while true do end end) co()")
             << QByteArray("instruction limit");
@@ -399,14 +372,6 @@ private Q_SLOTS:
                                     << QByteArray("memory limit");
         QTest::newRow("string bomb") << QByteArray("local s = 'xx' while true do s = s .. s end")
                                      << QByteArray("memory limit");
-        QTest::newRow("two million tiny coroutines")
-            << QByteArray("for i = 1, 2e6 do coroutine.wrap(function() end)() end")
-            << QByteArray("instruction limit");
-        QTest::newRow("xpcall handler after the limit")
-            << QByteArray("xpcall(function() while true do end end, function() while true do end end)")
-            << QByteArray("instruction limit");
-        QTest::newRow("collectgarbage loop") << QByteArray("while true do collectgarbage() end")
-                                             << QByteArray("only \"count\"");
         QTest::newRow("bomb that catches the error")
             << QByteArray("while true do pcall(function() local t = {} for i = 1, 1e12 do t[i] = i end end) end")
             << QByteArray("instruction limit");
@@ -485,41 +450,6 @@ private Q_SLOTS:
         QCOMPARE(plugin_execute_text(loaded, ""), "v2");
     }
 
-    // One memory budget for all plugins of a process: the fourth plugin holding
-    // 60 MiB finds no room, whatever its own cap.
-    void memoryBudgetCoversAllPlugins()
-    {
-        for (int i = 0; i < 4; ++i) {
-            const QByteArray id = "hog" + QByteArray::number(i);
-            QVERIFY(writePlugin(package(QString::fromLatin1(id + ".cpk")), id,
-                                "big = {} for i = 1, 60 do big[i] = string.rep(string.char(64 + i), 2^20) end"
-                                " return 'holding'"));
-            QCOMPARE(install(package(QString::fromLatin1(id + ".cpk"))), int(MARROWBY_OK));
-        }
-        QStringList results;
-        for (int i = 0; i < 4; ++i)
-            results << run(i, "");
-        QCOMPARE(results.count(QStringLiteral("holding")), 2);
-        QCOMPARE(results.last(), QStringLiteral("<null>"));
-        QVERIFY(QByteArray(plugin_last_error(m_state)).contains("memory limit"));
-    }
-
-    void hostHookRunsForEveryState()
-    {
-        hookCalls = 0;
-        open_native_library = countingHook;
-        QVERIFY(writePlugin(package(QStringLiteral("h1.cpk")), "h1", "return app.greeting .. ' ' .. text"));
-        QVERIFY(writePlugin(package(QStringLiteral("h2.cpk")), "h2", "return require('app').greeting"));
-        QCOMPARE(install(package(QStringLiteral("h1.cpk"))), int(MARROWBY_OK));
-        QCOMPARE(install(package(QStringLiteral("h2.cpk"))), int(MARROWBY_OK));
-        QCOMPARE(hookCalls, 2);
-        QCOMPARE(run(0, "h1"), QStringLiteral("from host h1"));
-
-        clip_state *second = startEngine();
-        QCOMPARE(hookCalls, 4);
-        QCOMPARE(plugin_execute_text(plugin_at(second, 1), ""), "from host");
-        free_clip_state(second);
-    }
 };
 
 ZORVEL_TEST_MAIN(TestMarrowby)
