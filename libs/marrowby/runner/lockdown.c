@@ -78,7 +78,7 @@ static int load_filter(char *why, unsigned long whylen)
     int rc = 0;
     /* The pipe: requests on 0, replies on 1, diagnostics on 2; files read-only. */
     ALLOW(read, 0);
-    ALLOW(write, 1, SCMP_A0(SCMP_CMP_LE, 2));
+    ALLOW(write, 1, SCMP_A0(SCMP_CMP_LE, 2, 0));
     ALLOW(openat, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND, O_RDONLY));
     ALLOW(close, 0);
     ALLOW(fstat, 0);
