@@ -100,10 +100,13 @@ void PluginRunner::startProcess()
     connect(m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             &PluginRunner::processEnded);
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart) {
-            qWarning("cannot start the plugin runner %s", qPrintable(m_program));
-            processEnded();
-        }
+        if (error != QProcess::FailedToStart)
+            return;
+        qWarning("cannot start the plugin runner %s", qPrintable(m_program));
+        dropProcess();
+        Reply reply;
+        reply.outcome = Reply::Crashed;
+        finish(reply);
     });
     m_process->start(m_program, QStringList());
 }

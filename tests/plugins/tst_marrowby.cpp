@@ -340,6 +340,8 @@ private Q_SLOTS:
             " .. coroutine.wrap(function() return 'c' end)()",
             QStringLiteral("中A212c"));
         row("Lua module", "return require('helper').value", "helped");
+        row("print goes nowhere", "return tostring((print(('x'):rep(1000))))", "nil");
+        row("empty repetitions", "return #string.rep('', math.maxinteger) .. #(''):rep(1e15, '')", "00");
         row("collectgarbage count only",
             "return type(collectgarbage('count')) .. tostring(pcall(collectgarbage, 'collect'))"
             " .. tostring(pcall(collectgarbage, 'step', 1e9))",
@@ -372,6 +374,20 @@ private Q_SLOTS:
                                     << QByteArray("memory limit");
         QTest::newRow("string bomb") << QByteArray("local s = 'xx' while true do s = s .. s end")
                                      << QByteArray("memory limit");
+        QTest::newRow("loop that catches the error")
+            << QByteArray("while true do pcall(function() while true do end end) end")
+            << QByteArray("instruction limit");
+        // Each coroutine starts its own hook count; without a charge per creation
+        // these would run 18 times the budget.
+        QTest::newRow("two million tiny coroutines")
+            << QByteArray("for i = 1, 2e6 do coroutine.wrap(function() end)() end")
+            << QByteArray("instruction limit");
+        // Lua calls the handler with hooks off: it would loop for ever.
+        QTest::newRow("xpcall handler after the limit")
+            << QByteArray("xpcall(function() while true do end end, function() while true do end end)")
+            << QByteArray("instruction limit");
+        QTest::newRow("collectgarbage loop") << QByteArray("while true do collectgarbage() end")
+                                             << QByteArray("only \"count\"");
         QTest::newRow("bomb that catches the error")
             << QByteArray("while true do pcall(function() local t = {} for i = 1, 1e12 do t[i] = i end end) end")
             << QByteArray("instruction limit");

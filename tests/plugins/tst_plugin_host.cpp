@@ -315,30 +315,6 @@ private Q_SLOTS:
         QVERIFY(!LogCapture::anyContains(QStringLiteral("pppp")));
     }
 
-    // Escapes from the instruction budget that must still end in an empty result
-    // and no address offered.
-    void budgetEscapesEndEmpty_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("tiny coroutines") << QByteArray("for i = 1, 2e6 do coroutine.wrap(function() end)() end"
-                                                       " return 'escaped'");
-        QTest::newRow("xpcall handler") << QByteArray(
-            "xpcall(function() while true do end end, function() for i = 1, 4e8 do end"
-            " app.openURL('https://example.com/?' .. text) end) return 'escaped'");
-        QTest::newRow("pcall loop") << QByteArray("while true do pcall(function() while true do end end) end");
-        QTest::newRow("collectgarbage loop") << QByteArray("while true do collectgarbage() end");
-        QTest::newRow("empty repetition") << QByteArray("return string.rep('', math.maxinteger)");
-    }
-
-    void budgetEscapesEndEmpty()
-    {
-        QFETCH(QByteArray, body);
-        m_answer = true;
-        QCOMPARE(run(QStringLiteral("secret"), installed("escape", body)), QString());
-        QVERIFY(m_questions.isEmpty());
-        QVERIFY(m_notices.isEmpty());
-    }
-
     // One question per run, with the full address, never at load; refused
     // addresses are never offered.
     void openUrlNeedsTheUsersYes()
@@ -412,6 +388,19 @@ private Q_SLOTS:
         QVERIFY(installWait(impostor));
         QCOMPARE(find(QStringLiteral("trim_space")).version, QStringLiteral("9.9"));
         QCOMPARE(run(QStringLiteral(" a "), find(QStringLiteral("trim_space"))), QStringLiteral("taken over"));
+    }
+
+    void missingRunnerFailsEachRequest()
+    {
+        PluginRunner runner(QStringLiteral("/nonexistent/zorvel-plugin-runner"));
+        int crashed = 0;
+        for (int i = 0; i < 2; ++i)
+            runner.request('R', {"id", "text"}, 1000, [&crashed](const PluginRunner::Reply &r) {
+                crashed += r.outcome == PluginRunner::Reply::Crashed;
+            });
+        QTRY_COMPARE_WITH_TIMEOUT(crashed, 2, 10000);
+        QVERIFY(runner.idle());
+        QVERIFY(LogCapture::anyContains(QStringLiteral("cannot start the plugin runner")));
     }
 
     void runnerIsLockedDown()
