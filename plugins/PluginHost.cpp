@@ -290,6 +290,9 @@ void PluginHost::commit(const QString &path, const QByteArray &staging, const Pl
     if (rc != MARROWBY_OK) {
         logInstallError(path, rc, QString::fromUtf8(plugin_last_error(m_state)));
         discard_staged(staging.constData(), m_state);
+        // The copy read from the staging folder goes from the runner too.
+        if (!m_manifest.contains(record.id) && m_runner->generation() != 0)
+            m_runner->request('U', {record.id.toUtf8()}, LoadTimeoutMs, nullptr);
         Q_EMIT installFinished(path, false);
         return;
     }

@@ -119,6 +119,21 @@ static int handle_run(const frame *f)
     url_asked = 0;
     pending_url_len = 0;
     const char *result = plugin_execute_text(p, f->field[1]);
+    if (!result && strstr(plugin_last_error(engine), "memory limit reached") && plugin_count(engine) > 1) {
+        /* The memory budget is shared: idle plugins give theirs back (the
+         * program loads them again when it next runs them), so a plugin that
+         * hoards memory cannot starve the others for good. */
+        char keep[MARROWBY_MAX_ID_LENGTH + 1];
+        snprintf(keep, sizeof keep, "%s", p->id);
+        for (int i = plugin_count(engine) - 1; i >= 0; --i) {
+            if (strcmp(plugin_at(engine, i)->id, keep) != 0)
+                unload_plugin(plugin_at(engine, i)->id, engine);
+        }
+        p = find(keep);
+        url_asked = 0;
+        pending_url_len = 0;
+        result = p ? plugin_execute_text(p, f->field[1]) : NULL;
+    }
     if (!result && *plugin_last_error(engine))
         return reply_error(plugin_last_error(engine));
     const char *texts[] = {result ? "text" : "nil", result, pending_url};
