@@ -1,6 +1,9 @@
 #include "ServiceTestSupport.h"
 
 #include "Codec.h"
+#include "Database.h"
+#include "PgConnection.h"
+#include "SqliteConnection.h"
 
 #include <MQTTAsync.h>
 #include <httplib.h>
@@ -8,13 +11,69 @@
 
 #include <QTest>
 
+#include <cstdlib>
+
 namespace ServiceTest {
+
+namespace {
+
+std::string databaseUrl()
+{
+    const char *url = std::getenv("ZORVEL_TEST_DATABASE");
+    return url ? url : "";
+}
+
+std::unique_ptr<ZorvelService::SqlConnection> connect(const std::string &url, const std::string &dataDir)
+{
+    if (url.empty())
+        return std::make_unique<ZorvelService::SqliteConnection>(dataDir + "/service.db");
+    return std::make_unique<ZorvelService::PgConnection>(url);
+}
+
+} // namespace
+
+bool TestDatabase::isPostgres()
+{
+    return ZorvelService::Database::isPostgresUrl(databaseUrl());
+}
+
+TestDatabase::TestDatabase()
+{
+    const std::string server = databaseUrl();
+    if (!ZorvelService::Database::isPostgresUrl(server))
+        return;
+    m_schema = "test_" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(8));
+    ZorvelService::PgConnection(server).exec("CREATE SCHEMA " + m_schema);
+    m_url = server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-c%20search_path%3D" + m_schema;
+}
+
+TestDatabase::~TestDatabase()
+{
+    if (m_schema.empty())
+        return;
+    try {
+        ZorvelService::PgConnection(databaseUrl()).exec("DROP SCHEMA " + m_schema + " CASCADE");
+    } catch (const ZorvelService::DatabaseError &e) {
+        qWarning("cannot drop the test schema: %s", e.what());
+    }
+}
+
+std::vector<std::string> TestDatabase::query(const std::string &dataDir, const std::string &sql) const
+{
+    auto db = connect(m_url, dataDir);
+    ZorvelService::SqlStatement statement(*db, sql);
+    std::vector<std::string> rows;
+    while (statement.step())
+        rows.push_back(statement.text(0));
+    return rows;
+}
 
 TestService::TestService()
 {
     ZorvelService::ServiceOptions options;
     options.port = 0;
     options.dataDir = m_dir.path().toStdString() + "/data";
+    options.database = m_database.url();
     m_service = std::make_unique<ZorvelService::Service>(options);
     std::string error;
     m_started = m_service->start(&error);

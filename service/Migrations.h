@@ -1,0 +1,17 @@
+#pragma once
+
+namespace ZorvelService {
+
+class SqlConnection;
+
+// The schema, versioned: each backend has its list of steps, applied in order at
+// start by whichever node comes first (PostgreSQL: under an advisory lock; SQLite:
+// under its write lock). The version reached is kept in schema_version.
+class Migrations {
+public:
+    static void apply(SqlConnection &db);
+    // The version the program's steps lead to.
+    static int latest(const SqlConnection &db);
+};
+
+} // namespace ZorvelService
