@@ -87,11 +87,16 @@ TestService::~TestService()
 }
 
 ApiClient::ApiClient(TestService &service)
-    : deviceToken("test-device-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6)))
-    , m_service(service)
-    , m_http(std::make_unique<httplib::SSLClient>("127.0.0.1", service.port()))
+    : ApiClient(service.port(), service.dataDir() + "/ca.pem")
 {
-    m_http->set_ca_cert_path((service.dataDir() + "/ca.pem").c_str());
+}
+
+ApiClient::ApiClient(int port, const std::string &caPath)
+    : deviceToken("test-device-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6)))
+    , m_port(port)
+    , m_http(std::make_unique<httplib::SSLClient>("127.0.0.1", port))
+{
+    m_http->set_ca_cert_path(caPath.c_str());
     m_http->enable_server_certificate_verification(true);
     m_http->set_keep_alive(true);
     m_http->set_tcp_nodelay(true);
@@ -149,7 +154,7 @@ Reply ApiClient::del(const std::string &path, const std::string &extra)
 
 Reply ApiClient::getAbsolute(const std::string &url)
 {
-    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_service.port());
+    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_port);
     const std::string path = url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url;
     auto result = m_http->Get(path.c_str());
     return finish(&result);
@@ -158,7 +163,7 @@ Reply ApiClient::getAbsolute(const std::string &url)
 Reply ApiClient::postForm(const std::string &url, const std::vector<std::pair<std::string, std::string>> &fields,
                           const std::string &fileBytes, const std::string &fileName)
 {
-    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_service.port());
+    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_port);
     const std::string path = url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url;
     httplib::MultipartFormDataItems items;
     for (const auto &[name, value] : fields)

@@ -73,6 +73,8 @@ private:
 class ApiClient {
 public:
     explicit ApiClient(TestService &service);
+    // A service anywhere on loopback whose certificate one of the CAs in caPath signed.
+    ApiClient(int port, const std::string &caPath);
     ~ApiClient();
 
     std::string deviceToken;
@@ -101,7 +103,7 @@ private:
     std::string query(const std::string &extra) const;
     Reply finish(void *result);
 
-    TestService &m_service;
+    int m_port;
     std::unique_ptr<httplib::SSLClient> m_http;
 };
 
