@@ -9,6 +9,7 @@
 #include <httplib.h>
 #include <sodium.h>
 
+#include <QDir>
 #include <QTest>
 
 #include <cstdlib>
@@ -68,11 +69,15 @@ std::vector<std::string> TestDatabase::query(const std::string &dataDir, const s
     return rows;
 }
 
-TestService::TestService()
+TestService::TestService(const std::function<void(const std::string &)> &prepare)
 {
     ZorvelService::ServiceOptions options;
     options.port = 0;
     options.dataDir = m_dir.path().toStdString() + "/data";
+    if (prepare) {
+        QDir().mkpath(QString::fromStdString(options.dataDir));
+        prepare(options.dataDir);
+    }
     options.database = m_database.url();
     m_service = std::make_unique<ZorvelService::Service>(options);
     std::string error;

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,7 +56,8 @@ private:
 
 class TestService {
 public:
-    TestService();
+    // prepare runs on the empty data folder before the service starts (an old file).
+    explicit TestService(const std::function<void(const std::string &dataDir)> &prepare = {});
     ~TestService();
     ZorvelService::Service &service() { return *m_service; }
     std::string dataDir() const { return m_service->dataDir(); }
