@@ -126,6 +126,13 @@ std::int64_t Database::currentRevision(SqlConnection &db, std::int64_t userId)
     return select.step() ? select.integer(0) : 0;
 }
 
+std::string Database::byteLength(const SqlConnection &db, const std::string &column)
+{
+    if (db.backend() == SqlConnection::Backend::Postgres)
+        return "octet_length(" + column + ")";
+    return "length(CAST(" + column + " AS BLOB))";
+}
+
 std::int64_t Database::nextFileId(SqlConnection &db)
 {
     if (db.backend() == SqlConnection::Backend::Postgres) {

@@ -69,6 +69,8 @@ public:
     // the order handed out, so a pull's "request_timestamp" splits them exactly.
     static std::int64_t nextRevision(SqlConnection &db, std::int64_t userId);
     static std::int64_t currentRevision(SqlConnection &db, std::int64_t userId);
+    // SQL for the size in bytes of a text column (SQLite counts characters of TEXT).
+    static std::string byteLength(const SqlConnection &db, const std::string &column);
     // Unique among all users and never reused.
     static std::int64_t nextFileId(SqlConnection &db);
 

@@ -165,6 +165,16 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
     Database::Transaction tx(db, Database::Transaction::Write);
     Database::lockUser(db, userId);
     PostResult result;
+    // Checked again under the user's lock: revert_key/ replaces the key in a
+    // transaction of its own that may have committed since the caller looked.
+    if (!item.keyHash.empty()) {
+        SqlStatement key(db, "SELECT key_hash FROM key_pairs WHERE user_id = ?1");
+        key.bind(1, userId);
+        if (key.step() && !key.text(0).empty() && key.text(0) != item.keyHash) {
+            result.staleKey = true;
+            return result;
+        }
+    }
     auto stored = byHash(db, userId, item.fileHash);
     if (!stored) {
         Entry e = item;

@@ -49,6 +49,9 @@ public:
     struct PostResult {
         Entry entry;
         std::int64_t discardedFileId = 0; // an older file the entry no longer uses
+        // The item is encrypted under another key than the user's stored one (a key
+        // reset on another node came first); nothing was stored.
+        bool staleKey = false;
     };
     // Creates the entry or finds it by file hash. Content under another key hash than
     // the stored one replaces the stored entry's content and file.
