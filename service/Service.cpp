@@ -107,14 +107,17 @@ bool Service::start(std::string *error)
     };
     addHost(m_options.host);
     addHost(urlHost(m_options.publicUrl));
+    // A certificate of a public CA (e.g. renewed by certbot) is used as it is; otherwise
+    // the service's own CA signs one, which clients must be given.
     Certificates certificates(m_options.dataDir);
-    if (!certificates.ensure(hosts, error))
+    const bool ownCertificate = m_options.tlsCertPath.empty();
+    if (ownCertificate && !certificates.ensure(hosts, error))
         return false;
-
-    m_server = std::make_unique<httplib::SSLServer>(certificates.serverCertPath().c_str(),
-                                                    certificates.serverKeyPath().c_str());
+    const std::string certPath = ownCertificate ? certificates.serverCertPath() : m_options.tlsCertPath;
+    const std::string keyPath = ownCertificate ? certificates.serverKeyPath() : m_options.tlsKeyPath;
+    m_server = std::make_unique<httplib::SSLServer>(certPath.c_str(), keyPath.c_str());
     if (!m_server->is_valid()) {
-        *error = "the TLS server cannot use " + certificates.serverCertPath();
+        *error = "the TLS server cannot use " + certPath + " and " + keyPath;
         return false;
     }
     m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };

@@ -48,7 +48,9 @@ const char *ServiceConfig::usage()
            "                (default <data>/service.db)\n"
            "  --objects     folder of entry files, e.g. a mount all nodes see (default <data>/objects)\n"
            "  --object-secret, --box-key  files of the secrets all nodes must share\n"
-           "                (default <data>/object-secret, <data>/box-key; made when missing)\n";
+           "                (default <data>/object-secret, <data>/box-key; made when missing)\n"
+           "  --tls-cert, --tls-key  certificate chain and key to serve instead of ones signed by\n"
+           "                the service's own CA (both or neither)\n";
 }
 
 std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **argv, std::string *error)
@@ -93,6 +95,10 @@ std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **arg
             options.objectSecretPath = value;
         } else if (flag == "--box-key") {
             options.boxKeyPath = value;
+        } else if (flag == "--tls-cert") {
+            options.tlsCertPath = value;
+        } else if (flag == "--tls-key") {
+            options.tlsKeyPath = value;
         } else {
             *error = "unknown option " + flag;
             return std::nullopt;
@@ -100,6 +106,10 @@ std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **arg
     }
     if (options.dataDir.empty()) {
         *error = "--data is required";
+        return std::nullopt;
+    }
+    if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
+        *error = "--tls-cert and --tls-key go together";
         return std::nullopt;
     }
     return options;

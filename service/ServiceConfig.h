@@ -19,6 +19,8 @@ struct ServiceOptions {
     std::string objectsDir;       // entry files
     std::string objectSecretPath; // signs upload policies and download links
     std::string boxKeyPath;       // the key pair clients seal password hashes to
+    std::string tlsCertPath;      // certificate chain of a public CA; empty: the service's own CA
+    std::string tlsKeyPath;
 };
 
 // Command-line flags and the small JSON configuration in the data folder

@@ -68,7 +68,7 @@ private slots:
     void badFlagsAreRefused()
     {
         for (const QStringList &args : {QStringList {"--listen", "127.0.0.1:0"}, QStringList {"--data", "/tmp", "--port", "x"},
-                                        QStringList {"--bogus", "1"}}) {
+                                        QStringList {"--bogus", "1"}, QStringList {"--data", "/tmp", "--tls-cert", "c.pem"}}) {
             QProcess service;
             service.start(ZORVEL_SERVICE_EXE, args);
             QVERIFY(service.waitForFinished(10000));
