@@ -297,6 +297,35 @@ private slots:
         }
     }
 
+    void concurrentKeyActivationsKeepOneKey()
+    {
+        auto first = client(0);
+        QCOMPARE(first->registerUser("keys@example.com", "pass").code(), 0);
+        const TestKey keys[2] = {makeKey(std::string(64, 'a'), "1111"), makeKey(std::string(64, 'b'), "2222")};
+        std::mutex mutex;
+        std::set<std::string> stored;
+        std::atomic<int> refused {0};
+        std::vector<std::thread> devices;
+        for (int t = 0; t < 6; ++t) {
+            devices.emplace_back([&, t] {
+                auto api = client(t % 2);
+                api->userToken = first->userToken;
+                const Reply reply = api->put("key/", json {{"key_dict", keys[t % 2].dict}}.dump());
+                std::lock_guard<std::mutex> lock(mutex);
+                if (reply.code() == 0)
+                    stored.insert(keys[t % 2].dict["key_hash"]);
+                else if (reply.code() == 409)
+                    ++refused;
+            });
+        }
+        for (auto &device : devices)
+            device.join();
+        // One key won; every device that tried the other one was told so.
+        QCOMPARE(stored.size(), std::size_t(1));
+        QCOMPARE(refused.load(), 3);
+        QVERIFY(first->get("key/").body["cipher"]["key_hash"] == *stored.begin());
+    }
+
     void sharedSecretsServeFilesOnEitherNode()
     {
         auto a = client(0);
