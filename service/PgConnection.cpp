@@ -122,8 +122,21 @@ private:
 
 } // namespace
 
+namespace {
+
+// A server that does not answer must not hold a request for ever; the URL may say
+// otherwise (its values come later and win).
+PGconn *connectTo(const std::string &url)
+{
+    const char *keys[] = {"connect_timeout", "dbname", nullptr};
+    const char *values[] = {"10", url.c_str(), nullptr};
+    return PQconnectdbParams(keys, values, 1);
+}
+
+} // namespace
+
 PgConnection::PgConnection(const std::string &url)
-    : m_conn(PQconnectdb(url.c_str()))
+    : m_conn(connectTo(url))
 {
     if (PQstatus(m_conn) != CONNECTION_OK) {
         const std::string error = lastError(m_conn);
