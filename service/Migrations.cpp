@@ -170,11 +170,6 @@ void migrate(SqlConnection &db)
 
 } // namespace
 
-int Migrations::latest(const SqlConnection &db)
-{
-    return static_cast<int>(stepsFor(db).size());
-}
-
 void Migrations::apply(SqlConnection &db)
 {
     if (db.backend() != SqlConnection::Backend::Postgres) {

@@ -10,8 +10,6 @@ class SqlConnection;
 class Migrations {
 public:
     static void apply(SqlConnection &db);
-    // The version the program's steps lead to.
-    static int latest(const SqlConnection &db);
 };
 
 } // namespace ZorvelService
