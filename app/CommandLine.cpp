@@ -10,6 +10,7 @@ CommandLine::CommandLine(const QStringList &arguments)
     // Our own help and version options so that their descriptions are translated with the rest.
     m_parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, tr("显示此帮助并退出。")));
     m_parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, tr("显示版本号并退出。")));
+    m_parser.addOption(QCommandLineOption(QStringLiteral("show"), tr("在鼠标指针处打开菜单（由正在运行的实例打开）。")));
     // The options QGuiApplication takes for itself (it removes them from argv), known
     // here too so that the command line is checked before any display is opened.
     for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "style",

@@ -46,6 +46,10 @@ History and files: ~/Documents/ZClipboard/
         <source>用 zorvel --help 查看可用的选项。</source>
         <translation>Try zorvel --help for the available options.</translation>
     </message>
+    <message>
+        <source>在鼠标指针处打开菜单（由正在运行的实例打开）。</source>
+        <translation>Open the menu at the mouse pointer (in the running instance).</translation>
+    </message>
 </context>
 <context>
     <name>EncryptWindow</name>
@@ -526,6 +530,14 @@ Note: some mail servers file Zorvel&apos;s mail as &quot;spam&quot;</translation
         <source>Zorvel在任务栏：点击托盘图标打开剪贴板历史</source>
         <translation>Zorvel is in the system tray: click its icon to open the clipboard history</translation>
     </message>
+    <message>
+        <source>此桌面不允许程序注册全局热键：请在桌面设置中把快捷键绑定到命令 “zorvel --show”。</source>
+        <translation>This desktop does not let programs register a global hot key: bind a shortcut to the command &quot;zorvel --show&quot; in the desktop&apos;s settings.</translation>
+    </message>
+    <message>
+        <source>此桌面不允许程序模拟按键：条目复制后请手动粘贴。</source>
+        <translation>This desktop does not let programs simulate keystrokes: paste by hand after an entry is copied.</translation>
+    </message>
 </context>
 <context>
     <name>MenuManager</name>
@@ -666,6 +678,39 @@ Note: some mail servers file Zorvel&apos;s mail as &quot;spam&quot;</translation
     </message>
 </context>
 <context>
+    <name>PluginHost</name>
+    <message>
+        <source>插件“%1”运行时间过长，已被停止</source>
+        <translation>The plugin &quot;%1&quot; ran too long and was stopped</translation>
+    </message>
+    <message>
+        <source>插件“%1”连续 %2 次运行失败，已停用；可在插件窗口中重新启用</source>
+        <translation>The plugin &quot;%1&quot; failed %2 times in a row and was disabled; enable it again in the plugin window</translation>
+    </message>
+    <message>
+        <source>插件“%1”要打开以下地址：
+
+%2
+
+是否打开？</source>
+        <translation>The plugin &quot;%1&quot; wants to open this address:
+
+%2
+
+Open it?</translation>
+    </message>
+    <message>
+        <source>插件包 %1 加载时间过长，未安装</source>
+        <translation>The plugin package %1 took too long to load and was not installed</translation>
+    </message>
+    <message>
+        <source>已安装插件“%1”（版本 %2）。
+要用“%3”（版本 %4）替换它吗？</source>
+        <translation>The plugin &quot;%1&quot; (version %2) is installed.
+Replace it with &quot;%3&quot; (version %4)?</translation>
+    </message>
+</context>
+<context>
     <name>pluginWindow</name>
     <message>
         <source>插件</source>
@@ -702,6 +747,22 @@ Note: some mail servers file Zorvel&apos;s mail as &quot;spam&quot;</translation
     <message>
         <source>帮助/下载</source>
         <translation>Help / Download</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>重新启用</source>
+        <translation>Enable again</translation>
+    </message>
+    <message>
+        <source>已停用</source>
+        <translation>Disabled</translation>
+    </message>
+    <message>
+        <source>可用</source>
+        <translation>Enabled</translation>
     </message>
 </context>
 </TS>
