@@ -70,6 +70,10 @@ CREATE TABLE IF NOT EXISTS tombstones (
     history_id INTEGER NOT NULL,
     rev INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS tombstones_rev ON tombstones(user_id, rev);
+CREATE TABLE IF NOT EXISTS deleted_hashes (
+    user_id INTEGER NOT NULL,
+    file_hash TEXT NOT NULL,
+    PRIMARY KEY (user_id, file_hash));
 INSERT OR IGNORE INTO counters(name, value) VALUES ('revision', 0), ('file_id', 0);
 )sql";
 
