@@ -31,6 +31,8 @@ void CPullRequest::buildUrl()
 
 QVariant CPullRequest::parseResponse(const QByteArray &body)
 {
+    m_nextPage = false;
+    ++m_pages;
     QJsonObject reply;
     if (!parseObject(body, &reply))
         return QVariant();
@@ -43,9 +45,18 @@ QVariant CPullRequest::parseResponse(const QByteArray &body)
     if (code != 0)
         return code;
 
-    if (reply.contains(QLatin1String("request_timestamp")))
-        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp),
-                                        reply.value(QLatin1String("request_timestamp")).toVariant().toString());
+    bool advanced = false;
+    if (reply.contains(QLatin1String("request_timestamp"))) {
+        const QString next = reply.value(QLatin1String("request_timestamp")).toVariant().toString();
+        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp), next);
+        bool ok = false;
+        const qint32 value = next.toInt(&ok);
+        // Only a cursor that moves on can fetch another page; anything else would
+        // ask for the same page forever.
+        advanced = ok && value > m_lastRequestTimestamp;
+        if (ok)
+            m_lastRequestTimestamp = value;
+    }
 
     applyActions(reply);
 
@@ -55,15 +66,33 @@ QVariant CPullRequest::parseResponse(const QByteArray &body)
     }
 
     if (reply.contains(QLatin1String("histories"))) {
+        m_sawHistories = true;
         const QJsonArray items = reply.value(QLatin1String("histories")).toArray();
         for (const QJsonValue &item : items)
             applyItem(item.toObject().toVariantMap());
-        HistoryStore::pruneCategory(QLatin1String(Category::History));
-        HistoryQueries::removeWithoutFiles();
-        SyncHandOver::instance()->requestBrokerConnect();
-        HistoryService::instance()->pushPending();
     }
+
+    const bool more = reply.value(QLatin1String("more")).toBool();
+    if (more && advanced && m_pages < Net::kPullMaxPages) {
+        m_nextPage = true;
+        return 0;
+    }
+    if (more)
+        qInfo("pull: %d pages applied, the rest follows with the next sync", m_pages);
+    finishSync();
     return 0;
+}
+
+// Pruning waits for the last page: pruned after the first, a fresh device would keep
+// the oldest entries of the account.
+void CPullRequest::finishSync()
+{
+    if (!m_sawHistories)
+        return;
+    HistoryStore::pruneCategory(QLatin1String(Category::History));
+    HistoryQueries::removeWithoutFiles();
+    SyncHandOver::instance()->requestBrokerConnect();
+    HistoryService::instance()->pushPending();
 }
 
 void CPullRequest::applyActions(const QJsonObject &reply)
@@ -123,9 +152,8 @@ void CPullRequest::applyItem(const QVariantMap &item)
     record.save();
 
     // A short text travels whole in "content": its file needs no download.
+    // A file that could not be written (disk full) is left to the file download.
     const QByteArray bytes = record.content().toUtf8();
-    if (clipUtils::md5Hex(bytes) == record.file_hash()) {
-        CFileManager::saveFile(bytes, record);
+    if (clipUtils::md5Hex(bytes) == record.file_hash() && CFileManager::saveFile(bytes, record))
         HistoryQueries::setLocalFileOk(record.file_hash());
-    }
 }
