@@ -285,7 +285,11 @@ void MenuManager::pasteCV()
 
 void MenuManager::item_clicked()
 {
-    Selvane::copyRecord(senderRecord());
+    // Nothing written means the keystroke would paste whatever was there before.
+    if (!Selvane::copyRecord(senderRecord())) {
+        MainWindow::instance()->showTrayNotice(QStringLiteral("该条目的内容尚未下载到本机"));
+        return;
+    }
     pasteLater();
 }
 
@@ -372,7 +376,10 @@ void MenuManager::toggleFavourite(QAction *item)
     if (record.exists())
         record.load();
     const qint64 now = clipUtils::currentTime();
-    if (clipUtils::hasUserToken()) {
+    const bool signedIn = clipUtils::hasUserToken();
+    // Only an entry the service holds is sent; a confidential one never leaves the
+    // machine, and one not uploaded yet goes with its mark through the favourites chain.
+    if (signedIn && record.history_id() > 0 && !record.secert()) {
         toggleFavouriteSignedIn(record, now);
         return;
     }
@@ -380,6 +387,8 @@ void MenuManager::toggleFavourite(QAction *item)
         record.setCategory(QLatin1String(Category::Favourite));
         record.save();
         HistoryQueries::setFavourite(now, record.file_hash());
+        if (signedIn && !record.secert())
+            record.markChanged();
     } else {
         HistoryStore::removeFromCategory(record.file_hash(), QLatin1String(Category::Favourite));
         HistoryQueries::setFavourite(-now, record.file_hash());
