@@ -67,8 +67,9 @@ QVariant CRequestDownloadFile::parseResponse(const QByteArray &body)
     for (const QString &stale : {landing, encrypted, archive})
         QFile::remove(stale);
     QFile out(landing);
-    if (!out.open(QIODevice::WriteOnly) || out.write(body) != body.size()) {
-        qWarning("download: could not write %s", qPrintable(landing));
+    // Buffered bytes that do not fit (disk full) fail only at flush.
+    if (!out.open(QIODevice::WriteOnly) || out.write(body) != body.size() || !out.flush()) {
+        qWarning("download: could not write %s: %s", qPrintable(landing), qPrintable(out.errorString()));
         out.remove();
         return QVariant();
     }

@@ -140,8 +140,9 @@ void MqttManager::requestFinish(CBaseRequest *request, QVariant data)
             }
         }
     }
-    if (stored && clipUtils::md5Hex(record.content().toUtf8()) == record.file_hash()) {
-        CFileManager::saveFile(record.content().toUtf8(), record);
+    // Marked local only when its file was written (a full disk leaves it to the download).
+    if (stored && clipUtils::md5Hex(record.content().toUtf8()) == record.file_hash()
+        && CFileManager::saveFile(record.content().toUtf8(), record)) {
         HistoryQueries::setLocalFileOk(record.file_hash());
         placeIfPending(record);
     }
@@ -165,7 +166,7 @@ void MqttManager::placeIfPending(const History &record)
     const QString pending = ConfigureManager::instance()->pendingHash();
     if (pending.isEmpty() || pending != record.file_hash())
         return;
-    Selvane::copyRecord(record);
+    Selvane::copyRecord(record, false);
     if (record.type().startsWith(QLatin1String("text"))) {
         Q_EMIT clipboardUpdated(record.content(), QImage());
     } else if (record.type().startsWith(QLatin1String("image"))) {

@@ -8,12 +8,16 @@
 #include "net/SyncHandOver.h"
 #include "store/HistoryQueries.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 #include <QtTest>
+
+#include <sys/mount.h>
 
 using namespace NetFixture;
 
@@ -278,6 +282,39 @@ private Q_SLOTS:
         QCOMPARE(rows(), 1);
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/zorvel-evil")));
         QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), files + 1);
+    }
+
+    // The files folder on a small tmpfs filled to the last block: texts that arrive
+    // whole cannot be written (not even as empty files), so their rows stay not local
+    // for the file service.
+    void fullDiskMarksNothingLocal()
+    {
+        const QString files = CFileManager::filesPath();
+        QVERIFY(QDir().mkpath(files));
+        if (::mount("tmpfs", QFile::encodeName(files).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("mounting a tmpfs needs root (CI has it): the full-disk pull did not run");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(files).constData(), MNT_DETACH); });
+        QFile filler(files + QStringLiteral("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+
+        QVariantList items;
+        for (int i = 0; i < 3; ++i) {
+            QVariantMap one = item(QStringLiteral("arrives on a full disk %1 ").arg(i) + QString(3000, QLatin1Char('x')),
+                                   QStringLiteral("text_txt"), 6000 + i);
+            one.insert(QStringLiteral("history_id"), 900 + i);
+            items << one;
+        }
+        QCOMPARE(apply(reply(items)).toInt(), 0);
+        QCOMPARE(rows(), 3);
+        QSqlQuery q(QStringLiteral("select file_hash from History where local_file_ok = 1"));
+        while (q.next())
+            QVERIFY2(hasFile(q.value(0).toString()), qPrintable(q.value(0).toString()));
+        QCOMPARE(rows(QStringLiteral("where local_file_ok = 1")), 0);
+        QCOMPARE(QDir(files).entryList(QDir::Files), QStringList({QStringLiteral("filler")}));
     }
 };
 
