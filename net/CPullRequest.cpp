@@ -12,6 +12,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
 
 using namespace Zorvel;
 
@@ -45,19 +47,10 @@ QVariant CPullRequest::parseResponse(const QByteArray &body)
     if (code != 0)
         return code;
 
-    bool advanced = false;
-    if (reply.contains(QLatin1String("request_timestamp"))) {
-        const QString next = reply.value(QLatin1String("request_timestamp")).toVariant().toString();
-        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp), next);
-        bool ok = false;
-        const qint32 value = next.toInt(&ok);
-        // Only a cursor that moves on can fetch another page; anything else would
-        // ask for the same page forever.
-        advanced = ok && value > m_lastRequestTimestamp;
-        if (ok)
-            m_lastRequestTimestamp = value;
-    }
-
+    // One transaction per page: hundreds of rows in one commit rather than one each,
+    // and the cursor moves on only once the page is stored.
+    QSqlDatabase db = QSqlDatabase::database();
+    const bool batched = db.transaction();
     applyActions(reply);
 
     if (reply.contains(QLatin1String("clear_all_ts"))) {
@@ -70,6 +63,25 @@ QVariant CPullRequest::parseResponse(const QByteArray &body)
         const QJsonArray items = reply.value(QLatin1String("histories")).toArray();
         for (const QJsonValue &item : items)
             applyItem(item.toObject().toVariantMap());
+    }
+    if (batched && !db.commit()) {
+        qWarning("pull: the page could not be stored (%s); it comes again with the next sync",
+                 qPrintable(db.lastError().text()));
+        db.rollback();
+        return QVariant();
+    }
+
+    bool advanced = false;
+    if (reply.contains(QLatin1String("request_timestamp"))) {
+        const QString next = reply.value(QLatin1String("request_timestamp")).toVariant().toString();
+        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp), next);
+        bool ok = false;
+        const qint32 value = next.toInt(&ok);
+        // Only a cursor that moves on can fetch another page; anything else would
+        // ask for the same page forever.
+        advanced = ok && value > m_lastRequestTimestamp;
+        if (ok)
+            m_lastRequestTimestamp = value;
     }
 
     const bool more = reply.value(QLatin1String("more")).toBool();
@@ -90,6 +102,14 @@ void CPullRequest::finishSync()
     if (!m_sawHistories)
         return;
     HistoryStore::pruneCategory(QLatin1String(Category::History));
+    // A short text travels whole in "content": its file is written from the row, and
+    // only for the entries the pruning kept (60 files on a first sync, not thousands).
+    for (const History &row : HistoryQueries::withoutLocalFile(QLatin1String(Category::History))) {
+        const QByteArray bytes = row.content().toUtf8();
+        // A file that could not be written (disk full) is left to the file download.
+        if (clipUtils::md5Hex(bytes) == row.file_hash() && CFileManager::saveFile(bytes, row))
+            HistoryQueries::setLocalFileOk(row.file_hash());
+    }
     HistoryQueries::removeWithoutFiles();
     SyncHandOver::instance()->requestBrokerConnect();
     HistoryService::instance()->pushPending();
@@ -150,10 +170,4 @@ void CPullRequest::applyItem(const QVariantMap &item)
         return;
     }
     record.save();
-
-    // A short text travels whole in "content": its file needs no download.
-    // A file that could not be written (disk full) is left to the file download.
-    const QByteArray bytes = record.content().toUtf8();
-    if (clipUtils::md5Hex(bytes) == record.file_hash() && CFileManager::saveFile(bytes, record))
-        HistoryQueries::setLocalFileOk(record.file_hash());
 }

@@ -22,7 +22,8 @@ public:
     QVariant parseResponse(const QByteArray &body) override;
     void buildUrl() override;
 
-    // Applies one history item of the service to the store.
+    // Applies one history item of the service to the store (the row; files follow
+    // at the end of the sync).
     static void applyItem(const QVariantMap &item);
 
     // Pages fetched by this sync so far.

@@ -115,17 +115,28 @@ private Q_SLOTS:
         QCOMPARE(signUp(email600, password).code(), 0);
         createKey(pin);
         const int total = 600;
-        for (int i = 0; i < total; ++i) {
-            History h;
-            h.setContent(QStringLiteral("paged entry %1").arg(i));
-            h.setFileHash(clipUtils::md5Hex(h.content().toUtf8()));
-            h.setTimeStamp(100000 + i);
-            h.setType(QStringLiteral("text_txt+enc"));
-            h.setFileSize(h.content().size());
-            auto *push = new CRequestPushPost;
-            push->setHistory(h);
-            QCOMPARE(run(push).data.toInt(), 0);
+        int pushed = 0;
+        for (int batch = 0; batch < total; batch += 50) { // 50 at a time: quicker than one by one
+            int done = 0;
+            for (int i = batch; i < batch + 50; ++i) {
+                History h;
+                h.setContent(QStringLiteral("paged entry %1").arg(i));
+                h.setFileHash(clipUtils::md5Hex(h.content().toUtf8()));
+                h.setTimeStamp(100000 + i);
+                h.setType(QStringLiteral("text_txt+enc"));
+                h.setFileSize(h.content().size());
+                auto *push = new CRequestPushPost;
+                push->setHistory(h);
+                connect(push, &CBaseRequest::responseData, this, [&](CBaseRequest *r, QVariant code) {
+                    pushed += code.toInt() == 0 && code.isValid();
+                    ++done;
+                    r->deleteLater();
+                });
+                push->start();
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(done, 50, 30000);
         }
+        QCOMPARE(pushed, total);
 
         wipeStore();
         clipUtils::settings()->remove(QStringLiteral("request_timestamp"));
