@@ -104,8 +104,7 @@ private slots:
 
         // The mouse selected something else in another program.
         QProcess selection;
-        selection.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("primary"),
-                                                  QStringLiteral("-loops"), QStringLiteral("1")});
+        selection.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("primary")});
         selection.write("selected with the mouse");
         selection.closeWriteChannel();
         QTRY_COMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("selected with the mouse"));
@@ -118,8 +117,7 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
         };
         QTRY_COMPARE_WITH_TIMEOUT(contents(), QStringLiteral("chosen entry"), 10000);
-        QCOMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("chosen entry"));
-        QCOMPARE(rows(), 1); // the pasted entry itself, captured once from CLIPBOARD
+        QCOMPARE(rows(), 1); // the mouse selection was not captured
 
         xterm.terminate();
         xterm.waitForFinished(5000);
