@@ -68,6 +68,13 @@ QString storedText(const History &record)
     return QString::fromUtf8(bytes);
 }
 
+// A paste of an entry whose file is not here yet sends no keystroke: it would paste
+// what the clipboard held before.
+void contentMissing()
+{
+    MainWindow::instance()->showTrayNotice(QStringLiteral("该条目的内容尚未下载到本机"));
+}
+
 QString desktopFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -287,7 +294,7 @@ void MenuManager::item_clicked()
 {
     // Nothing written means the keystroke would paste whatever was there before.
     if (!Selvane::copyRecord(senderRecord())) {
-        MainWindow::instance()->showTrayNotice(QStringLiteral("该条目的内容尚未下载到本机"));
+        contentMissing();
         return;
     }
     pasteLater();
@@ -296,6 +303,10 @@ void MenuManager::item_clicked()
 void MenuManager::batch_clicked()
 {
     const History from = senderRecord();
+    if (storedText(from).isEmpty()) {
+        contentMissing();
+        return;
+    }
     if (from.category() != QLatin1String(Category::History)) {
         History copy = from;
         copy.setCategory(QLatin1String(Category::History));
@@ -485,7 +496,12 @@ void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
 // The result is captured like any copy, so it becomes an entry of its own.
 void MenuManager::runPlugin(const History &record, const QVariant &plugin)
 {
-    const QString result = PluginHost::instance()->execute(storedText(record), plugin.value<PluginObject>());
+    const QString source = storedText(record);
+    if (source.isEmpty()) {
+        contentMissing();
+        return;
+    }
+    const QString result = PluginHost::instance()->execute(source, plugin.value<PluginObject>());
     Selvane::putText(result);
     pasteLater();
 }

@@ -60,9 +60,18 @@ private slots:
     // An entry whose file is not here writes nothing, so no keystroke may follow:
     // it would paste the clipboard's previous content. The next pastes show that none
     // was sent in between (an extra one would double "here").
+    void entryWithoutItsFileSendsNoKeystroke_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("paste") << QStringLiteral("复制并粘贴");
+        QTest::newRow("batch") << QStringLiteral("由此批量粘贴");
+        QTest::newRow("plugin") << QStringLiteral("URL 编码 URL encode");
+    }
     void entryWithoutItsFileSendsNoKeystroke()
     {
+        QFETCH(QString, operation);
         wipeStore();
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
         PasteTarget target;
         QVERIFY(target.start());
         Selvane::putText(QStringLiteral("previous clipboard"));
@@ -72,7 +81,7 @@ private slots:
         textEntry(QStringLiteral("!"), 122);
         MenuManager::instance()->updateMenu();
         QTest::ignoreMessage(QtInfoMsg, "notice: 该条目的内容尚未下载到本机");
-        trigger(mainMenu(), QStringLiteral("not downloaded"), QStringLiteral("复制并粘贴"));
+        trigger(mainMenu(), QStringLiteral("not downloaded"), operation);
         trigger(mainMenu(), QStringLiteral("here"), QStringLiteral("复制并粘贴"));
         QTRY_VERIFY(target.text().endsWith(QLatin1String("here")));
         trigger(mainMenu(), QStringLiteral("!"), QStringLiteral("复制并粘贴"));
