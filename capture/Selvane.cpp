@@ -6,6 +6,7 @@
 #include "capture/ConfigureManager.h"
 #include "capture/CopiedFiles.h"
 #include "capture/EntryFiles.h"
+#include "platform/SystemClipboard.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
 
@@ -37,7 +38,7 @@ bool isOwnWrite(const QString &hash)
 
 Selvane::Selvane()
 {
-    connect(QGuiApplication::clipboard(), &QClipboard::changed, this, &Selvane::clip_changed);
+    connect(SystemClipboard::system(), &SystemClipboard::changed, this, &Selvane::clip_changed);
     clip_changed(QClipboard::Clipboard);
 }
 
@@ -73,13 +74,11 @@ void Selvane::clearAndRecapture()
 
 // Pastes go to CLIPBOARD and PRIMARY alike: Shift+Insert pastes PRIMARY in terminals
 // and in many toolkits. Only CLIPBOARD changes are captured, so the PRIMARY write
-// can never turn into an entry.
+// can never turn into an entry. A backend without a primary selection ignores it.
 void Selvane::writeBoth(const QString &text)
 {
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setText(text, QClipboard::Clipboard);
-    if (clipboard->supportsSelection())
-        clipboard->setText(text, QClipboard::Selection);
+    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
+    SystemClipboard::system()->setText(text, QClipboard::Selection);
 }
 
 void Selvane::setClipboardText(const QString &text, bool capture)
@@ -107,12 +106,11 @@ bool Selvane::copyRecord(const History &record, bool withSelection)
         qWarning("copyRecord: entry %s has no local file", qPrintable(stored.file_hash()));
         return false;
     }
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    const bool selection = withSelection && clipboard->supportsSelection();
+    SystemClipboard *clipboard = SystemClipboard::system();
     if (stored.type().startsWith(QLatin1String("text"))) {
         const QString text = QString::fromUtf8(upToZero(bytes));
         clipboard->setText(text, QClipboard::Clipboard);
-        if (selection)
+        if (withSelection)
             clipboard->setText(text, QClipboard::Selection);
         return true;
     }
@@ -128,7 +126,7 @@ bool Selvane::copyRecord(const History &record, bool withSelection)
         return data;
     };
     clipboard->setMimeData(imageData(), QClipboard::Clipboard);
-    if (selection)
+    if (withSelection)
         clipboard->setMimeData(imageData(), QClipboard::Selection);
     return true;
 }
@@ -137,7 +135,7 @@ void Selvane::clip_changed(QClipboard::Mode mode)
 {
     if (mode != QClipboard::Clipboard)
         return;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    const QMimeData *data = SystemClipboard::system()->mimeData(QClipboard::Clipboard);
     if (!data)
         return;
     const QLatin1String hint(Mime::PasswordManagerHint);
@@ -230,6 +228,11 @@ bool Selvane::captureImage(const QMimeData *data, History &record)
         }
     }
     if (hash.isEmpty()) {
+        // Undecodable bytes under an image type would be stored as an empty image.
+        if (image.isNull()) {
+            qWarning("capture: the copied image could not be decoded; not stored");
+            return false;
+        }
         bytes = clipUtils::imageToTiff(image);
         hash = clipUtils::md5Hex(bytes);
     }
