@@ -6,7 +6,10 @@
 
 #include <QFile>
 #include <QSettings>
+#include <QThreadPool>
 #include <QtDebug>
+
+#include <sodium.h>
 
 #include <cstring>
 
@@ -32,7 +35,37 @@ private:
     QByteArray m_bytes;
 };
 
+// A PIN as UTF-8 bytes of its own, handed to a worker and wiped when the last user lets go.
+using SharedSecret = std::shared_ptr<SecretUtf8>;
+SharedSecret shareSecret(const QString &text) { return std::make_shared<SecretUtf8>(text); }
+
 } // namespace
+
+struct ZeroManager::Unwrapped {
+    KeyRecordPtr key;
+    CipherRecordPtr cipher;
+    // A wrap of the first construction: the same key wrapped anew under the same PIN.
+    CipherRecordPtr rewrapped;
+    bool ok = false;
+};
+
+struct ZeroManager::Rewrapped {
+    KeyRecordPtr key;
+    CipherRecordPtr cipher; // the key under the new PIN
+    QString proof;
+    int check = -1; // how the current PIN opened the current wrap (ce_decrypt_key_data)
+};
+
+template <typename Result>
+void ZeroManager::runSlow(std::function<std::shared_ptr<Result>()> work,
+                          std::function<void(std::shared_ptr<Result>)> finish)
+{
+    // The singleton outlives every task, so the completion can always be queued to it.
+    QThreadPool::globalInstance()->start([this, work, finish] {
+        std::shared_ptr<Result> result = work();
+        QMetaObject::invokeMethod(this, [finish, result] { finish(result); }, Qt::QueuedConnection);
+    });
+}
 
 ZeroManager::ZeroManager()
 {
@@ -170,18 +203,26 @@ bool ZeroManager::decryptFile(const QString &sourcePath, const QString &targetPa
         == 0;
 }
 
-QByteArray ZeroManager::hashData(const QString &text) const
+QByteArray ZeroManager::hashData(const QByteArray &salt, const QString &text) const
 {
-    SecretUtf8 input(text);
+    if (salt.size() != CE_SALT_BYTES) {
+        qWarning("e2ee: a salt of %d bytes; nothing hashed", int(salt.size()));
+        return QByteArray();
+    }
+    const SecretUtf8 secret(text);
+    QByteArray input;
+    input.reserve(salt.size() + secret.size());
+    input.append(salt).append(secret.data(), secret.size());
     unsigned char *out = nullptr;
     int32_t outLength = 0;
-    ce_hash_data(reinterpret_cast<const unsigned char *>(input.data()), input.size(), &out, &outLength);
+    ce_hash_data(reinterpret_cast<const unsigned char *>(input.constData()), input.size(), &out, &outLength);
+    CindralRecords::wipe(input);
     return CindralRecords::adopt(out, outLength, true);
 }
 
-QString ZeroManager::hashText(const QString &text) const
+QString ZeroManager::hashText(const QByteArray &salt, const QString &text) const
 {
-    return QString::fromLatin1(hashData(text).toBase64());
+    return QString::fromLatin1(hashData(salt, text).toBase64());
 }
 
 QByteArray ZeroManager::sealForServer(const QByteArray &data, const QByteArray &publicKey) const
@@ -231,46 +272,208 @@ void ZeroManager::commitPendingKey()
     saveKeys();
 }
 
-bool ZeroManager::importKey(const QString &pin, const QVariantMap &dictionary)
+std::shared_ptr<ZeroManager::Unwrapped> ZeroManager::unwrap(const QByteArray &pin, const QVariantMap &dictionary)
 {
-    if (pin.isEmpty() || dictionary.isEmpty())
-        return false;
+    auto result = std::make_shared<Unwrapped>();
     const QByteArray wrapped = QByteArray::fromBase64(dictionary.value(name(KeyDict::Cipher)).toString().toLatin1());
     const QByteArray cipherHashText = dictionary.value(name(KeyDict::CipherHash)).toString().toUtf8();
     const QByteArray keyHashText = dictionary.value(name(KeyDict::KeyHash)).toString().toUtf8();
     if (wrapped.size() < CE_WRAPPED_BYTES || keyHashText.isEmpty()) {
         qWarning("e2ee: the key dictionary lacks a usable cipher or key hash; not imported");
-        return false;
+        return result;
     }
-
     CipherRecordPtr cipher = CindralRecords::newCipher();
     KeyRecordPtr key = CindralRecords::newKey();
     if (!cipher || !key)
-        return false;
+        return result;
     if (!CindralRecords::setHashText(cipher->hash, cipherHashText)
         || !CindralRecords::setHashText(key->hash, keyHashText)) {
         qWarning("e2ee: a hash in the key dictionary is longer than 64 bytes; not imported");
-        return false;
+        return result;
     }
     std::memcpy(cipher->wrapped, wrapped.constData(), CE_WRAPPED_BYTES);
     cipher->timestamp = dictionary.value(name(KeyDict::CipherTimestamp)).toLongLong();
 
-    const SecretUtf8 bytes(pin);
     unsigned char unwrapped[CE_KEY_BYTES] = {};
-    ce_decrypt_key_data(bytes.data(), bytes.size(), cipher.get(), unwrapped);
-    const bool unwrappedOk = unwrapped[0] != 0;
+    const int rc = ce_decrypt_key_data(pin.constData(), pin.size(), cipher.get(), unwrapped);
+    const bool unwrappedOk = rc >= 0 && unwrapped[0] != 0;
     std::memcpy(key->key, unwrapped, CE_KEY_BYTES);
     CindralRecords::wipe(unwrapped, sizeof unwrapped);
     if (!unwrappedOk) {
         qInfo("e2ee: the PIN does not unwrap the key");
-        return false;
+        return result;
+    }
+    // The service could pair a wrapped key with another key's hash; rows and requests
+    // would then name a key that is not the one in use.
+    if (ce_check_key_hash(key.get()) != 0) {
+        qWarning("e2ee: the key hash in the key dictionary is not the unwrapped key's; not imported");
+        return result;
     }
     key->timestamp = dictionary.value(name(KeyDict::KeyTimestamp)).toLongLong();
+    if (rc == CE_UNWRAPPED_EARLIER) {
+        qInfo("e2ee: the key was wrapped by the first construction; wrapping it anew");
+        result->rewrapped.reset(ce_generate_cipher(pin.constData(), pin.size(), key.get()));
+    }
+    result->key = std::move(key);
+    result->cipher = std::move(cipher);
+    result->ok = true;
+    return result;
+}
 
-    m_key = std::move(key);
-    m_cipher = std::move(cipher);
+bool ZeroManager::installUnwrapped(Unwrapped &unwrapped, const QString &forStorageKey)
+{
+    if (!unwrapped.ok)
+        return false;
+    if (storageKey() != forStorageKey) {
+        qInfo("e2ee: the account changed while the key was unwrapped; not imported");
+        return false;
+    }
+    if (unwrapped.rewrapped) {
+        m_pendingKey = CindralRecords::newKey();
+        if (m_pendingKey) {
+            std::memcpy(m_pendingKey.get(), unwrapped.key.get(), sizeof(ce_key_record));
+            m_pendingCipher = std::move(unwrapped.rewrapped);
+        }
+    }
+    m_key = std::move(unwrapped.key);
+    m_cipher = std::move(unwrapped.cipher);
     saveKeys();
     return true;
+}
+
+bool ZeroManager::importKey(const QString &pin, const QVariantMap &dictionary)
+{
+    if (pin.isEmpty() || dictionary.isEmpty())
+        return false;
+    const SecretUtf8 bytes(pin);
+    return installUnwrapped(*unwrap(QByteArray::fromRawData(bytes.data(), bytes.size()), dictionary), storageKey());
+}
+
+void ZeroManager::importKeyAsync(const QString &pin, const QVariantMap &dictionary, std::function<void(bool)> done)
+{
+    if (pin.isEmpty() || dictionary.isEmpty()) {
+        QMetaObject::invokeMethod(this, [done] { done(false); }, Qt::QueuedConnection);
+        return;
+    }
+    const SharedSecret bytes = shareSecret(pin);
+    const QString forStorageKey = storageKey();
+    runSlow<Unwrapped>([bytes, dictionary] { return unwrap(QByteArray::fromRawData(bytes->data(), bytes->size()), dictionary); },
+                       [this, done, forStorageKey](std::shared_ptr<Unwrapped> result) {
+                           done(installUnwrapped(*result, forStorageKey));
+                       });
+}
+
+void ZeroManager::createKeyAsync(const QString &pin, std::function<void(const QVariantMap &)> done)
+{
+    struct Created {
+        KeyRecordPtr key;
+        CipherRecordPtr cipher;
+    };
+    const SharedSecret bytes = shareSecret(pin);
+    runSlow<Created>(
+        [bytes] {
+            auto created = std::make_shared<Created>();
+            if (bytes->size() == 0)
+                return created;
+            created->key.reset(ce_data_new());
+            if (created->key)
+                created->cipher.reset(ce_generate_cipher(bytes->data(), bytes->size(), created->key.get()));
+            return created;
+        },
+        [this, done](std::shared_ptr<Created> created) {
+            if (!created->key) {
+                done(QVariantMap());
+                return;
+            }
+            m_pendingKey = std::move(created->key);
+            m_pendingCipher = std::move(created->cipher);
+            done(keyDictionary(m_pendingKey.get(), m_pendingCipher.get()));
+        });
+}
+
+std::shared_ptr<ZeroManager::Rewrapped> ZeroManager::rewrap(const QByteArray &lastPin, const QByteArray &newPin,
+                                                            const ce_key_record &key, const ce_cipher_record &cipher)
+{
+    auto result = std::make_shared<Rewrapped>();
+    unsigned char unwrapped[CE_KEY_BYTES] = {};
+    result->check = ce_decrypt_key_data(lastPin.constData(), lastPin.size(), &cipher, unwrapped);
+    const bool sameKey = sodium_memcmp(unwrapped, key.key, CE_KEY_BYTES) == 0;
+    CindralRecords::wipe(unwrapped, sizeof unwrapped);
+    if (result->check < 0 || !sameKey) {
+        result->check = -1;
+        return result;
+    }
+    if (result->check == 0) {
+        QByteArray input = QByteArray::fromHex(QByteArray(cipher.hash, 2 * CE_SALT_BYTES));
+        input += lastPin;
+        unsigned char *out = nullptr;
+        int32_t outLength = 0;
+        ce_hash_data(reinterpret_cast<const unsigned char *>(input.constData()), input.size(), &out, &outLength);
+        CindralRecords::wipe(input);
+        result->proof = QString::fromLatin1(CindralRecords::adopt(out, outLength, true).toBase64());
+        if (result->proof.isEmpty())
+            return result;
+    }
+    result->key = CindralRecords::newKey();
+    if (!result->key)
+        return result;
+    std::memcpy(result->key.get(), &key, sizeof key);
+    result->cipher.reset(ce_generate_cipher(newPin.constData(), newPin.size(), result->key.get()));
+    return result;
+}
+
+ZeroManager::PinChange ZeroManager::installRewrapped(Rewrapped &rewrapped)
+{
+    PinChange change;
+    change.wrongPin = rewrapped.check < 0;
+    if (!rewrapped.key || !rewrapped.cipher)
+        return change;
+    m_pendingKey = std::move(rewrapped.key);
+    m_pendingCipher = std::move(rewrapped.cipher);
+    change.dictionary = keyDictionary(m_pendingKey.get(), m_pendingCipher.get());
+    change.lastPinHash = rewrapped.proof;
+    change.earlierWrap = rewrapped.check == CE_UNWRAPPED_EARLIER;
+    return change;
+}
+
+ZeroManager::PinChange ZeroManager::changePin(const QString &lastPin, const QString &newPin)
+{
+    if (lastPin.isEmpty() || newPin.isEmpty() || !m_key || !m_cipher)
+        return PinChange();
+    const SecretUtf8 last(lastPin);
+    const SecretUtf8 next(newPin);
+    return installRewrapped(*rewrap(QByteArray::fromRawData(last.data(), last.size()),
+                                    QByteArray::fromRawData(next.data(), next.size()), *m_key, *m_cipher));
+}
+
+void ZeroManager::changePinAsync(const QString &lastPin, const QString &newPin,
+                                 std::function<void(const PinChange &)> done)
+{
+    if (lastPin.isEmpty() || newPin.isEmpty() || !m_key || !m_cipher) {
+        QMetaObject::invokeMethod(this, [done] { done(PinChange()); }, Qt::QueuedConnection);
+        return;
+    }
+    const SharedSecret last = shareSecret(lastPin);
+    const SharedSecret next = shareSecret(newPin);
+    // The worker gets copies: the current pair may change while it runs.
+    const auto key = std::shared_ptr<ce_key_record>(CindralRecords::newKey().release(), CindralRecordRelease());
+    if (!key) {
+        QMetaObject::invokeMethod(this, [done] { done(PinChange()); }, Qt::QueuedConnection);
+        return;
+    }
+    std::memcpy(key.get(), m_key.get(), sizeof(ce_key_record));
+    const ce_cipher_record cipher = *m_cipher;
+    runSlow<Rewrapped>(
+        [last, next, key, cipher] {
+            return rewrap(QByteArray::fromRawData(last->data(), last->size()),
+                          QByteArray::fromRawData(next->data(), next->size()), *key, cipher);
+        },
+        [this, done](std::shared_ptr<Rewrapped> result) { done(installRewrapped(*result)); });
+}
+
+QVariantMap ZeroManager::pendingDictionary() const
+{
+    return keyDictionary(m_pendingKey.get(), m_pendingCipher.get());
 }
 
 bool ZeroManager::verifyHashes(const QVariantMap &dictionary)

@@ -144,7 +144,7 @@ private Q_SLOTS:
         QVERIFY(child<QLabel>("label_alert")->isVisibleTo(window));
 
         BoxDriver boxes;
-        WizardDriver driver({QStringLiteral("1234"), QStringLiteral("1234")});
+        WizardDriver driver({QStringLiteral("123456"), QStringLiteral("123456")});
         child<QPushButton>("button_active")->click();
         QVERIFY(window->isBusy());
         QVERIFY(!window->isEnabled());
@@ -176,8 +176,8 @@ private Q_SLOTS:
 
     void secondDeviceUnlocksWithTheRightPinOnly()
     {
-        const QJsonArray steps = peer({QStringLiteral("signin"), QStringLiteral("unlock:9999"),
-                                       QStringLiteral("unlock:1234"), QStringLiteral("pull")});
+        const QJsonArray steps = peer({QStringLiteral("signin"), QStringLiteral("unlock:999999"),
+                                       QStringLiteral("unlock:123456"), QStringLiteral("pull")});
         QCOMPARE(steps.size(), 4);
         const QJsonObject wrong = steps.at(1).toObject();
         QCOMPARE(strings(wrong.value(QStringLiteral("boxes"))), QStringList({kWrongPin}));
@@ -202,7 +202,7 @@ private Q_SLOTS:
         const QString cipherHash = zero->cipherHash();
 
         BoxDriver boxes;
-        WizardDriver driver({QStringLiteral("0000"), QStringLiteral("5678"), QStringLiteral("5678")});
+        WizardDriver driver({QStringLiteral("000000"), QStringLiteral("567890"), QStringLiteral("567890")});
         child<QPushButton>("button_active")->click();
         QVERIFY(settled(boxes, 1));
         QCOMPARE(driver.pages().first(), QStringLiteral("2:当前加密PIN"));
@@ -210,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(zero->cipherHash(), cipherHash);
 
         boxes.clear();
-        driver.setAnswers({QStringLiteral("1234"), QStringLiteral("5678"), QStringLiteral("5678")});
+        driver.setAnswers({QStringLiteral("123456"), QStringLiteral("567890"), QStringLiteral("567890")});
         child<QPushButton>("button_active")->click();
         QTRY_VERIFY_WITH_TIMEOUT(zero->cipherHash() != cipherHash, 60000);
         QVERIFY(settled(boxes, 0));
@@ -224,7 +224,7 @@ private Q_SLOTS:
     void secondDeviceMustUnlockAgainWithTheNewPin()
     {
         const QJsonArray steps =
-            peer({QStringLiteral("pull"), QStringLiteral("unlock:1234"), QStringLiteral("unlock:5678")});
+            peer({QStringLiteral("pull"), QStringLiteral("unlock:123456"), QStringLiteral("unlock:567890")});
         QCOMPARE(steps.size(), 3);
         const QJsonObject pulled = steps.at(0).toObject();
         QVERIFY(!pulled.value(QStringLiteral("has_key")).toBool());
@@ -242,7 +242,7 @@ private Q_SLOTS:
         QVERIFY(onService(first));
 
         BoxDriver boxes;
-        WizardDriver driver({QStringLiteral("not my password"), QStringLiteral("4321"), QStringLiteral("4321")});
+        WizardDriver driver({QStringLiteral("not my password"), QStringLiteral("432100"), QStringLiteral("432100")});
         child<QPushButton>("button_revert")->click();
         QVERIFY(settled(boxes, 2));
         QCOMPARE(boxes.seen(), QStringList({kResetWarning, kWrongPassword}));
@@ -251,7 +251,7 @@ private Q_SLOTS:
         QVERIFY(onService(first));
 
         boxes.clear();
-        driver.setAnswers({password, QStringLiteral("4321"), QStringLiteral("4321")});
+        driver.setAnswers({password, QStringLiteral("432100"), QStringLiteral("432100")});
         child<QPushButton>("button_revert")->click();
         QVERIFY(settled(boxes, 2));
         QCOMPARE(boxes.seen(), QStringList({kResetWarning, kResetDone}));
@@ -269,7 +269,7 @@ private Q_SLOTS:
         }
 
         // The other device loses its key and its rows of the old key; the new PIN opens the new key.
-        const QJsonArray steps = peer({QStringLiteral("pull"), QStringLiteral("unlock:4321")});
+        const QJsonArray steps = peer({QStringLiteral("pull"), QStringLiteral("unlock:432100")});
         QCOMPARE(steps.size(), 2);
         const QJsonObject pulled = steps.at(0).toObject();
         QVERIFY(!pulled.value(QStringLiteral("has_key")).toBool());
