@@ -2,12 +2,14 @@
 // account: this process is the first, e2ee_peer (in a home of its own, kept
 // between its runs) the second. Wizards and message boxes are answered by timers.
 #include "support/TestMain.h"
+#include "EarlierWrap.h"
 #include "WizardDriver.h"
 #include "net/BoxDriver.h"
 #include "net/NetFixture.h"
 
 #include "desktop/MenuManager.h"
 #include "e2ee/CRequestZeroGet.h"
+#include "e2ee/CRequestZeroPush.h"
 #include "e2ee/EncryptWindow.h"
 #include "net/CRequestPushGet.h"
 #include "net/HistoryService.h"
@@ -276,6 +278,34 @@ private Q_SLOTS:
         QCOMPARE(row(pulled, first.file_hash()).value(QStringLiteral("history_id")).toVariant().toLongLong(), 0LL);
         QCOMPARE(strings(steps.at(1).toObject().value(QStringLiteral("boxes"))), QStringList({kActivated}));
         QCOMPARE(steps.at(1).toObject().value(QStringLiteral("key_hash")).toString(), zero->keyHash());
+    }
+
+    // A key the service holds under the first wrapping construction still unlocks,
+    // and the unlock stores it anew under the current one.
+    void earlierWrapIsReplacedOnUnlock()
+    {
+        ZeroManager *zero = ZeroManager::instance();
+        const QString keyHash = zero->keyHash();
+        const QByteArray key =
+            clipUtils::settings()->value(zero->storageKey()).toMap().value(QStringLiteral("keyData")).toByteArray().left(32);
+        const QVariantMap earlier =
+            earlierWrap(run(new CRequestZeroGet).map().value(QStringLiteral("cipher")).toMap(), key, "432100");
+        auto *push = new CRequestZeroPush;
+        push->setKeyDict(earlier);
+        QCOMPARE(run(push).code(), 0);
+        zero->clearAllKeys();
+        window->refresh();
+
+        BoxDriver boxes;
+        WizardDriver driver({QStringLiteral("432100")});
+        child<QPushButton>("button_active")->click();
+        QVERIFY(settled(boxes, 1));
+        QCOMPARE(boxes.seen(), QStringList({kActivated}));
+        QCOMPARE(zero->keyHash(), keyHash);
+        QVERIFY(zero->cipherHash() != earlier.value(QStringLiteral("cipher_hash")).toString());
+        const Outcome stored = run(new CRequestZeroGet);
+        QCOMPARE(stored.map().value(QStringLiteral("cipher")).toMap().value(QStringLiteral("cipher_hash")).toString(),
+                 zero->cipherHash());
     }
 };
 

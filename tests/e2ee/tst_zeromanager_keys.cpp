@@ -3,6 +3,7 @@
 
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
+#include "EarlierWrap.h"
 #include "store/DBFetcher.h"
 #include "store/HistoryQueries.h"
 
@@ -227,21 +228,7 @@ private Q_SLOTS:
     {
         const QVariantMap current = createCurrent(QStringLiteral("2468"));
         const QByteArray key = stored().value(QStringLiteral("keyData")).toByteArray().left(32);
-        const QByteArray salt = QByteArray::fromHex("0f0e0d0c0b0a09080706050403020100");
-        unsigned char wrappingKey[32];
-        unsigned char nonce[24];
-        QCOMPARE(crypto_pwhash(wrappingKey, 32, "2468", 4, reinterpret_cast<const unsigned char *>(salt.constData()),
-                               crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                               crypto_pwhash_ALG_ARGON2ID13),
-                 0);
-        crypto_generichash(nonce, 24, reinterpret_cast<const unsigned char *>(salt.constData()), 16, nullptr, 0);
-        QByteArray wrapped(48, '\0');
-        crypto_secretbox_easy(reinterpret_cast<unsigned char *>(wrapped.data()),
-                              reinterpret_cast<const unsigned char *>(key.constData()), 32, nonce, wrappingKey);
-        QVariantMap earlier = current;
-        earlier.insert(QStringLiteral("cipher"), QString::fromLatin1(wrapped.toBase64()));
-        earlier.insert(QStringLiteral("cipher_hash"), QString::fromLatin1(salt.toHex()) + QString(32, QLatin1Char('a')));
-
+        const QVariantMap earlier = earlierWrap(current, key, "2468");
         zm->clearAllKeys();
         QVERIFY(zm->importKey(QStringLiteral("2468"), earlier));
         QCOMPARE(zm->cipherHash(), earlier.value(QStringLiteral("cipher_hash")).toString()); // as the service has it
