@@ -328,6 +328,9 @@ bool ZeroManager::installUnwrapped(Unwrapped &unwrapped, const QString &forStora
         qInfo("e2ee: the account changed while the key was unwrapped; not imported");
         return false;
     }
+    // Whatever was pending belongs to an earlier flow; only a fresh rewrap may follow an unlock.
+    m_pendingKey.reset();
+    m_pendingCipher.reset();
     if (unwrapped.rewrapped) {
         m_pendingKey = CindralRecords::newKey();
         if (m_pendingKey) {

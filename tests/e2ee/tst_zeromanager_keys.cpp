@@ -161,7 +161,9 @@ private Q_SLOTS:
         QCOMPARE(stored(), ownEntry);
         QVERIFY(zm->decryptText(encrypted).isEmpty());
 
+        zm->rewrapKey(QStringLiteral("a failed PIN change")); // pending, never to be stored after an unlock
         QVERIFY(zm->importKey(QStringLiteral("2580"), first));
+        QVERIFY(zm->pendingDictionary().isEmpty());
         QCOMPARE(zm->keyHash(), first.value(QStringLiteral("key_hash")).toString());
         QCOMPARE(zm->cipherHash(), first.value(QStringLiteral("cipher_hash")).toString());
         QCOMPARE(zm->decryptText(encrypted), secret);
