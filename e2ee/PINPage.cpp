@@ -23,7 +23,10 @@ const PageTexts kTexts[] = {
 
 } // namespace
 
-const QString PINPage::kTooShort = QStringLiteral("新的PIN至少需要%1个字符，PIN越长越安全").arg(PINPage::kMinNewPinLength);
+QString PINPage::tooShortText()
+{
+    return QStringLiteral("新的PIN至少需要%1个字符，PIN越长越安全").arg(kMinNewPinLength);
+}
 
 PINPage::PINPage(int index, QWidget *parent)
     : QWizardPage(parent)
@@ -48,7 +51,7 @@ bool PINPage::validatePage()
     auto *owner = qobject_cast<PINWizard *>(wizard());
     // Counted in characters, not UTF-16 units. Existing shorter PINs still unlock (page 0).
     if (m_index == 1 && pin.toUcs4().size() < kMinNewPinLength) {
-        showKeyNotice(this, kTooShort);
+        showKeyNotice(this, tooShortText());
         return false;
     }
     if (m_index == 1 && owner && owner->asksCurrentPin() && pin == field(QStringLiteral("pin0")).toString()) {

@@ -15,7 +15,7 @@ public:
     // New PINs are at least this long: each guess costs one slow hash, so length is
     // what keeps guessing expensive.
     static constexpr int kMinNewPinLength = 6;
-    static const QString kTooShort;
+    static QString tooShortText();
 
     explicit PINPage(int index, QWidget *parent = nullptr);
 

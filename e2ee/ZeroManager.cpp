@@ -9,8 +9,6 @@
 #include <QThreadPool>
 #include <QtDebug>
 
-#include <sodium.h>
-
 #include <cstring>
 
 using namespace Zorvel;
@@ -40,21 +38,6 @@ using SharedSecret = std::shared_ptr<SecretUtf8>;
 SharedSecret shareSecret(const QString &text) { return std::make_shared<SecretUtf8>(text); }
 
 } // namespace
-
-struct ZeroManager::Unwrapped {
-    KeyRecordPtr key;
-    CipherRecordPtr cipher;
-    // A wrap of the first construction: the same key wrapped anew under the same PIN.
-    CipherRecordPtr rewrapped;
-    bool ok = false;
-};
-
-struct ZeroManager::Rewrapped {
-    KeyRecordPtr key;
-    CipherRecordPtr cipher; // the key under the new PIN
-    QString proof;
-    int check = -1; // how the current PIN opened the current wrap (ce_decrypt_key_data)
-};
 
 template <typename Result>
 void ZeroManager::runSlow(std::function<std::shared_ptr<Result>()> work,
@@ -272,55 +255,7 @@ void ZeroManager::commitPendingKey()
     saveKeys();
 }
 
-std::shared_ptr<ZeroManager::Unwrapped> ZeroManager::unwrap(const QByteArray &pin, const QVariantMap &dictionary)
-{
-    auto result = std::make_shared<Unwrapped>();
-    const QByteArray wrapped = QByteArray::fromBase64(dictionary.value(name(KeyDict::Cipher)).toString().toLatin1());
-    const QByteArray cipherHashText = dictionary.value(name(KeyDict::CipherHash)).toString().toUtf8();
-    const QByteArray keyHashText = dictionary.value(name(KeyDict::KeyHash)).toString().toUtf8();
-    if (wrapped.size() < CE_WRAPPED_BYTES || keyHashText.isEmpty()) {
-        qWarning("e2ee: the key dictionary lacks a usable cipher or key hash; not imported");
-        return result;
-    }
-    CipherRecordPtr cipher = CindralRecords::newCipher();
-    KeyRecordPtr key = CindralRecords::newKey();
-    if (!cipher || !key)
-        return result;
-    if (!CindralRecords::setHashText(cipher->hash, cipherHashText)
-        || !CindralRecords::setHashText(key->hash, keyHashText)) {
-        qWarning("e2ee: a hash in the key dictionary is longer than 64 bytes; not imported");
-        return result;
-    }
-    std::memcpy(cipher->wrapped, wrapped.constData(), CE_WRAPPED_BYTES);
-    cipher->timestamp = dictionary.value(name(KeyDict::CipherTimestamp)).toLongLong();
-
-    unsigned char unwrapped[CE_KEY_BYTES] = {};
-    const int rc = ce_decrypt_key_data(pin.constData(), pin.size(), cipher.get(), unwrapped);
-    const bool unwrappedOk = rc >= 0 && unwrapped[0] != 0;
-    std::memcpy(key->key, unwrapped, CE_KEY_BYTES);
-    CindralRecords::wipe(unwrapped, sizeof unwrapped);
-    if (!unwrappedOk) {
-        qInfo("e2ee: the PIN does not unwrap the key");
-        return result;
-    }
-    // The service could pair a wrapped key with another key's hash; rows and requests
-    // would then name a key that is not the one in use.
-    if (ce_check_key_hash(key.get()) != 0) {
-        qWarning("e2ee: the key hash in the key dictionary is not the unwrapped key's; not imported");
-        return result;
-    }
-    key->timestamp = dictionary.value(name(KeyDict::KeyTimestamp)).toLongLong();
-    if (rc == CE_UNWRAPPED_EARLIER) {
-        qInfo("e2ee: the key was wrapped by the first construction; wrapping it anew");
-        result->rewrapped.reset(ce_generate_cipher(pin.constData(), pin.size(), key.get()));
-    }
-    result->key = std::move(key);
-    result->cipher = std::move(cipher);
-    result->ok = true;
-    return result;
-}
-
-bool ZeroManager::installUnwrapped(Unwrapped &unwrapped, const QString &forStorageKey)
+bool ZeroManager::installUnwrapped(PinWork::Unwrapped &unwrapped, const QString &forStorageKey)
 {
     if (!unwrapped.ok)
         return false;
@@ -349,7 +284,7 @@ bool ZeroManager::importKey(const QString &pin, const QVariantMap &dictionary)
     if (pin.isEmpty() || dictionary.isEmpty())
         return false;
     const SecretUtf8 bytes(pin);
-    return installUnwrapped(*unwrap(QByteArray::fromRawData(bytes.data(), bytes.size()), dictionary), storageKey());
+    return installUnwrapped(*PinWork::unwrap(QByteArray::fromRawData(bytes.data(), bytes.size()), dictionary), storageKey());
 }
 
 void ZeroManager::importKeyAsync(const QString &pin, const QVariantMap &dictionary, std::function<void(bool)> done)
@@ -360,72 +295,28 @@ void ZeroManager::importKeyAsync(const QString &pin, const QVariantMap &dictiona
     }
     const SharedSecret bytes = shareSecret(pin);
     const QString forStorageKey = storageKey();
-    runSlow<Unwrapped>([bytes, dictionary] { return unwrap(QByteArray::fromRawData(bytes->data(), bytes->size()), dictionary); },
-                       [this, done, forStorageKey](std::shared_ptr<Unwrapped> result) {
+    runSlow<PinWork::Unwrapped>([bytes, dictionary] { return PinWork::unwrap(QByteArray::fromRawData(bytes->data(), bytes->size()), dictionary); },
+                       [this, done, forStorageKey](std::shared_ptr<PinWork::Unwrapped> result) {
                            done(installUnwrapped(*result, forStorageKey));
                        });
 }
 
 void ZeroManager::createKeyAsync(const QString &pin, std::function<void(const QVariantMap &)> done)
 {
-    struct Created {
-        KeyRecordPtr key;
-        CipherRecordPtr cipher;
-    };
     const SharedSecret bytes = shareSecret(pin);
-    runSlow<Created>(
-        [bytes] {
-            auto created = std::make_shared<Created>();
-            if (bytes->size() == 0)
-                return created;
-            created->key.reset(ce_data_new());
-            if (created->key)
-                created->cipher.reset(ce_generate_cipher(bytes->data(), bytes->size(), created->key.get()));
-            return created;
-        },
-        [this, done](std::shared_ptr<Created> created) {
-            if (!created->key) {
-                done(QVariantMap());
-                return;
-            }
-            m_pendingKey = std::move(created->key);
-            m_pendingCipher = std::move(created->cipher);
-            done(keyDictionary(m_pendingKey.get(), m_pendingCipher.get()));
-        });
+    runSlow<PinWork::Created>([bytes] { return PinWork::create(QByteArray::fromRawData(bytes->data(), bytes->size())); },
+                              [this, done](std::shared_ptr<PinWork::Created> created) {
+                                  if (!created->key || !created->cipher) {
+                                      done(QVariantMap());
+                                      return;
+                                  }
+                                  m_pendingKey = std::move(created->key);
+                                  m_pendingCipher = std::move(created->cipher);
+                                  done(keyDictionary(m_pendingKey.get(), m_pendingCipher.get()));
+                              });
 }
 
-std::shared_ptr<ZeroManager::Rewrapped> ZeroManager::rewrap(const QByteArray &lastPin, const QByteArray &newPin,
-                                                            const ce_key_record &key, const ce_cipher_record &cipher)
-{
-    auto result = std::make_shared<Rewrapped>();
-    unsigned char unwrapped[CE_KEY_BYTES] = {};
-    result->check = ce_decrypt_key_data(lastPin.constData(), lastPin.size(), &cipher, unwrapped);
-    const bool sameKey = sodium_memcmp(unwrapped, key.key, CE_KEY_BYTES) == 0;
-    CindralRecords::wipe(unwrapped, sizeof unwrapped);
-    if (result->check < 0 || !sameKey) {
-        result->check = -1;
-        return result;
-    }
-    if (result->check == 0) {
-        QByteArray input = QByteArray::fromHex(QByteArray(cipher.hash, 2 * CE_SALT_BYTES));
-        input += lastPin;
-        unsigned char *out = nullptr;
-        int32_t outLength = 0;
-        ce_hash_data(reinterpret_cast<const unsigned char *>(input.constData()), input.size(), &out, &outLength);
-        CindralRecords::wipe(input);
-        result->proof = QString::fromLatin1(CindralRecords::adopt(out, outLength, true).toBase64());
-        if (result->proof.isEmpty())
-            return result;
-    }
-    result->key = CindralRecords::newKey();
-    if (!result->key)
-        return result;
-    std::memcpy(result->key.get(), &key, sizeof key);
-    result->cipher.reset(ce_generate_cipher(newPin.constData(), newPin.size(), result->key.get()));
-    return result;
-}
-
-ZeroManager::PinChange ZeroManager::installRewrapped(Rewrapped &rewrapped)
+ZeroManager::PinChange ZeroManager::installRewrapped(PinWork::Rewrapped &rewrapped)
 {
     PinChange change;
     change.wrongPin = rewrapped.check < 0;
@@ -445,7 +336,7 @@ ZeroManager::PinChange ZeroManager::changePin(const QString &lastPin, const QStr
         return PinChange();
     const SecretUtf8 last(lastPin);
     const SecretUtf8 next(newPin);
-    return installRewrapped(*rewrap(QByteArray::fromRawData(last.data(), last.size()),
+    return installRewrapped(*PinWork::rewrap(QByteArray::fromRawData(last.data(), last.size()),
                                     QByteArray::fromRawData(next.data(), next.size()), *m_key, *m_cipher));
 }
 
@@ -466,12 +357,12 @@ void ZeroManager::changePinAsync(const QString &lastPin, const QString &newPin,
     }
     std::memcpy(key.get(), m_key.get(), sizeof(ce_key_record));
     const ce_cipher_record cipher = *m_cipher;
-    runSlow<Rewrapped>(
+    runSlow<PinWork::Rewrapped>(
         [last, next, key, cipher] {
-            return rewrap(QByteArray::fromRawData(last->data(), last->size()),
+            return PinWork::rewrap(QByteArray::fromRawData(last->data(), last->size()),
                           QByteArray::fromRawData(next->data(), next->size()), *key, cipher);
         },
-        [this, done](std::shared_ptr<Rewrapped> result) { done(installRewrapped(*result)); });
+        [this, done](std::shared_ptr<PinWork::Rewrapped> result) { done(installRewrapped(*result)); });
 }
 
 QVariantMap ZeroManager::pendingDictionary() const

@@ -2,6 +2,7 @@
 
 #include "app/OnceOnly.h"
 #include "e2ee/CindralRecords.h"
+#include "e2ee/PinWork.h"
 
 #include <QObject>
 #include <QVariantMap>
@@ -82,15 +83,9 @@ private:
     ZeroManager();
     void requestRefresh();
 
-    // Thread-safe halves of the PIN operations (no member state) and their
-    // main-thread completions.
-    struct Unwrapped;
-    struct Rewrapped;
-    static std::shared_ptr<Unwrapped> unwrap(const QByteArray &pin, const QVariantMap &dictionary);
-    static std::shared_ptr<Rewrapped> rewrap(const QByteArray &lastPin, const QByteArray &newPin,
-                                             const ce_key_record &key, const ce_cipher_record &cipher);
-    bool installUnwrapped(Unwrapped &unwrapped, const QString &forStorageKey);
-    PinChange installRewrapped(Rewrapped &rewrapped);
+    // Main-thread completions of the PinWork operations.
+    bool installUnwrapped(PinWork::Unwrapped &unwrapped, const QString &forStorageKey);
+    PinChange installRewrapped(PinWork::Rewrapped &rewrapped);
     // Runs work on the global thread pool and then finish on this object's thread.
     template <typename Result>
     void runSlow(std::function<std::shared_ptr<Result>()> work, std::function<void(std::shared_ptr<Result>)> finish);

@@ -142,7 +142,8 @@ private Q_SLOTS:
                        QStringLiteral("😀😀😀"), QStringLiteral("567890"), QStringLiteral("567891"), QStringLiteral("567890")},
                       driver)
                 .toMap();
-        QCOMPARE(boxes.seen(), QStringList({PINPage::kTooShort, PINPage::kTooShort, PINPage::kTooShort, differs}));
+        const QString tooShort = PINPage::tooShortText();
+        QCOMPARE(boxes.seen(), QStringList({tooShort, tooShort, tooShort, differs}));
         QCOMPARE(result.value(QStringLiteral("last_pin")).toString(), QStringLiteral("1234"));
         QCOMPARE(result.value(QStringLiteral("new_pin")).toString(), QStringLiteral("567890"));
         QCOMPARE(driver.pages().size(), 7);
@@ -163,7 +164,7 @@ private Q_SLOTS:
                           driver)
                     .toMap()
                     .contains(QStringLiteral("new_pin")));
-        QCOMPARE(boxes.seen(), QStringList({PINPage::kTooShort}));
+        QCOMPARE(boxes.seen(), QStringList({PINPage::tooShortText()}));
     }
 
     void keyRequestsNeedASignedInUserButNoKey()
