@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/EntryCheck.h"
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/HistoryService.h"
@@ -165,6 +166,10 @@ void CPullRequest::applyItem(const QVariantMap &item)
         const QString plain = ZeroManager::instance()->decryptText(record.content());
         if (plain.isEmpty())
             return;
+        if (record.type().startsWith(QLatin1String("text_")) && !EntryCheck::textMayBelong(plain, record.file_hash())) {
+            qWarning("pull: entry %s decrypts to another entry's text; dropped", qPrintable(record.file_hash()));
+            return;
+        }
         record.setContent(plain);
     } else if (encrypted || keyed) {
         return;

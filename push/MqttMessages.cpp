@@ -2,6 +2,7 @@
 #include "push/MqttManager.h"
 
 #include "app/CFileManager.h"
+#include "app/EntryCheck.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
@@ -134,6 +135,11 @@ void MqttManager::requestFinish(CBaseRequest *request, QVariant data)
         ZeroManager *zero = ZeroManager::instance();
         if (!record.key_hash().isEmpty() && record.key_hash() == zero->keyHash()) {
             record.setContent(zero->decryptText(record.content()));
+            if (record.type().startsWith(QLatin1String("text_")) && !record.content().isEmpty()
+                && !EntryCheck::textMayBelong(record.content(), record.file_hash())) {
+                qWarning("mqtt: entry %s decrypts to another entry's text; dropped", qPrintable(record.file_hash()));
+                record.setContent(QString());
+            }
             if (!record.content().isEmpty()) {
                 record.save();
                 stored = true;

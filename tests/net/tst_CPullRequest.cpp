@@ -228,8 +228,17 @@ private Q_SLOTS:
         keyNoEnc.insert(QStringLiteral("key_hash"), zero->keyHash());
         QVariantMap image = item(QStringLiteral("thumbnail"), QStringLiteral("image_tiff+zip"));
         image.insert(QStringLiteral("file_hash"), clipUtils::md5Hex("the tiff bytes"));
+        // A long text travels as its preview; another entry's ciphertext (valid under
+        // the key) handed out under this entry's hash is neither the text nor a preview of it.
+        const QString longText = QStringLiteral("a long text\n\nwhose preview is all that travels with it in the item");
+        QVariantMap preview = item(longText, QStringLiteral("text_txt+enc"));
+        preview.insert(QStringLiteral("content"), zero->encryptText(clipUtils::previewText(longText)));
+        preview.insert(QStringLiteral("key_hash"), zero->keyHash());
+        QVariantMap swapped = item(QStringLiteral("this entry's own text"), QStringLiteral("text_txt+enc"));
+        swapped.insert(QStringLiteral("content"), zero->encryptText(QStringLiteral("another-entry's-text")));
+        swapped.insert(QStringLiteral("key_hash"), zero->keyHash());
 
-        QCOMPARE(apply(reply({encrypted, item(plain), encNoKey, keyNoEnc, image})).toInt(), 0);
+        QCOMPARE(apply(reply({encrypted, item(plain), encNoKey, keyNoEnc, image, preview, swapped})).toInt(), 0);
 
         const QString secretHash = clipUtils::md5Hex(secret.toUtf8());
         History got = stored(secretHash);
@@ -251,7 +260,12 @@ private Q_SLOTS:
         QVERIFY(got.exists());
         QVERIFY(!got.local_file_ok()); // its file comes with the file service
         QVERIFY(!hasFile(got.file_hash()));
-        QCOMPARE(rows(), 3);
+
+        got = stored(preview.value(QStringLiteral("file_hash")).toString());
+        QCOMPARE(got.content(), clipUtils::previewText(longText));
+        QVERIFY(!got.local_file_ok());
+        QVERIFY(!stored(swapped.value(QStringLiteral("file_hash")).toString()).exists());
+        QCOMPARE(rows(), 4);
     }
 
     void encryptedItemWithoutTheRightKeyIsSkipped()
