@@ -627,6 +627,10 @@ Note: some mail servers file Zorvel&apos;s mail as &quot;spam&quot;</translation
         <comment>add the entry to the favourites</comment>
         <translation>Add to favourites</translation>
     </message>
+    <message>
+        <source>该条目的内容尚未下载到本机</source>
+        <translation>The content of this entry has not been downloaded to this device yet</translation>
+    </message>
 </context>
 <context>
     <name>MqttManager</name>
@@ -668,6 +672,10 @@ Note: some mail servers file Zorvel&apos;s mail as &quot;spam&quot;</translation
     <message>
         <source>和上一次的PIN不相同</source>
         <translation>The PINs do not match</translation>
+    </message>
+    <message>
+        <source>新的PIN至少需要%1个字符，PIN越长越安全</source>
+        <translation>The new PIN needs at least %1 characters; a longer PIN is safer</translation>
     </message>
 </context>
 <context>
