@@ -36,6 +36,8 @@ struct Entry {
     nlohmann::json toJson() const;
     // Reads a history item sent by a client. Unknown members are ignored; members of
     // the wrong type, a missing or malformed "file_hash" and over-long texts are not.
+    // Marks are times in seconds with a sign: anything at or beyond ±2^62 is refused.
+    static bool validMark(std::int64_t mark);
     static std::optional<Entry> fromItem(const nlohmann::json &item, bool requireContent, std::string *reason);
 };
 
@@ -43,11 +45,14 @@ struct Entry {
 // (Database::nextRevision) so that pulls see exactly the changes since their last one.
 class EntryStore {
 public:
-    explicit EntryStore(Database &db);
+    // A user holds at most `maxEntries` entries and `maxBytes` of content and files
+    // (as their sizes are pushed).
+    EntryStore(Database &db, std::int64_t maxEntries, std::int64_t maxBytes);
 
     struct PostResult {
         Entry entry;
         std::int64_t discardedFileId = 0; // an older file the entry no longer uses
+        bool overQuota = false;           // nothing was stored
     };
     // Creates the entry or finds it by file hash. Content under another key hash than
     // the stored one replaces the stored entry's content and file.
@@ -90,6 +95,8 @@ public:
 
 private:
     Database &m_db;
+    std::int64_t m_maxEntries;
+    std::int64_t m_maxBytes;
 };
 
 } // namespace ZorvelService

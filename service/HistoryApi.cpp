@@ -85,6 +85,8 @@ void HistoryApi::registerRoutes(httplib::Server &server)
                               {"cipher", cipher}});
         }
         const EntryStore::PostResult result = ctx.entries.post(*user, *item);
+        if (result.overQuota)
+            return api.fail(kQuotaStatus, "the account's storage quota is used up", kQuotaStatus);
         if (result.discardedFileId)
             ctx.objects.remove({*user, result.discardedFileId});
         api.reply({{"code", Code::Ok}, {"history", result.entry.toJson()}, {"cipher", cipher}});
