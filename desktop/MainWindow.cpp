@@ -13,6 +13,7 @@
 #include "desktop/TextExport.h"
 #include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
+#include "net/SyncHandOver.h"
 #include "push/MqttManager.h"
 #include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
@@ -133,6 +134,7 @@ void MainWindow::connectControls()
     connect(ui->button_check_update, &QPushButton::clicked, this, &MainWindow::checkUpdate);
     connect(ui->button_link_home_site, &QPushButton::clicked, this, &MainWindow::gotoHomePage);
     connect(ui->button_check_service, &QPushButton::clicked, this, &MainWindow::showMQTTerr);
+    connect(SyncHandOver::instance(), &SyncHandOver::sessionEnded, this, &MainWindow::sessionEnded);
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
     connect(ui->button_add, &QPushButton::clicked, this, &MainWindow::addButtonClicked);
     connect(ui->button_remove, &QPushButton::clicked, this, &MainWindow::removeButtonClickec);

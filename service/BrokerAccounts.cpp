@@ -5,13 +5,14 @@
 #include "Notifier.h"
 #include "ServiceConstants.h"
 
+#include <chrono>
 #include <set>
 
 namespace ZorvelService {
 
 namespace {
 
-constexpr char kDevicePrefix[] = "zd-";
+constexpr auto kGrantWait = std::chrono::seconds(2);
 // Commands per control message; the plugin answers each message in one reply.
 constexpr std::size_t kCommandsPerMessage = 200;
 
@@ -25,6 +26,8 @@ std::string roleFor(std::int64_t userId)
 BrokerAccounts::BrokerAccounts(Notifier &notifier, std::string secret)
     : m_notifier(notifier)
     , m_secret(Codec::hmacSha256(secret, "broker-accounts"))
+    // Several services may share a broker (tests do): each touches only its own accounts.
+    , m_prefix("zd" + Codec::toHex(Codec::hmacSha256(m_secret, "instance")).substr(0, 8) + "-")
 {
 }
 
@@ -33,7 +36,7 @@ BrokerAccounts::Credentials BrokerAccounts::credentialsFor(const std::string &to
     const auto derive = [this, &tokenDigest](const char *label, std::size_t hexDigits) {
         return Codec::toHex(Codec::hmacSha256(m_secret, std::string(label) + ":" + tokenDigest)).substr(0, hexDigits);
     };
-    return {kDevicePrefix + derive("username", 24), derive("password", 64), "zc-" + derive("client-id", 32)};
+    return {m_prefix + derive("username", 24), derive("password", 64), "zc-" + derive("client-id", 32)};
 }
 
 nlohmann::json BrokerAccounts::credentialsJson(const std::string &tokenDigest) const
@@ -60,7 +63,22 @@ nlohmann::json BrokerAccounts::grantCommands(std::int64_t userId, const std::str
 
 void BrokerAccounts::grant(std::int64_t userId, const std::string &tokenDigest)
 {
-    send(grantCommands(userId, tokenDigest));
+    nlohmann::json commands = grantCommands(userId, tokenDigest);
+    if (!m_notifier.isConnected()) {
+        send(std::move(commands)); // entered when the broker is back, or at resynchronise()
+        return;
+    }
+    const std::string correlation = Codec::toHex(Codec::randomBytes(8));
+    commands.back()["correlationData"] = correlation;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.insert(correlation);
+    }
+    send(std::move(commands));
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_answered.wait_for(lock, kGrantWait, [&] { return m_pending.count(correlation) == 0; }))
+        Log::warning("the broker did not confirm a device account in time");
+    m_pending.erase(correlation);
 }
 
 void BrokerAccounts::revoke(const std::vector<std::string> &tokenDigests)
@@ -84,6 +102,13 @@ void BrokerAccounts::controlResponse(const nlohmann::json &response)
     for (const nlohmann::json &answer : *responses) {
         if (!answer.is_object())
             continue;
+        if (answer.contains("correlationData") && answer["correlationData"].is_string()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_pending.erase(answer["correlationData"].get<std::string>());
+            }
+            m_answered.notify_all();
+        }
         const std::string command = answer.value("command", "");
         const std::string error = answer.contains("error") && answer["error"].is_string() ? answer["error"].get<std::string>()
                                                                                           : std::string();
@@ -95,7 +120,7 @@ void BrokerAccounts::controlResponse(const nlohmann::json &response)
         std::set<std::string> held;
         const nlohmann::json clients = answer.value("data", nlohmann::json::object()).value("clients", nlohmann::json::array());
         for (const nlohmann::json &name : clients) {
-            if (name.is_string() && name.get<std::string>().rfind(kDevicePrefix, 0) == 0)
+            if (name.is_string() && name.get<std::string>().rfind(m_prefix, 0) == 0)
                 held.insert(name.get<std::string>());
         }
         nlohmann::json commands = nlohmann::json::array();

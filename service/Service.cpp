@@ -153,7 +153,7 @@ bool Service::start(std::string *error)
         return false;
     }
     m_config = std::make_unique<ServiceConfig>(m_options.dataDir);
-    m_limits = m_config->limits();
+    m_limits = m_config->limits(m_options.limitOverrides);
     configureServer(m_limits);
 
     if (m_options.port == 0) {

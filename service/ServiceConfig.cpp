@@ -72,7 +72,9 @@ ServiceLimits ServiceLimits::fromJson(const nlohmann::json &limits)
         if (it == limits.end())
             return;
         using Value = std::decay_t<decltype(value)>;
-        if (it->is_number_integer() && it->template get<std::int64_t>() > 0
+        // password_workers 0 means one per core.
+        const std::int64_t least = std::string(name) == "password_workers" ? 0 : 1;
+        if (it->is_number_integer() && it->template get<std::int64_t>() >= least
             && it->template get<std::int64_t>() <= std::numeric_limits<Value>::max())
             value = static_cast<Value>(it->template get<std::int64_t>());
         else
@@ -93,12 +95,14 @@ const char *ServiceConfig::usage()
 {
     return "usage: zorvel-service --data <folder> [--listen <host>:<port>] [--port <port>]\n"
            "                      [--broker tcp://<host>:<port>] [--broker-account <file>]\n"
+           "                      [--limits <json>]\n"
            "                      [--public-url https://<host>:<port>]\n"
            "  --listen      address to listen on (default 127.0.0.1:8443); port 0 picks a free port\n"
            "  --port        only the port (0 = any free port)\n"
            "  --data        folder for the database, objects, keys, certificates and outbox\n"
            "  --broker      MQTT broker for notifications (default tcp://127.0.0.1:1883)\n"
            "  --broker-account  file with the service's broker user name and password (two lines)\n"
+           "  --limits      JSON object overriding members of \"limits\" in config.json\n"
            "  --public-url  base of upload hosts and download redirects (default https://<listen>)\n";
 }
 
@@ -142,6 +146,14 @@ std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **arg
             }
             options.brokerUser = user;
             options.brokerPassword = password;
+        } else if (flag == "--limits") {
+            std::string reason;
+            const auto parsed = Json::parseObject(value, &reason);
+            if (!parsed) {
+                *error = "--limits expects a JSON object: " + reason;
+                return std::nullopt;
+            }
+            options.limitOverrides = *parsed;
         } else if (flag == "--public-url") {
             options.publicUrl = value;
             while (!options.publicUrl.empty() && options.publicUrl.back() == '/')
@@ -209,11 +221,13 @@ std::int64_t ServiceConfig::tokenDays() const
     return kDefaultTokenDays;
 }
 
-ServiceLimits ServiceConfig::limits() const
+ServiceLimits ServiceConfig::limits(const nlohmann::json &overrides) const
 {
     const nlohmann::json config = read();
     const auto it = config.find("limits");
-    return ServiceLimits::fromJson(it == config.end() ? nlohmann::json::object() : *it);
+    nlohmann::json merged = it != config.end() && it->is_object() ? *it : nlohmann::json::object();
+    merged.update(overrides);
+    return ServiceLimits::fromJson(merged);
 }
 
 } // namespace ZorvelService

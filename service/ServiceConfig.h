@@ -17,6 +17,8 @@ struct ServiceOptions {
     std::string brokerUser = "pubclient";
     std::string brokerPassword = "5d2a9e41";
     std::string publicUrl; // empty: https://<host>:<port>
+    // --limits '{...}': members that override config.json's "limits".
+    nlohmann::json limitOverrides = nlohmann::json::object();
 };
 
 // What the service allows a client; "limits" in config.json, read at start. Each
@@ -27,7 +29,7 @@ struct ServiceLimits {
     int connections = 256;         // connections served at once (one thread each)
     int readTimeoutSeconds = 10;   // silence while a request (or TLS handshake) is read
     int writeTimeoutSeconds = 10;
-    int keepAliveSeconds = 2;      // an idle kept-alive connection is closed after this
+    int keepAliveSeconds = 5;      // an idle kept-alive connection is closed after this
     int keepAliveRequests = 100;   // requests per connection
     int headerLines = 100;
     int registerPerAddress = 5;    // per minute
@@ -60,7 +62,7 @@ public:
     // takes effect without a restart. Missing or broken members fall back to defaults.
     nlohmann::json versionInfo(const std::string &publicUrl) const;
     std::int64_t tokenDays() const;
-    ServiceLimits limits() const;
+    ServiceLimits limits(const nlohmann::json &overrides = nlohmann::json::object()) const;
 
 private:
     nlohmann::json read() const;

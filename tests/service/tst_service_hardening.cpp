@@ -123,8 +123,10 @@ private slots:
             const Reply reply = m_client->postForm(token["host"],
                                                    {{"key", key},
                                                     {"policy", token["policy"]},
+                                                    {"callback", token["callback"]},
                                                     {"OSSAccessKeyId", token["accessid"]},
-                                                    {"Signature", token["signature"]}},
+                                                    {"Signature", token["signature"]},
+                                                    {"success_action_status", "200"}},
                                                    "bytes", "f");
             QCOMPARE(reply.status, 403);
         }
