@@ -140,7 +140,5 @@ inline constexpr int kMenuLabelCut = 17;
 inline constexpr int kMaxUserKeywords = 25;
 inline constexpr int kFirstShowBalloonMs = 10000;
 inline constexpr int kClipboardNoticeMs = 500;
-// The notice that the service ended the sign-in stays until read.
-inline constexpr int kSessionEndedNoticeMs = 30000;
 
 } // namespace Zorvel

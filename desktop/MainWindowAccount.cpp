@@ -189,9 +189,7 @@ void MainWindow::findPwdRequestFinish(CBaseRequest *request, QVariant var)
 void MainWindow::sessionEnded()
 {
     logoutButtonClicked();
-    m_trayIcon->showMessage(QStringLiteral("已退出登录"),
-                            QStringLiteral("服务器已结束本设备的登录（例如密码已重置），请重新登录。"),
-                            QSystemTrayIcon::Warning, kSessionEndedNoticeMs);
+    inform(QStringLiteral("已退出登录"), QStringLiteral("服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
 }
 
 // What signing out adds to forgetting keys, token and entries.
