@@ -72,8 +72,9 @@ ServiceLimits ServiceLimits::fromJson(const nlohmann::json &limits)
         if (it == limits.end())
             return;
         using Value = std::decay_t<decltype(value)>;
-        // password_workers 0 means one per core.
-        const std::int64_t least = std::string(name) == "password_workers" ? 0 : 1;
+        // password_workers 0: one per core; password_queue 0: no waiting at all.
+        const std::string member = name;
+        const std::int64_t least = member == "password_workers" || member == "password_queue" ? 0 : 1;
         if (it->is_number_integer() && it->template get<std::int64_t>() >= least
             && it->template get<std::int64_t>() <= std::numeric_limits<Value>::max())
             value = static_cast<Value>(it->template get<std::int64_t>());
