@@ -328,7 +328,9 @@ int main(int argc, char *argv[])
     signInBurst();
     idleConnections();
 
-    // Upload → notification at a subscriber of the user's topic.
+    // Upload → notification at a subscriber of the user's topic. A new connection: the
+    // set-up one has been idle past the keep-alive time.
+    Client uploader(service);
     Subscriber subscriber;
     MQTTAsync mqtt = nullptr;
     const json device = account["mqtt"];
@@ -371,10 +373,10 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 60; ++i) {
         const std::string text = "upload " + std::to_string(i);
         const json entry =
-            json::parse(setup.http.Post(("/api/push/" + q).c_str(), pushBody(text), "application/octet-stream")->body)["history"];
+            json::parse(uploader.http.Post(("/api/push/" + q).c_str(), pushBody(text), "application/octet-stream")->body)["history"];
         const std::string fileHash = entry["file_hash"];
         const json upload = json::parse(
-            setup.http.Get(("/api/get_upload_token/" + q + "&file_id=" + std::to_string(entry["file_id"].get<std::int64_t>())
+            uploader.http.Get(("/api/get_upload_token/" + q + "&file_id=" + std::to_string(entry["file_id"].get<std::int64_t>())
                             + "&file_hash=" + fileHash)
                                .c_str())
                 ->body);
@@ -386,7 +388,7 @@ int main(int argc, char *argv[])
                                                 {"success_action_status", "200", "", ""},
                                                 {"file", std::string(20000, 'u'), fileHash, "application/octet-stream"}};
         const auto sent = Clock::now();
-        auto done = setup.http.Post("/oss/upload", form);
+        auto done = uploader.http.Post("/oss/upload", form);
         const auto completed = Clock::now();
         if (!done || done->status != 200)
             continue;

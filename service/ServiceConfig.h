@@ -30,7 +30,7 @@ struct ServiceLimits {
     int readTimeoutSeconds = 10;   // silence while a request (or TLS handshake) is read
     int writeTimeoutSeconds = 10;
     int keepAliveSeconds = 5;      // an idle kept-alive connection is closed after this
-    int keepAliveRequests = 100;   // requests per connection
+    int keepAliveRequests = 1000;  // requests per connection
     int headerLines = 100;
     int registerPerAddress = 5;    // per minute
     int loginPerAddress = 30;      // per minute
