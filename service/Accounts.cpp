@@ -61,16 +61,17 @@ std::string Accounts::issueToken(std::int64_t userId)
     std::vector<std::string> dropped;
     {
         auto lease = m_db.lease();
-        sqlite3 *db = lease.handle();
+        SqlConnection &db = lease.handle();
         Database::Transaction tx(db, Database::Transaction::Write);
         SqlStatement insert(db, "INSERT INTO tokens(digest, user_id, expires) VALUES (?1, ?2, ?3)");
         insert.bind(1, digest).bind(2, userId).bind(3, Codec::now() + m_tokenSeconds).run();
         // Tokens are issued with the same lifetime, so the earliest expiry is the oldest.
-        SqlStatement oldest(db, "SELECT digest FROM tokens WHERE user_id = ?1 ORDER BY expires DESC, rowid DESC "
-                                "LIMIT -1 OFFSET ?2");
-        oldest.bind(1, userId).bind(2, static_cast<std::int64_t>(m_tokensPerUser));
-        while (oldest.step())
-            dropped.push_back(oldest.text(0));
+        SqlStatement newestFirst(db, "SELECT digest FROM tokens WHERE user_id = ?1 ORDER BY expires DESC");
+        newestFirst.bind(1, userId);
+        for (int kept = 0; newestFirst.step();) {
+            if (++kept > m_tokensPerUser)
+                dropped.push_back(newestFirst.text(0));
+        }
         for (const std::string &d : dropped)
             SqlStatement(db, "DELETE FROM tokens WHERE digest = ?1").bind(1, d).run();
         tx.commit();
@@ -87,15 +88,17 @@ std::optional<Accounts::Session> Accounts::registerUser(const std::string &email
     std::int64_t userId = 0;
     {
         auto lease = m_db.lease();
-        sqlite3 *db = lease.handle();
+        SqlConnection &db = lease.handle();
         Database::Transaction tx(db, Database::Transaction::Write);
-        SqlStatement exists(db, "SELECT id FROM users WHERE email = ?1");
-        exists.bind(1, email);
-        if (exists.step())
+        // A concurrent registration of the same address (on any node) waits for this
+        // one and then inserts nothing.
+        SqlStatement insert(db, "INSERT INTO users(email, verifier, created) VALUES (?1, ?2, ?3) "
+                                "ON CONFLICT DO NOTHING RETURNING id");
+        insert.bind(1, email).bind(2, verifier).bind(3, Codec::now());
+        if (!insert.step())
             return std::nullopt;
-        SqlStatement insert(db, "INSERT INTO users(email, verifier, created) VALUES (?1, ?2, ?3)");
-        insert.bind(1, email).bind(2, verifier).bind(3, Codec::now()).run();
-        userId = Database::lastInsertId(db);
+        userId = insert.integer(0);
+        insert.run();
         tx.commit();
     }
     Log::info("registered user " + std::to_string(userId));
@@ -108,7 +111,7 @@ std::optional<Accounts::Session> Accounts::login(const std::string &email, const
     std::string verifier;
     {
         auto lease = m_db.lease();
-        SqlStatement select(lease.handle(), "SELECT id, verifier FROM users WHERE email = ?1");
+        SqlStatement select(lease.handle(), "SELECT id, verifier FROM users WHERE lower(email) = lower(CAST(?1 AS TEXT))");
         select.bind(1, email);
         if (!select.step())
             return std::nullopt;
@@ -162,7 +165,7 @@ std::optional<std::int64_t> Accounts::userForToken(const std::string &token, Tok
 std::optional<std::int64_t> Accounts::userByEmail(const std::string &email)
 {
     auto lease = m_db.lease();
-    SqlStatement select(lease.handle(), "SELECT id FROM users WHERE email = ?1");
+    SqlStatement select(lease.handle(), "SELECT id FROM users WHERE lower(email) = lower(CAST(?1 AS TEXT))");
     select.bind(1, email);
     if (!select.step())
         return std::nullopt;
@@ -183,7 +186,7 @@ bool Accounts::resetPassword(const std::string &resetToken, const std::string &p
     if (!Codec::isLowerHex(resetToken, 64))
         return false;
     const std::string resetDigest = Codec::tokenDigest(resetToken);
-    const auto linkValid = [&resetDigest](sqlite3 *db) -> std::optional<std::int64_t> {
+    const auto linkValid = [&resetDigest](SqlConnection &db) -> std::optional<std::int64_t> {
         SqlStatement select(db, "SELECT user_id, expires FROM reset_tokens WHERE digest = ?1");
         select.bind(1, resetDigest);
         if (!select.step() || select.integer(1) <= Codec::now())
@@ -200,7 +203,7 @@ bool Accounts::resetPassword(const std::string &resetToken, const std::string &p
     std::int64_t userId = 0;
     {
         auto lease = m_db.lease();
-        sqlite3 *db = lease.handle();
+        SqlConnection &db = lease.handle();
         Database::Transaction tx(db, Database::Transaction::Write);
         // Checked again: the link may have been used while the password was hashed.
         const auto user = linkValid(db);
@@ -226,7 +229,7 @@ void Accounts::removeExpired()
     std::vector<std::string> expired;
     {
         auto lease = m_db.lease();
-        sqlite3 *db = lease.handle();
+        SqlConnection &db = lease.handle();
         Database::Transaction tx(db, Database::Transaction::Write);
         SqlStatement select(db, "SELECT digest FROM tokens WHERE expires <= ?1");
         select.bind(1, Codec::now());

@@ -85,6 +85,10 @@ void HistoryApi::registerRoutes(httplib::Server &server)
                               {"cipher", cipher}});
         }
         const EntryStore::PostResult result = ctx.entries.post(*user, *item);
+        if (result.staleKey)
+            return api.reply({{"code", Code::StaleKey},
+                              {"msg", "the entry is encrypted under a key that is no longer the user's"},
+                              {"cipher", ctx.keys.summary(*user)}});
         if (result.overQuota)
             return api.fail(kQuotaStatus, "the account's storage quota is used up", kQuotaStatus);
         if (result.discardedFileId)

@@ -30,7 +30,9 @@ void ObjectStore::removeLeftovers()
     for (const auto &file : fs::recursive_directory_iterator(m_folder, failure)) {
         std::error_code ignored;
         const std::string name = file.path().filename().string();
+        // Another node sharing the folder may be writing one right now: only old ones go.
         if (file.is_regular_file(ignored) && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0
+            && file.last_write_time(ignored) < fs::file_time_type::clock::now() - std::chrono::hours(1)
             && fs::remove(file.path(), ignored))
             ++removed;
     }

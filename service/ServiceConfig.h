@@ -19,6 +19,13 @@ struct ServiceOptions {
     std::string publicUrl; // empty: https://<host>:<port>
     // --limits '{...}': members that override config.json's "limits".
     nlohmann::json limitOverrides = nlohmann::json::object();
+    // Where several nodes share state; empty: inside the data folder.
+    std::string database;         // a postgresql:// URL or an SQLite file
+    std::string objectsDir;       // entry files
+    std::string objectSecretPath; // signs upload policies and download links
+    std::string boxKeyPath;       // the key pair clients seal password hashes to
+    std::string tlsCertPath;      // certificate chain of a public CA; empty: the service's own CA
+    std::string tlsKeyPath;
 };
 
 // What the service allows a client; "limits" in config.json, read at start. Each

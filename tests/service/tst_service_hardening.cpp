@@ -137,8 +137,8 @@ private slots:
     // queue, and a push past the user's quota are refused; nothing is stored half.
     void limits()
     {
-        TestService limited({{"register_per_address_per_minute", 5}, {"entries_per_user", 2},
-                             {"password_workers", 1}, {"password_queue", 0}});
+        TestService limited({}, json {{"register_per_address_per_minute", 5}, {"entries_per_user", 2},
+                                       {"password_workers", 1}, {"password_queue", 0}});
         QVERIFY(limited.ok());
         std::vector<std::unique_ptr<ApiClient>> clients;
         for (int i = 0; i < 6; ++i)
