@@ -308,6 +308,9 @@ void Service::stop()
         m_server->stop();
     if (m_listener.joinable())
         m_listener.join();
+    // No request or housekeeping runs any more; the broker's replies must not reach
+    // objects that are about to go.
+    m_notifier.reset();
 }
 
 } // namespace ZorvelService

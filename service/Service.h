@@ -68,8 +68,10 @@ private:
     std::unique_ptr<EntryStore> m_entries;
     std::unique_ptr<KeyStore> m_keys;
     std::unique_ptr<ObjectStore> m_objects;
-    std::unique_ptr<Notifier> m_notifier;
+    // The notifier's library threads call into m_broker (and through it m_accounts):
+    // it goes first (reverse order of declaration, and in stop()).
     std::unique_ptr<BrokerAccounts> m_broker;
+    std::unique_ptr<Notifier> m_notifier;
     std::unique_ptr<PasswordGate> m_passwordGate;
     std::unique_ptr<RateLimiter> m_rates;
     std::unique_ptr<Outbox> m_outbox;
