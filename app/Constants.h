@@ -34,6 +34,10 @@ inline constexpr char Developer[] = "developer";
 inline constexpr char E2eePage[] = "e2eePage";
 inline constexpr char ServerPublicKey[] = "server_public_key";
 inline constexpr char RequestTimestamp[] = "request_timestamp";
+// The broker account the service issued with the user token.
+inline constexpr char MqttUser[] = "mqtt_user";
+inline constexpr char MqttPassword[] = "mqtt_password";
+inline constexpr char MqttClientId[] = "mqtt_client_id";
 inline constexpr char UserKeyRecord[] = "user_%1_key";
 inline constexpr char ShortkeyFirst[] = "shortkey_first";
 inline constexpr char ShortkeyMiddle[] = "shortkey_middle";
@@ -109,7 +113,7 @@ inline constexpr qint64 kMaxExtractedBytes = 64 * 1024 * 1024;
 } // namespace Net
 
 namespace Mqtt {
-inline constexpr int kPort = 1883;
+// Used only while the service has issued no broker account (an older service).
 inline constexpr char kUserName[] = "pubclient";
 inline constexpr char kPassword[] = "5d2a9e41";
 inline constexpr int kKeepAliveSeconds = 20;

@@ -15,6 +15,7 @@
 #include "desktop/TextExport.h"
 #include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
+#include "net/SyncHandOver.h"
 #include "platform/HotKeyRegistrar.h"
 #include "push/MqttManager.h"
 #include "store/HistoryStore.h"
@@ -144,6 +145,8 @@ void MainWindow::connectControls()
     connect(ui->button_check_update, &QPushButton::clicked, this, &MainWindow::checkUpdate);
     connect(ui->button_link_home_site, &QPushButton::clicked, this, &MainWindow::gotoHomePage);
     connect(ui->button_check_service, &QPushButton::clicked, this, &MainWindow::showMQTTerr);
+    connect(SyncHandOver::instance(), &SyncHandOver::sessionEnded, this, &MainWindow::sessionEnded,
+            Qt::QueuedConnection);
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
     connect(ui->button_add, &QPushButton::clicked, this, &MainWindow::addButtonClicked);
     connect(ui->button_remove, &QPushButton::clicked, this, &MainWindow::removeButtonClickec);

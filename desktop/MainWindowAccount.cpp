@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QNetworkReply>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 using namespace Zorvel;
@@ -182,6 +183,13 @@ void MainWindow::findPwdRequestFinish(CBaseRequest *request, QVariant var)
         alert(tr("请求失败,网络有问题"));
     }
     updateLoginUi();
+}
+
+// The service ended the sign-in: sign out completely and say so once.
+void MainWindow::sessionEnded()
+{
+    logoutButtonClicked();
+    inform(QStringLiteral("已退出登录"), QStringLiteral("服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
 }
 
 // What signing out adds to forgetting keys, token and entries.
