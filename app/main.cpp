@@ -36,10 +36,7 @@ int main(int argc, char *argv[])
     mqtt->connectBroker();
     MainWindow::instance()->hide();
     QObject::connect(mqtt, &MqttManager::clipboardUpdated, MainWindow::instance(), &MainWindow::showClipboardNotice);
-    QObject::connect(SyncHandOver::instance(), &SyncHandOver::menuUpdateRequested, MenuManager::instance(),
-                     &MenuManager::updateMenu);
-    // After every capture: rebuild the menu, then push what the capture left pending.
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
+    // After every capture: push what the capture left pending.
     QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
                      &HistoryService::pushPending);
 
@@ -47,8 +44,9 @@ int main(int argc, char *argv[])
     // menu's "插件" item shows it.
     PluginHost::instance()->installSamplesOnFirstStart();
     pluginWindow::instance()->hide();
-    QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
-                     &MenuManager::updateMenu);
+    // Entry sub-menus list the plugins.
+    QObject::connect(pluginWindow::instance(), &pluginWindow::pluginsChanged, MenuManager::instance(),
+                     &MenuManager::markDirty);
     EncryptWindow::instance()->hide();
 
     return app.exec();

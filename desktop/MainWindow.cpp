@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
@@ -172,7 +173,6 @@ void MainWindow::updateLoginUi()
     tabs->setCurrentIndex(TabAccount);
     if (signedIn) {
         MenuManager *menu = MenuManager::instance();
-        Q_EMIT menu->sigUpdateMenu();
         menu->pull();
         menu->syncFav();
     }
@@ -208,14 +208,15 @@ void MainWindow::test() {}
 
 void MainWindow::tabChanged(int index)
 {
-    qDebug("settings tab %d", index);
+    qCDebug(lcDesktop, "settings tab %d", index);
 }
 
 void MainWindow::systemTrayClick(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger: {
-        qDebug("trigger");
+        qCDebug(lcDesktop, "trigger");
+        MenuManager::instance()->refresh(); // measured before it is shown
         QMenu *menu = MenuManager::instance()->menu();
         const QPoint pointer = QCursor::pos();
         menu->move(pointer.x(), qRound(pointer.y() - double(menu->sizeHint().height())));
@@ -223,15 +224,16 @@ void MainWindow::systemTrayClick(QSystemTrayIcon::ActivationReason reason)
         menu->activateWindow();
         break;
     }
-    case QSystemTrayIcon::Context: qDebug("context"); break;
-    case QSystemTrayIcon::DoubleClick: qDebug("double"); break;
-    case QSystemTrayIcon::MiddleClick: qDebug("middle"); break;
-    case QSystemTrayIcon::Unknown: qDebug("unknow"); break;
+    case QSystemTrayIcon::Context: qCDebug(lcDesktop, "context"); break;
+    case QSystemTrayIcon::DoubleClick: qCDebug(lcDesktop, "double"); break;
+    case QSystemTrayIcon::MiddleClick: qCDebug(lcDesktop, "middle"); break;
+    case QSystemTrayIcon::Unknown: qCDebug(lcDesktop, "unknow"); break;
     }
 }
 
 void MainWindow::keyPressed()
 {
+    MenuManager::instance()->refresh(); // measured before it is shown
     QMenu *menu = MenuManager::instance()->menu();
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     QPoint at = QCursor::pos();
@@ -254,13 +256,12 @@ void MainWindow::autoSetClipboard(bool checkValue) { clipUtils::setAutoSetClipbo
 void MainWindow::menuCleanupCheck(bool checkValue)
 {
     clipUtils::setMenuCleanup(checkValue);
-    MenuManager::instance()->updateMenu();
 }
 
 void MainWindow::clearButtonClicked()
 {
     if (!ask(this, QStringLiteral("清空历史记录?"), QStringLiteral("清空操作会清空您所有的历史记录(除收藏外)"))) {
-        qDebug("cancel");
+        qCDebug(lcDesktop, "cancel");
         return;
     }
     ui->clear_button->setEnabled(false);
@@ -269,7 +270,6 @@ void MainWindow::clearButtonClicked()
         return;
     }
     const int removed = HistoryStore::clearNonFavourites();
-    MenuManager::instance()->updateMenu();
     alert(QStringLiteral("删除了") + QString::number(removed) + QStringLiteral("条"));
     ui->clear_button->setEnabled(true);
 }
@@ -399,11 +399,8 @@ void MainWindow::logoutButtonClicked()
     clipUtils::removeUserToken();
     Selvane::instance()->clearAndRecapture();
     updateLoginUi();
-    MenuManager *menu = MenuManager::instance();
-    menu->updateMenu();
     signedOut();
     EncryptWindow::instance()->refresh();
-    Q_EMIT menu->sigUpdateMenu();
 }
 
 void MainWindow::showEncryptWindow()

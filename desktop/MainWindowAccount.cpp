@@ -3,6 +3,7 @@
 #include "desktop/MainWindow.h"
 
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "desktop/MenuManager.h"
 #include "net/CClearHistoryRequest.h"
@@ -71,14 +72,14 @@ void MainWindow::startAccountRequest(const QString &address)
     } else if (ui->radio_register->isChecked() && hasPassword) {
         if (!ask(this, QStringLiteral("确认邮箱: ") + address,
                  QStringLiteral("邮箱将会用于您找回密码等服务,确认使用此邮箱?"))) {
-            qDebug("cancel");
+            qCDebug(lcDesktop, "cancel");
             return;
         }
         ui->tab_login->setEnabled(false);
         startKeyRequest(address, true);
     } else if (ui->radio_findpwd->isChecked()) {
         if (!ask(this, QStringLiteral("确认邮箱: ") + address, QStringLiteral("确认向此邮箱发送重置密码的邮件?"))) {
-            qDebug("cancel");
+            qCDebug(lcDesktop, "cancel");
             return;
         }
         ui->tab_login->setEnabled(false);
@@ -240,7 +241,6 @@ void MainWindow::versionReply(CBaseRequest *request, const QVariant &var, bool f
     const QString version = data.value(QStringLiteral("version")).toString();
     const QString newer = clipUtils::newerVersion(clipUtils::appVersion(), version);
     clipUtils::settings()->setValue(QLatin1String(Key::NewVersion), version);
-    MenuManager::instance()->updateMenu();
 
     const bool upToDate = newer.isEmpty() || newer == clipUtils::appVersion();
     if (fromButton && upToDate) {
@@ -269,7 +269,6 @@ void MainWindow::clearHistoryRequestFinish(CBaseRequest *request, QVariant var)
     if (!answered(request, var))
         return;
     HistoryStore::clearNonFavourites();
-    MenuManager::instance()->updateMenu();
     alert(QStringLiteral("删除了") + QString::number(var.toMap().value(QStringLiteral("count")).toLongLong())
           + QStringLiteral("条"));
 }

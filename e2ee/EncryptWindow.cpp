@@ -65,7 +65,6 @@ void EncryptWindow::refresh()
         ui->button_active->setText(QStringLiteral("修改PIN"));
         ui->label_alert->hide();
     }
-    Q_EMIT zero->menuUpdateRequested();
 }
 
 void EncryptWindow::setBusy(bool busy)

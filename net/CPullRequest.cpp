@@ -125,7 +125,7 @@ void CPullRequest::applyItem(const QVariantMap &item)
     // A short text travels whole in "content": its file needs no download.
     const QByteArray bytes = record.content().toUtf8();
     if (clipUtils::md5Hex(bytes) == record.file_hash()) {
-        CFileManager::saveFile(bytes, record);
+        CFileManager::saveFile(bytes, record.file_hash());
         HistoryQueries::setLocalFileOk(record.file_hash());
     }
 }

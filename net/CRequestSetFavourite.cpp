@@ -47,7 +47,6 @@ QVariant CRequestSetFavourite::parseResponse(const QByteArray &body)
     const int code = reply.value(QLatin1String("code")).toInt();
     if (code == kEntryDeleted) {
         HistoryQueries::removeByHash(m_history.file_hash());
-        SyncHandOver::instance()->requestMenuUpdate();
         return code;
     }
     if (code != 0)
@@ -75,6 +74,5 @@ QVariant CRequestSetFavourite::parseResponse(const QByteArray &body)
     HistoryQueries::setFavouriteMark(local.favourite(), local.file_hash());
     if (local.category() != QLatin1String(Category::Favourite))
         local.save();
-    SyncHandOver::instance()->requestMenuUpdate();
     return map;
 }

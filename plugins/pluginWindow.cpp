@@ -61,7 +61,7 @@ void pluginWindow::on_button_add_clicked()
     for (const QString &file : files)
         PluginHost::instance()->install(file);
     fillTable();
-    Q_EMIT sigUpdateMenu();
+    Q_EMIT pluginsChanged();
 }
 
 void pluginWindow::on_button_delete_clicked()
@@ -75,7 +75,7 @@ void pluginWindow::on_button_delete_clicked()
         return;
     PluginHost::instance()->remove(plugins.at(row));
     fillTable();
-    Q_EMIT sigUpdateMenu();
+    Q_EMIT pluginsChanged();
 }
 
 void pluginWindow::on_button_help_clicked()

@@ -28,7 +28,7 @@ public:
 
 Q_SIGNALS:
     // Plugins were installed or removed: the tray menu rebuilds its plugin items.
-    void sigUpdateMenu();
+    void pluginsChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

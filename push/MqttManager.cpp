@@ -1,6 +1,7 @@
 #include "push/MqttManager.h"
 
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "net/BuildSettings.h"
 #include "net/FileService.h"
@@ -8,7 +9,6 @@
 
 #include <QTimer>
 
-#include <cstdio>
 
 using namespace Zorvel;
 
@@ -48,7 +48,7 @@ void MqttManager::createClient(const QString &host)
 
 void MqttManager::connectBroker()
 {
-    qDebug("connecting mqtt");
+    qCDebug(lcPush, "connecting mqtt");
     if (!clipUtils::hasUserToken() || !m_client)
         return;
     if (MQTTAsync_isConnected(m_client) || m_state.load() > Disconnected)
@@ -67,8 +67,7 @@ void MqttManager::connectBroker()
     options.context = this;
     const int rc = MQTTAsync_connect(m_client, &options);
     if (rc != MQTTASYNC_SUCCESS) {
-        std::printf("Failed to connect, return code %d\n", rc);
-        std::fflush(stdout);
+        qCWarning(lcPush, "mqtt: failed to connect, return code %d", rc);
         m_state.store(Disconnected);
     }
 }
@@ -84,8 +83,7 @@ void MqttManager::disconnectBroker()
     options.context = this;
     const int rc = MQTTAsync_disconnect(m_client, &options);
     if (rc != MQTTASYNC_SUCCESS) {
-        std::printf("Failed to start disconnect, return code %d\n", rc);
-        std::fflush(stdout);
+        qCWarning(lcPush, "mqtt: failed to start disconnect, return code %d", rc);
     }
 }
 
@@ -101,8 +99,7 @@ void MqttManager::subscribeUserTopic()
     options.context = this;
     const int rc = MQTTAsync_subscribe(m_client, topic.constData(), 0, &options);
     if (rc != MQTTASYNC_SUCCESS) {
-        std::printf("Failed to start subscribe, return code %d\n", rc);
-        std::fflush(stdout);
+        qCWarning(lcPush, "mqtt: failed to start subscribe, return code %d", rc);
     }
 }
 
@@ -127,7 +124,7 @@ void MqttManager::checkoutService()
 
 void MqttManager::onConnectionLost(void *context, char *cause)
 {
-    qDebug("mqtt connection lost: %s", cause ? cause : "");
+    qCDebug(lcPush, "mqtt connection lost: %s", cause ? cause : "");
     static_cast<MqttManager *>(context)->setConnectionState(Disconnected);
 }
 

@@ -124,7 +124,7 @@ private Q_SLOTS:
 
     void addInstallsEveryFileInOrder()
     {
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(window(), &pluginWindow::pluginsChanged);
         // The same id twice: the later file wins, so the order is visible.
         m_dialogAnswer = QStringList{package("zeta", "version = '1.0',"), package("alpha"), package("zeta", "version = '2.0',")};
         button("button_add")->click();
@@ -144,7 +144,7 @@ private Q_SLOTS:
 
     void cancelInstallsNothing()
     {
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(window(), &pluginWindow::pluginsChanged);
         button("button_add")->click();
         QCOMPARE(m_dialogCalls.size(), 1);
         QCOMPARE(menuUpdates.count(), 0);
@@ -154,7 +154,7 @@ private Q_SLOTS:
 
     void refusedPackageStillRefreshes()
     {
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(window(), &pluginWindow::pluginsChanged);
         const QString bad = package("Bad");
         m_dialogAnswer = QStringList{bad, package("good")};
         button("button_add")->click();
@@ -168,7 +168,7 @@ private Q_SLOTS:
         m_dialogAnswer = QStringList{package("one"), package("two"), package("three")};
         button("button_add")->click();
         QCOMPARE(table()->rowCount(), 3);
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(window(), &pluginWindow::pluginsChanged);
 
         table()->clearSelection();
         button("button_delete")->click();
