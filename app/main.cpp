@@ -3,7 +3,7 @@
 #include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
 #include "platform/SingleInstance.h"

@@ -12,7 +12,7 @@
 #include "desktop/MenuManager.h"
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
 #include "push/MqttManager.h"
 #include "store/HistoryStore.h"

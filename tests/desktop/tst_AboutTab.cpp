@@ -8,7 +8,7 @@
 #include "app/Constants.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "push/MqttManager.h"
 
 #include <QDesktopServices>

@@ -8,7 +8,7 @@
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "net/CPullRequest.h"
 #include "store/HistoryQueries.h"
 

@@ -7,8 +7,8 @@
 #include "net/NetFixture.h"
 
 #include "desktop/MenuManager.h"
-#include "e2ee/CRequestZeroGet.h"
-#include "e2ee/EncryptWindow.h"
+#include "net/CRequestZeroGet.h"
+#include "desktop/EncryptWindow.h"
 #include "net/CRequestPushGet.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
