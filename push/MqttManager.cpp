@@ -20,12 +20,6 @@ MqttManager::MqttManager()
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &MqttManager::checkoutService);
     m_timer->start(Mqtt::kCheckIntervalMs);
-
-    SyncHandOver *handOver = SyncHandOver::instance();
-    connect(handOver, &SyncHandOver::brokerConnectRequested, this, &MqttManager::connectBroker);
-    connect(handOver, &SyncHandOver::brokerDisconnectRequested, this, &MqttManager::disconnectBroker);
-    connect(handOver, &SyncHandOver::fileTransferRequested, FileService::instance(), &FileService::transferNext);
-    connect(handOver, &SyncHandOver::fileArrived, this, &MqttManager::fileArrived);
 }
 
 MqttManager::~MqttManager()

@@ -51,6 +51,8 @@ public Q_SLOTS:
     void requestFinish(CBaseRequest *request, QVariant data);
     void slotHandleMesage(QByteArray data);
     void checkoutService();
+    // An entry's file was downloaded (wired by the composition root).
+    void fileArrived(const QString &fileHash);
 
 private:
     friend class MqttManagerTestHook;
@@ -62,7 +64,6 @@ private:
     void handleClear(const QVariantMap &data);
     // The pending clipboard entry arrived: put it on the clipboard and tell the user.
     void placeIfPending(const History &record);
-    void fileArrived(const QString &fileHash);
 
     static void onConnectionLost(void *context, char *cause);
     static int onMessageArrived(void *context, char *topicName, int topicLen, MQTTAsync_message *message);
