@@ -4,12 +4,17 @@
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
 #include "desktop/EncryptWindow.h"
+#include "platform/Backend.h"
+#include "platform/InstanceChannel.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
 #include "push/MqttManager.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -17,11 +22,31 @@ int main(int argc, char *argv[])
     // icon) loads the GL driver stack, which doubles the resident memory.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // X11, or Wayland directly; decides Qt's platform too, so before the application.
+    const QString platformNote = PlatformBackend::chooseBeforeApplication();
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
-    if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier)))
+
+    QCommandLineParser parser;
+    const QCommandLineOption showOption(QStringLiteral("show"),
+                                        QCoreApplication::translate("main", "Opens the menu at the mouse pointer "
+                                                                            "(in the running instance)."));
+    parser.addOption(showOption);
+    parser.process(app);
+    const bool show = parser.isSet(showOption);
+
+    if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier))) {
+        // A desktop shortcut bound to `zorvel --show`: the running instance opens its menu.
+        if (!show)
+            return 1;
+        if (InstanceChannel::send(QLatin1String(Zorvel::kAppIdentifier), QStringLiteral("show")))
+            return 0;
+        std::fputs("zorvel: the running instance did not take the request\n", stderr);
         return 1;
+    }
     qInstallMessageHandler(logMessageHandler);
+    if (!platformNote.isEmpty())
+        qInfo("%s", qPrintable(platformNote));
     // Windows start hidden and message boxes come and go; only the tray menu quits.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -37,9 +62,18 @@ int main(int argc, char *argv[])
     PluginHost::instance()->installSamplesOnFirstStart();
     pluginWindow::instance()->hide();
     // Entry sub-menus list the plugins.
-    QObject::connect(pluginWindow::instance(), &pluginWindow::pluginsChanged, MenuManager::instance(),
+    QObject::connect(PluginHost::instance(), &PluginHost::pluginsChanged, MenuManager::instance(),
                      &MenuManager::markDirty);
     EncryptWindow::instance()->hide();
+
+    InstanceChannel channel;
+    QObject::connect(&channel, &InstanceChannel::requested, MainWindow::instance(), [] {
+        qInfo("menu: opened for a later start (--show)");
+        MainWindow::instance()->keyPressed();
+    });
+    channel.listen(QLatin1String(Zorvel::kAppIdentifier));
+    if (show)
+        QMetaObject::invokeMethod(MainWindow::instance(), &MainWindow::keyPressed, Qt::QueuedConnection);
 
     return app.exec();
 }

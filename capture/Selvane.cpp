@@ -6,6 +6,7 @@
 #include "capture/ConfigureManager.h"
 #include "capture/CopiedFiles.h"
 #include "capture/EntryFiles.h"
+#include "platform/SystemClipboard.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
 #include "store/SqlTransaction.h"
@@ -36,7 +37,7 @@ bool isOwnWrite(const QString &hash)
 
 Selvane::Selvane()
 {
-    connect(QGuiApplication::clipboard(), &QClipboard::changed, this, &Selvane::clip_changed);
+    connect(SystemClipboard::system(), &SystemClipboard::changed, this, &Selvane::clip_changed);
     clip_changed(QClipboard::Clipboard);
 }
 
@@ -74,12 +75,12 @@ void Selvane::setClipboardText(const QString &text, bool capture)
 {
     if (!capture)
         m_ignoredText = text;
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
 }
 
 void Selvane::putText(const QString &text)
 {
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
 }
 
 void Selvane::copyRecord(const History &record)
@@ -96,14 +97,14 @@ void Selvane::copyRecord(const History &record)
         return;
     }
     if (stored.type().startsWith(QLatin1String("text"))) {
-        QGuiApplication::clipboard()->setText(QString::fromUtf8(upToZero(bytes)), QClipboard::Clipboard);
+        SystemClipboard::system()->setText(QString::fromUtf8(upToZero(bytes)), QClipboard::Clipboard);
     } else if (stored.type().startsWith(QLatin1String("image"))) {
         auto *data = new QMimeData;
         data->setData(QLatin1String(Mime::Type), stored.type().toUtf8());
         data->setData(QLatin1String(Mime::DataHash), stored.file_hash().toUtf8());
         data->setData(QLatin1String(Mime::Data), bytes);
         data->setImageData(QImage::fromData(bytes));
-        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+        SystemClipboard::system()->setMimeData(data, QClipboard::Clipboard);
     }
 }
 
@@ -111,7 +112,7 @@ void Selvane::clip_changed(QClipboard::Mode mode)
 {
     if (mode != QClipboard::Clipboard)
         return;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    const QMimeData *data = SystemClipboard::system()->mimeData(QClipboard::Clipboard);
     if (!data)
         return;
     const QLatin1String hint(Mime::PasswordManagerHint);
@@ -204,6 +205,11 @@ bool Selvane::captureImage(const QMimeData *data, History &record)
         }
     }
     if (hash.isEmpty()) {
+        // Undecodable bytes under an image type would be stored as an empty image.
+        if (image.isNull()) {
+            qWarning("capture: the copied image could not be decoded; not stored");
+            return false;
+        }
         bytes = clipUtils::imageToTiff(image);
         hash = clipUtils::md5Hex(bytes);
     }

@@ -62,15 +62,17 @@ std::optional<Accounts::Session> Accounts::registerUser(const std::string &email
     std::int64_t userId = 0;
     {
         auto lease = m_db.lease();
-        sqlite3 *db = lease.handle();
+        SqlConnection &db = lease.handle();
         Database::Transaction tx(db, Database::Transaction::Write);
-        SqlStatement exists(db, "SELECT id FROM users WHERE email = ?1");
-        exists.bind(1, email);
-        if (exists.step())
+        // A concurrent registration of the same address (on any node) waits for this
+        // one and then inserts nothing.
+        SqlStatement insert(db, "INSERT INTO users(email, verifier, created) VALUES (?1, ?2, ?3) "
+                                "ON CONFLICT DO NOTHING RETURNING id");
+        insert.bind(1, email).bind(2, verifier).bind(3, Codec::now());
+        if (!insert.step())
             return std::nullopt;
-        SqlStatement insert(db, "INSERT INTO users(email, verifier, created) VALUES (?1, ?2, ?3)");
-        insert.bind(1, email).bind(2, verifier).bind(3, Codec::now()).run();
-        userId = Database::lastInsertId(db);
+        userId = insert.integer(0);
+        insert.run();
         tx.commit();
     }
     Log::info("registered user " + std::to_string(userId));
@@ -83,7 +85,7 @@ std::optional<Accounts::Session> Accounts::login(const std::string &email, const
     std::string verifier;
     {
         auto lease = m_db.lease();
-        SqlStatement select(lease.handle(), "SELECT id, verifier FROM users WHERE email = ?1");
+        SqlStatement select(lease.handle(), "SELECT id, verifier FROM users WHERE lower(email) = lower(CAST(?1 AS TEXT))");
         select.bind(1, email);
         if (!select.step())
             return std::nullopt;
@@ -136,7 +138,7 @@ std::optional<std::int64_t> Accounts::userForToken(const std::string &token, Tok
 std::optional<std::int64_t> Accounts::userByEmail(const std::string &email)
 {
     auto lease = m_db.lease();
-    SqlStatement select(lease.handle(), "SELECT id FROM users WHERE email = ?1");
+    SqlStatement select(lease.handle(), "SELECT id FROM users WHERE lower(email) = lower(CAST(?1 AS TEXT))");
     select.bind(1, email);
     if (!select.step())
         return std::nullopt;
@@ -158,7 +160,7 @@ bool Accounts::resetPassword(const std::string &resetToken, const std::string &p
         return false;
     const std::string verifier = makeVerifier(passwordMd5);
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
     SqlStatement select(db, "SELECT user_id, expires FROM reset_tokens WHERE digest = ?1");
     select.bind(1, Codec::tokenDigest(resetToken));

@@ -1,11 +1,9 @@
 #include "Database.h"
 
 #include "Codec.h"
-#include "Log.h"
-
-#include <sqlite3.h>
-
-#include <algorithm>
+#include "Migrations.h"
+#include "PgConnection.h"
+#include "SqliteConnection.h"
 
 namespace ZorvelService {
 
@@ -13,100 +11,36 @@ namespace {
 
 constexpr int kMaxConnections = 16;
 
-void exec(sqlite3 *db, const char *sql)
-{
-    char *error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string text = error ? error : "unknown error";
-        sqlite3_free(error);
-        throw DatabaseError(text);
-    }
-}
-
-constexpr const char *kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS users (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    email TEXT NOT NULL UNIQUE COLLATE NOCASE,
-    verifier TEXT NOT NULL,
-    created INTEGER NOT NULL,
-    clear_ts INTEGER NOT NULL DEFAULT 0,
-    clear_rev INTEGER NOT NULL DEFAULT 0);
-CREATE TABLE IF NOT EXISTS tokens (
-    digest TEXT PRIMARY KEY,
-    user_id INTEGER NOT NULL,
-    expires INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS tokens_user ON tokens(user_id);
-CREATE TABLE IF NOT EXISTS reset_tokens (
-    digest TEXT PRIMARY KEY,
-    user_id INTEGER NOT NULL,
-    expires INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS key_pairs (
-    user_id INTEGER PRIMARY KEY,
-    key_dict TEXT NOT NULL,
-    key_hash TEXT NOT NULL,
-    cipher_hash TEXT NOT NULL,
-    cipher TEXT NOT NULL,
-    updated INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS entries (
-    history_id INTEGER PRIMARY KEY AUTOINCREMENT,
-    user_id INTEGER NOT NULL,
-    file_hash TEXT NOT NULL,
-    content TEXT NOT NULL DEFAULT '',
-    timestamp REAL NOT NULL DEFAULT 0,
-    device_name TEXT NOT NULL DEFAULT '',
-    type TEXT NOT NULL DEFAULT '',
-    file_name TEXT NOT NULL DEFAULT '',
-    file_size REAL NOT NULL DEFAULT 0,
-    favourite INTEGER NOT NULL DEFAULT 0,
-    key_hash TEXT NOT NULL DEFAULT '',
-    file_id INTEGER NOT NULL UNIQUE,
-    file_ready INTEGER NOT NULL DEFAULT 0,
-    rev INTEGER NOT NULL,
-    UNIQUE (user_id, file_hash));
-CREATE INDEX IF NOT EXISTS entries_rev ON entries(user_id, rev);
-CREATE TABLE IF NOT EXISTS tombstones (
-    user_id INTEGER NOT NULL,
-    history_id INTEGER NOT NULL,
-    rev INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS tombstones_rev ON tombstones(user_id, rev);
-INSERT OR IGNORE INTO counters(name, value) VALUES ('revision', 0), ('file_id', 0);
-)sql";
-
-std::int64_t counter(sqlite3 *db, const char *name)
-{
-    SqlStatement select(db, "SELECT value FROM counters WHERE name = ?1");
-    select.bind(1, std::string(name));
-    return select.step() ? select.integer(0) : 0;
-}
-
-void setCounter(sqlite3 *db, const char *name, std::int64_t value)
-{
-    SqlStatement update(db, "UPDATE counters SET value = ?2 WHERE name = ?1");
-    update.bind(1, std::string(name)).bind(2, value).run();
-}
-
 } // namespace
 
-Database::Database(std::string path)
-    : m_path(std::move(path))
+bool Database::isPostgresUrl(const std::string &location)
 {
-    sqlite3 *db = open();
-    createSchema(db);
-    release(db);
+    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }
 
-Database::~Database()
+Database::Database(std::string location)
+    : m_location(std::move(location))
+    , m_backend(isPostgresUrl(m_location) ? SqlConnection::Backend::Postgres : SqlConnection::Backend::Sqlite)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (sqlite3 *db : m_idle)
-        sqlite3_close_v2(db);
+    auto connection = open();
+    Migrations::apply(*connection);
+    m_idle.push_back(std::move(connection));
+    m_open = 1;
+}
+
+Database::~Database() = default;
+
+std::unique_ptr<SqlConnection> Database::open()
+{
+    if (m_backend == SqlConnection::Backend::Postgres)
+        return std::make_unique<PgConnection>(m_location);
+    return std::make_unique<SqliteConnection>(m_location);
 }
 
 Database::Lease::~Lease()
 {
-    if (m_handle)
-        m_db->release(m_handle);
+    if (m_connection)
+        m_db->release(m_connection);
 }
 
 Database::Lease Database::lease()
@@ -114,14 +48,14 @@ Database::Lease Database::lease()
     std::unique_lock<std::mutex> lock(m_mutex);
     m_available.wait(lock, [this] { return !m_idle.empty() || m_open < kMaxConnections; });
     if (!m_idle.empty()) {
-        sqlite3 *db = m_idle.back();
+        SqlConnection *connection = m_idle.back().release();
         m_idle.pop_back();
-        return Lease(*this, db);
+        return Lease(*this, connection);
     }
     ++m_open;
     lock.unlock();
     try {
-        return Lease(*this, open());
+        return Lease(*this, open().release());
     } catch (...) {
         std::lock_guard<std::mutex> relock(m_mutex);
         --m_open;
@@ -130,79 +64,89 @@ Database::Lease Database::lease()
     }
 }
 
-void Database::release(sqlite3 *handle)
+void Database::release(SqlConnection *connection)
 {
+    std::unique_ptr<SqlConnection> owned(connection);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_idle.push_back(handle);
+    // A connection the server dropped (restart, fail-over) is replaced on demand.
+    if (owned->healthy())
+        m_idle.push_back(std::move(owned));
+    else
+        --m_open;
     m_available.notify_one();
 }
 
-sqlite3 *Database::open()
-{
-    sqlite3 *db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(m_path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        const std::string error = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close_v2(db);
-        throw DatabaseError("cannot open " + m_path + ": " + error);
-    }
-    sqlite3_busy_timeout(db, 10000);
-    exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON;");
-    return db;
-}
-
-void Database::createSchema(sqlite3 *db)
-{
-    Transaction tx(db, Transaction::Write);
-    exec(db, kSchema);
-    tx.commit();
-}
-
-Database::Transaction::Transaction(sqlite3 *db, Kind kind)
+Database::Transaction::Transaction(SqlConnection &db, Kind kind)
     : m_db(db)
 {
-    exec(db, kind == Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    m_db.begin(kind == Write);
 }
 
 Database::Transaction::~Transaction()
 {
-    if (m_open)
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!m_open)
+        return;
+    try {
+        m_db.exec("ROLLBACK");
+    } catch (const DatabaseError &) {
+        // The connection reports itself unhealthy and leaves the pool.
+    }
 }
 
 void Database::Transaction::commit()
 {
-    exec(m_db, "COMMIT");
+    m_db.exec("COMMIT");
     m_open = false;
 }
 
-std::int64_t Database::nextRevision(sqlite3 *db)
+void Database::lockUser(SqlConnection &db, std::int64_t userId)
 {
-    const std::int64_t rev = std::max(Codec::now(), counter(db, "revision") + 1);
-    setCounter(db, "revision", rev);
+    const char *sql = db.backend() == SqlConnection::Backend::Postgres
+        ? "SELECT rev FROM users WHERE id = ?1 FOR UPDATE"
+        : "SELECT rev FROM users WHERE id = ?1";
+    SqlStatement(db, sql).bind(1, userId).run();
+}
+
+std::int64_t Database::nextRevision(SqlConnection &db, std::int64_t userId)
+{
+    SqlStatement update(db, "UPDATE users SET rev = CASE WHEN rev + 1 > ?2 THEN rev + 1 ELSE ?2 END "
+                            "WHERE id = ?1 RETURNING rev");
+    update.bind(1, userId).bind(2, Codec::now());
+    if (!update.step())
+        throw DatabaseError("no user " + std::to_string(userId));
+    const std::int64_t rev = update.integer(0);
+    update.run();
     return rev;
 }
 
-std::int64_t Database::currentRevision(sqlite3 *db)
+std::int64_t Database::currentRevision(SqlConnection &db, std::int64_t userId)
 {
-    return counter(db, "revision");
+    SqlStatement select(db, "SELECT rev FROM users WHERE id = ?1");
+    select.bind(1, userId);
+    return select.step() ? select.integer(0) : 0;
 }
 
-std::int64_t Database::nextFileId(sqlite3 *db)
+std::string Database::byteLength(const SqlConnection &db, const std::string &column)
 {
-    const std::int64_t id = counter(db, "file_id") + 1;
-    setCounter(db, "file_id", id);
+    if (db.backend() == SqlConnection::Backend::Postgres)
+        return "octet_length(" + column + ")";
+    return "length(CAST(" + column + " AS BLOB))";
+}
+
+std::int64_t Database::nextFileId(SqlConnection &db)
+{
+    if (db.backend() == SqlConnection::Backend::Postgres) {
+        // A sequence: unique without holding any lock until commit.
+        SqlStatement next(db, "SELECT nextval('file_ids')");
+        next.step();
+        return next.integer(0);
+    }
+    SqlStatement update(db, "UPDATE counters SET value = value + 1 WHERE name = 'file_id' RETURNING value");
+    if (!update.step())
+        throw DatabaseError("the file id counter is missing");
+    const std::int64_t id = update.integer(0);
+    update.run();
     return id;
-}
-
-std::int64_t Database::lastInsertId(sqlite3 *db)
-{
-    return sqlite3_last_insert_rowid(db);
-}
-
-int Database::changes(sqlite3 *db)
-{
-    return sqlite3_changes(db);
 }
 
 } // namespace ZorvelService

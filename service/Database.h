@@ -4,73 +4,85 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace ZorvelService {
 
-// The service's SQLite file (WAL mode) with a small pool of connections, one per
-// concurrently running request.
+// The service's database with a small pool of connections, one per concurrently
+// running request: an SQLite file (WAL) by default, or a PostgreSQL server shared by
+// several service nodes when the location is a "postgresql://" URL. The schema is
+// migrated on open; see Migrations.
 class Database {
 public:
-    explicit Database(std::string path);
+    explicit Database(std::string location);
     ~Database();
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
+    static bool isPostgresUrl(const std::string &location);
+    SqlConnection::Backend backend() const { return m_backend; }
+
     // A pooled connection, returned to the pool when the lease ends.
     class Lease {
     public:
-        Lease(Database &db, sqlite3 *handle) : m_db(&db), m_handle(handle) {}
-        Lease(Lease &&other) noexcept : m_db(other.m_db), m_handle(other.m_handle) { other.m_handle = nullptr; }
+        Lease(Database &db, SqlConnection *connection) : m_db(&db), m_connection(connection) {}
+        Lease(Lease &&other) noexcept : m_db(other.m_db), m_connection(other.m_connection) { other.m_connection = nullptr; }
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
         Lease &operator=(Lease &&) = delete;
         ~Lease();
-        sqlite3 *handle() const { return m_handle; }
+        SqlConnection &handle() const { return *m_connection; }
 
     private:
         Database *m_db;
-        sqlite3 *m_handle;
+        SqlConnection *m_connection;
     };
 
     Lease lease();
 
-    // A transaction that rolls back unless committed. Write transactions take the
-    // write lock at once (BEGIN IMMEDIATE) so that they never fail half-way.
+    // A transaction that rolls back unless committed.
     class Transaction {
     public:
         enum Kind { Read, Write };
-        Transaction(sqlite3 *db, Kind kind);
+        Transaction(SqlConnection &db, Kind kind);
         ~Transaction();
         Transaction(const Transaction &) = delete;
         Transaction &operator=(const Transaction &) = delete;
         void commit();
 
     private:
-        sqlite3 *m_db;
+        SqlConnection &m_db;
         bool m_open = true;
     };
 
-    // Changes are ordered by a revision clock: never behind the wall-clock seconds and
-    // strictly increasing, so that a pull's "request_timestamp" splits the changes
-    // exactly. Call inside a write transaction.
-    static std::int64_t nextRevision(sqlite3 *db);
-    static std::int64_t currentRevision(sqlite3 *db);
-    static std::int64_t nextFileId(sqlite3 *db);
-    static std::int64_t lastInsertId(sqlite3 *db);
-    static int changes(sqlite3 *db);
+    // Every write of a user's data starts here, inside its write transaction: it locks
+    // the user's row (SELECT ... FOR UPDATE on PostgreSQL; SQLite has one writer
+    // anyway) so that writes of one user run one after the other on any number of
+    // nodes, and every later statement of the transaction sees what the previous
+    // writer committed.
+    static void lockUser(SqlConnection &db, std::int64_t userId);
+    // Changes of a user are ordered by the user's revision clock: never behind the
+    // wall-clock seconds and strictly increasing, and (through lockUser) committed in
+    // the order handed out, so a pull's "request_timestamp" splits them exactly.
+    static std::int64_t nextRevision(SqlConnection &db, std::int64_t userId);
+    static std::int64_t currentRevision(SqlConnection &db, std::int64_t userId);
+    // SQL for the size in bytes of a text column (SQLite counts characters of TEXT).
+    static std::string byteLength(const SqlConnection &db, const std::string &column);
+    // Unique among all users and never reused.
+    static std::int64_t nextFileId(SqlConnection &db);
 
 private:
-    sqlite3 *open();
-    void release(sqlite3 *handle);
-    void createSchema(sqlite3 *db);
+    std::unique_ptr<SqlConnection> open();
+    void release(SqlConnection *connection);
 
-    std::string m_path;
+    std::string m_location;
+    SqlConnection::Backend m_backend;
     std::mutex m_mutex;
     std::condition_variable m_available;
-    std::vector<sqlite3 *> m_idle;
+    std::vector<std::unique_ptr<SqlConnection>> m_idle;
     int m_open = 0;
 };
 

@@ -41,7 +41,7 @@ std::string selectWhere(const char *condition)
     return std::string("SELECT ") + kColumns + " FROM entries WHERE " + condition;
 }
 
-std::optional<Entry> selectOne(sqlite3 *db, const char *condition, std::int64_t userId, std::int64_t number,
+std::optional<Entry> selectOne(SqlConnection &db, const char *condition, std::int64_t userId, std::int64_t number,
                                const std::string &text = {})
 {
     SqlStatement select(db, selectWhere(condition).c_str());
@@ -53,7 +53,7 @@ std::optional<Entry> selectOne(sqlite3 *db, const char *condition, std::int64_t 
     return readEntry(select);
 }
 
-std::optional<Entry> byHash(sqlite3 *db, std::int64_t userId, const std::string &fileHash)
+std::optional<Entry> byHash(SqlConnection &db, std::int64_t userId, const std::string &fileHash)
 {
     SqlStatement select(db, selectWhere("user_id = ?1 AND file_hash = ?2").c_str());
     select.bind(1, userId).bind(2, fileHash);
@@ -68,7 +68,7 @@ bool laterMark(std::int64_t candidate, std::int64_t stored)
     return std::llabs(candidate) > std::llabs(stored);
 }
 
-void writeEntry(sqlite3 *db, const Entry &e, std::int64_t rev)
+void writeEntry(SqlConnection &db, const Entry &e, std::int64_t rev)
 {
     SqlStatement update(db, "UPDATE entries SET content = ?2, timestamp = ?3, device_name = ?4, type = ?5, "
                             "file_name = ?6, file_size = ?7, favourite = ?8, key_hash = ?9, file_id = ?10, "
@@ -88,7 +88,7 @@ void writeEntry(sqlite3 *db, const Entry &e, std::int64_t rev)
         .run();
 }
 
-void addTombstone(sqlite3 *db, std::int64_t userId, std::int64_t historyId, std::int64_t rev)
+void addTombstone(SqlConnection &db, std::int64_t userId, std::int64_t historyId, std::int64_t rev)
 {
     SqlStatement insert(db, "INSERT INTO tombstones(user_id, history_id, rev) VALUES (?1, ?2, ?3)");
     insert.bind(1, userId).bind(2, historyId).bind(3, rev).run();
@@ -161,9 +161,20 @@ EntryStore::EntryStore(Database &db)
 EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     PostResult result;
+    // Checked again under the user's lock: revert_key/ replaces the key in a
+    // transaction of its own that may have committed since the caller looked.
+    if (!item.keyHash.empty()) {
+        SqlStatement key(db, "SELECT key_hash FROM key_pairs WHERE user_id = ?1");
+        key.bind(1, userId);
+        if (key.step() && !key.text(0).empty() && key.text(0) != item.keyHash) {
+            result.staleKey = true;
+            return result;
+        }
+    }
     auto stored = byHash(db, userId, item.fileHash);
     if (!stored) {
         Entry e = item;
@@ -172,7 +183,7 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
         e.fileReady = false;
         SqlStatement insert(db, "INSERT INTO entries(user_id, file_hash, content, timestamp, device_name, type, "
                                 "file_name, file_size, favourite, key_hash, file_id, file_ready, rev) "
-                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, 0, ?12)");
+                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, 0, ?12) RETURNING history_id");
         insert.bind(1, userId)
             .bind(2, e.fileHash)
             .bind(3, e.content)
@@ -184,9 +195,11 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
             .bind(9, e.favourite)
             .bind(10, e.keyHash)
             .bind(11, e.fileId)
-            .bind(12, Database::nextRevision(db));
+            .bind(12, Database::nextRevision(db, userId));
+        if (!insert.step())
+            throw DatabaseError("the new entry has no id");
+        e.historyId = insert.integer(0);
         insert.run();
-        e.historyId = Database::lastInsertId(db);
         result.entry = e;
     } else {
         Entry e = *stored;
@@ -214,7 +227,7 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
             changed = true;
         }
         if (changed)
-            writeEntry(db, e, Database::nextRevision(db));
+            writeEntry(db, e, Database::nextRevision(db, userId));
         result.entry = e;
     }
     tx.commit();
@@ -224,8 +237,9 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
 std::optional<Entry> EntryStore::update(std::int64_t userId, const Entry &item)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     auto stored = byHash(db, userId, item.fileHash);
     // A copy under another key is not the entry the client knows.
     if (!stored || (!item.keyHash.empty() && item.keyHash != stored->keyHash))
@@ -238,7 +252,7 @@ std::optional<Entry> EntryStore::update(std::int64_t userId, const Entry &item)
         e.fileName = item.fileName;
     if (!item.deviceName.empty())
         e.deviceName = item.deviceName;
-    writeEntry(db, e, Database::nextRevision(db));
+    writeEntry(db, e, Database::nextRevision(db, userId));
     tx.commit();
     return e;
 }
@@ -246,13 +260,14 @@ std::optional<Entry> EntryStore::update(std::int64_t userId, const Entry &item)
 std::optional<Entry> EntryStore::remove(std::int64_t userId, std::int64_t historyId)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     auto stored = selectOne(db, "user_id = ?1 AND history_id = ?2", userId, historyId);
     if (!stored)
         return std::nullopt;
     SqlStatement(db, "DELETE FROM entries WHERE history_id = ?1").bind(1, historyId).run();
-    addTombstone(db, userId, historyId, Database::nextRevision(db));
+    addTombstone(db, userId, historyId, Database::nextRevision(db, userId));
     tx.commit();
     return stored;
 }
@@ -278,15 +293,16 @@ std::optional<Entry> EntryStore::findByFile(std::int64_t userId, std::int64_t fi
 std::optional<Entry> EntryStore::markFileReady(std::int64_t userId, std::int64_t fileId, const std::string &fileHash)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     auto stored = selectOne(db, "user_id = ?1 AND file_id = ?2 AND file_hash = ?3", userId, fileId, fileHash);
     if (!stored)
         return std::nullopt;
     stored->fileReady = true;
     // A new revision, so that devices that pulled the entry before its file existed
     // pull it again.
-    writeEntry(db, *stored, Database::nextRevision(db));
+    writeEntry(db, *stored, Database::nextRevision(db, userId));
     tx.commit();
     return stored;
 }
@@ -294,10 +310,10 @@ std::optional<Entry> EntryStore::markFileReady(std::int64_t userId, std::int64_t
 EntryStore::Changes EntryStore::changesSince(std::int64_t userId, std::int64_t since)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Read);
     Changes changes;
-    const std::int64_t current = Database::currentRevision(db);
+    const std::int64_t current = Database::currentRevision(db, userId);
     // A client ahead of the clock knows a former database: it gets everything.
     if (since < 0 || since > current + 1)
         since = 0;
@@ -337,8 +353,9 @@ EntryStore::Changes EntryStore::changesSince(std::int64_t userId, std::int64_t s
 std::vector<Entry> EntryStore::clearNonFavourites(std::int64_t userId, std::int64_t *clearTime)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     std::vector<Entry> removed;
     SqlStatement select(db, selectWhere("user_id = ?1 AND favourite <= 0").c_str());
     select.bind(1, userId);
@@ -349,7 +366,7 @@ std::vector<Entry> EntryStore::clearNonFavourites(std::int64_t userId, std::int6
     SqlStatement(db, "UPDATE users SET clear_ts = ?2, clear_rev = ?3 WHERE id = ?1")
         .bind(1, userId)
         .bind(2, *clearTime)
-        .bind(3, Database::nextRevision(db))
+        .bind(3, Database::nextRevision(db, userId))
         .run();
     tx.commit();
     return removed;
@@ -359,8 +376,9 @@ EntryStore::FavouriteMerge EntryStore::mergeFavourites(std::int64_t userId,
                                                        const std::map<std::int64_t, std::int64_t> &marks)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     FavouriteMerge merge;
     std::int64_t rev = 0;
     for (const auto &[historyId, mark] : marks) {
@@ -373,7 +391,7 @@ EntryStore::FavouriteMerge EntryStore::mergeFavourites(std::int64_t userId,
         } else if (laterMark(mark, stored->favourite)) {
             stored->favourite = mark;
             if (rev == 0)
-                rev = Database::nextRevision(db);
+                rev = Database::nextRevision(db, userId);
             writeEntry(db, *stored, rev);
         }
     }
@@ -391,8 +409,9 @@ EntryStore::FavouriteMerge EntryStore::mergeFavourites(std::int64_t userId,
 std::optional<Entry> EntryStore::setFavourite(std::int64_t userId, const Entry &item)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     auto stored = byHash(db, userId, item.fileHash);
     if (!stored)
         return std::nullopt;
@@ -406,16 +425,17 @@ std::optional<Entry> EntryStore::setFavourite(std::int64_t userId, const Entry &
         changed = true;
     }
     if (changed)
-        writeEntry(db, *stored, Database::nextRevision(db));
+        writeEntry(db, *stored, Database::nextRevision(db, userId));
     tx.commit();
     return stored;
 }
 
-std::vector<Entry> EntryStore::purgeForNewKey(std::int64_t userId, const std::function<void(sqlite3 *)> &storeKey)
+std::vector<Entry> EntryStore::purgeForNewKey(std::int64_t userId, const std::function<void(SqlConnection &)> &storeKey)
 {
     auto lease = m_db.lease();
-    sqlite3 *db = lease.handle();
+    SqlConnection &db = lease.handle();
     Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
     std::vector<Entry> removed;
     SqlStatement select(db, selectWhere("user_id = ?1").c_str());
     select.bind(1, userId);

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-struct sqlite3;
+
 
 namespace ZorvelService {
 
 class Database;
+class SqlConnection;
 
 // One history entry as the service keeps it. Every entry has one file (the full text,
 // the image or the copied file), identified by file_id and held by the object store.
@@ -48,6 +49,9 @@ public:
     struct PostResult {
         Entry entry;
         std::int64_t discardedFileId = 0; // an older file the entry no longer uses
+        // The item is encrypted under another key than the user's stored one (a key
+        // reset on another node came first); nothing was stored.
+        bool staleKey = false;
     };
     // Creates the entry or finds it by file hash. Content under another key hash than
     // the stored one replaces the stored entry's content and file.
@@ -86,7 +90,7 @@ public:
 
     // Removes the user's encrypted entries and favourites and, in the same
     // transaction, runs storeKey (the new key pair replacing the old one).
-    std::vector<Entry> purgeForNewKey(std::int64_t userId, const std::function<void(sqlite3 *)> &storeKey);
+    std::vector<Entry> purgeForNewKey(std::int64_t userId, const std::function<void(SqlConnection &)> &storeKey);
 
 private:
     Database &m_db;

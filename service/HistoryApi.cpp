@@ -85,6 +85,10 @@ void HistoryApi::registerRoutes(httplib::Server &server)
                               {"cipher", cipher}});
         }
         const EntryStore::PostResult result = ctx.entries.post(*user, *item);
+        if (result.staleKey)
+            return api.reply({{"code", Code::StaleKey},
+                              {"msg", "the entry is encrypted under a key that is no longer the user's"},
+                              {"cipher", ctx.keys.summary(*user)}});
         if (result.discardedFileId)
             ctx.objects.remove({*user, result.discardedFileId});
         api.reply({{"code", Code::Ok}, {"history", result.entry.toJson()}, {"cipher", cipher}});

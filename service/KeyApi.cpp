@@ -72,7 +72,8 @@ void KeyApi::registerRoutes(httplib::Server &server)
         const auto stored = ctx.keys.get(*user);
         if (stored && stored->keyHash != pair->keyHash)
             return api.fail(Code::KeyConflict, "the user already has another key pair");
-        ctx.keys.put(*user, *pair);
+        if (!ctx.keys.put(*user, *pair))
+            return api.fail(Code::KeyConflict, "the user already has another key pair");
         Log::info("stored the key pair of user " + std::to_string(*user));
         api.reply({{"code", Code::Ok}});
     });
@@ -98,7 +99,8 @@ void KeyApi::registerRoutes(httplib::Server &server)
         // A PIN change wraps the same key anew; a different key needs revert_key/.
         if (pair->keyHash != stored->keyHash)
             return api.fail(Code::KeyConflict, "a PIN change must keep the key");
-        ctx.keys.put(*user, *pair);
+        if (!ctx.keys.put(*user, *pair))
+            return api.fail(Code::KeyConflict, "a PIN change must keep the key");
         Log::info("new PIN wrapping for user " + std::to_string(*user));
         api.reply({{"code", Code::Ok}});
     });
@@ -122,7 +124,7 @@ void KeyApi::registerRoutes(httplib::Server &server)
         if (!pair)
             return;
         const std::vector<Entry> removed =
-            ctx.entries.purgeForNewKey(*user, [&](sqlite3 *db) { KeyStore::write(db, *user, *pair); });
+            ctx.entries.purgeForNewKey(*user, [&](SqlConnection &db) { KeyStore::write(db, *user, *pair); });
         for (const Entry &e : removed)
             ctx.objects.remove({*user, e.fileId});
         Log::info("key reset for user " + std::to_string(*user) + ": removed " + std::to_string(removed.size())

@@ -83,16 +83,27 @@ std::optional<KeyPair> KeyStore::get(std::int64_t userId)
     return dict ? KeyPair::fromDict(*dict, &reason) : std::nullopt;
 }
 
-void KeyStore::put(std::int64_t userId, const KeyPair &pair)
+bool KeyStore::put(std::int64_t userId, const KeyPair &pair)
 {
     auto lease = m_db.lease();
-    write(lease.handle(), userId, pair);
+    SqlConnection &db = lease.handle();
+    Database::Transaction tx(db, Database::Transaction::Write);
+    Database::lockUser(db, userId);
+    SqlStatement select(db, "SELECT key_hash FROM key_pairs WHERE user_id = ?1");
+    select.bind(1, userId);
+    if (select.step() && select.text(0) != pair.keyHash)
+        return false;
+    write(db, userId, pair);
+    tx.commit();
+    return true;
 }
 
-void KeyStore::write(sqlite3 *db, std::int64_t userId, const KeyPair &pair)
+void KeyStore::write(SqlConnection &db, std::int64_t userId, const KeyPair &pair)
 {
-    SqlStatement upsert(db, "INSERT OR REPLACE INTO key_pairs(user_id, key_dict, key_hash, cipher_hash, cipher, updated) "
-                            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    SqlStatement upsert(db, "INSERT INTO key_pairs(user_id, key_dict, key_hash, cipher_hash, cipher, updated) "
+                            "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (user_id) DO UPDATE SET "
+                            "key_dict = excluded.key_dict, key_hash = excluded.key_hash, "
+                            "cipher_hash = excluded.cipher_hash, cipher = excluded.cipher, updated = excluded.updated");
     upsert.bind(1, userId)
         .bind(2, pair.dict.dump())
         .bind(3, pair.keyHash)

@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 
-struct sqlite3;
+
 
 namespace ZorvelService {
 
 class Database;
+class SqlConnection;
 
 // A user's key pair as the client hands it over: the content key wrapped under the
 // PIN ("cipher", 48 bytes) with its hashes. The service never sees the key itself.
@@ -31,8 +32,11 @@ public:
     explicit KeyStore(Database &db);
 
     std::optional<KeyPair> get(std::int64_t userId);
-    void put(std::int64_t userId, const KeyPair &pair);
-    static void write(sqlite3 *db, std::int64_t userId, const KeyPair &pair);
+    // Stores the pair unless the user holds a pair with another key hash (false then):
+    // one transaction with the user's row locked, so that two devices activating
+    // different keys at once through different nodes cannot both win.
+    bool put(std::int64_t userId, const KeyPair &pair);
+    static void write(SqlConnection &db, std::int64_t userId, const KeyPair &pair);
     // The "cipher" member of pull, push and favourite replies: the stored pair's
     // hashes, empty texts when the user has none.
     nlohmann::json summary(std::int64_t userId);

@@ -5,6 +5,10 @@
 
 #include <sodium.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
 
 #include <fstream>
 #include <iterator>
@@ -21,45 +25,66 @@ std::optional<std::string> readFile(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool writeSecret(const std::string &path, const std::string &bytes)
+// Creates the file only when it is absent, atomically (written aside, then linked):
+// nodes starting at once on a shared folder all end up with the one that came first.
+bool createSecret(const std::string &path, const std::string &bytes)
 {
+    const std::string temp = path + "." + Codec::toHex(Codec::randomBytes(6)) + ".part";
     const mode_t old = umask(077);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     umask(old);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    return static_cast<bool>(out);
+    const bool linked = out && (link(temp.c_str(), path.c_str()) == 0 || errno == EEXIST);
+    unlink(temp.c_str());
+    return linked;
+}
+
+// The secret at path, made with make() when the file is missing. A file of the wrong
+// size is replaced, as before.
+std::optional<std::string> loadSecret(const std::string &path, std::size_t size,
+                                      const std::function<std::string()> &make)
+{
+    auto bytes = readFile(path);
+    if (bytes && bytes->size() == size)
+        return bytes;
+    if (bytes) {
+        Log::warning(path + " is damaged; making a new one");
+        unlink(path.c_str());
+    }
+    if (!createSecret(path, make()))
+        return std::nullopt;
+    bytes = readFile(path);
+    if (!bytes || bytes->size() != size)
+        return std::nullopt;
+    return bytes;
 }
 
 } // namespace
 
-bool ServerKeys::load(const std::string &folder, std::string *error)
+bool ServerKeys::load(const std::string &boxPath, const std::string &secretPath, std::string *error)
 {
-    const std::string boxPath = folder + "/box-key";
-    auto box = readFile(boxPath);
-    if (!box || box->size() != crypto_box_PUBLICKEYBYTES + crypto_box_SECRETKEYBYTES) {
+    const auto box = loadSecret(boxPath, crypto_box_PUBLICKEYBYTES + crypto_box_SECRETKEYBYTES, [] {
         Log::info("creating the service's sealing key pair");
         unsigned char pk[crypto_box_PUBLICKEYBYTES];
         unsigned char sk[crypto_box_SECRETKEYBYTES];
         crypto_box_keypair(pk, sk);
-        box = std::string(reinterpret_cast<char *>(pk), sizeof pk) + std::string(reinterpret_cast<char *>(sk), sizeof sk);
+        std::string pair = std::string(reinterpret_cast<char *>(pk), sizeof pk)
+            + std::string(reinterpret_cast<char *>(sk), sizeof sk);
         sodium_memzero(sk, sizeof sk);
-        if (!writeSecret(boxPath, *box)) {
-            *error = "cannot write " + boxPath;
-            return false;
-        }
+        return pair;
+    });
+    if (!box) {
+        *error = "cannot write " + boxPath;
+        return false;
     }
     m_publicKey = box->substr(0, crypto_box_PUBLICKEYBYTES);
     m_secretKey = box->substr(crypto_box_PUBLICKEYBYTES);
 
-    const std::string secretPath = folder + "/object-secret";
-    auto secret = readFile(secretPath);
-    if (!secret || secret->size() != 32) {
-        secret = Codec::randomBytes(32);
-        if (!writeSecret(secretPath, *secret)) {
-            *error = "cannot write " + secretPath;
-            return false;
-        }
+    const auto secret = loadSecret(secretPath, 32, [] { return Codec::randomBytes(32); });
+    if (!secret) {
+        *error = "cannot write " + secretPath;
+        return false;
     }
     m_objectSecret = *secret;
     return true;

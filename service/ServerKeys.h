@@ -5,12 +5,13 @@
 
 namespace ZorvelService {
 
-// The service's secrets, made on first run and kept in the data folder (mode 0600):
-// the X25519 key pair that clients seal password hashes to ("box-key") and the key
-// that signs object-store policies and download URLs ("object-secret").
+// The service's secrets, made on first run and kept in the data folder (mode 0600)
+// or in files given by flag: the X25519 key pair that clients seal password hashes to
+// ("box-key") and the key that signs object-store policies and download URLs
+// ("object-secret"). Every node of one service must hold the same two.
 class ServerKeys {
 public:
-    bool load(const std::string &folder, std::string *error);
+    bool load(const std::string &boxKeyPath, const std::string &objectSecretPath, std::string *error);
 
     std::string publicKeyBase64() const;
     // Opens a crypto_box_seal box made for the public key; nullopt when it does not open.

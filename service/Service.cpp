@@ -85,13 +85,17 @@ bool Service::start(std::string *error)
     if (!makeFolder(m_options.dataDir, error))
         return false;
     try {
-        m_db = std::make_unique<Database>(m_options.dataDir + "/service.db");
+        m_db = std::make_unique<Database>(m_options.database.empty() ? m_options.dataDir + "/service.db"
+                                                                     : m_options.database);
     } catch (const DatabaseError &e) {
         *error = e.what();
         return false;
     }
     m_serverKeys = std::make_unique<ServerKeys>();
-    if (!m_serverKeys->load(m_options.dataDir, error))
+    if (!m_serverKeys->load(m_options.boxKeyPath.empty() ? m_options.dataDir + "/box-key" : m_options.boxKeyPath,
+                            m_options.objectSecretPath.empty() ? m_options.dataDir + "/object-secret"
+                                                               : m_options.objectSecretPath,
+                            error))
         return false;
 
     // The public URL names the port, so a free port is bound before the certificate
@@ -103,14 +107,17 @@ bool Service::start(std::string *error)
     };
     addHost(m_options.host);
     addHost(urlHost(m_options.publicUrl));
+    // A certificate of a public CA (e.g. renewed by certbot) is used as it is; otherwise
+    // the service's own CA signs one, which clients must be given.
     Certificates certificates(m_options.dataDir);
-    if (!certificates.ensure(hosts, error))
+    const bool ownCertificate = m_options.tlsCertPath.empty();
+    if (ownCertificate && !certificates.ensure(hosts, error))
         return false;
-
-    m_server = std::make_unique<httplib::SSLServer>(certificates.serverCertPath().c_str(),
-                                                    certificates.serverKeyPath().c_str());
+    const std::string certPath = ownCertificate ? certificates.serverCertPath() : m_options.tlsCertPath;
+    const std::string keyPath = ownCertificate ? certificates.serverKeyPath() : m_options.tlsKeyPath;
+    m_server = std::make_unique<httplib::SSLServer>(certPath.c_str(), keyPath.c_str());
     if (!m_server->is_valid()) {
-        *error = "the TLS server cannot use " + certificates.serverCertPath();
+        *error = "the TLS server cannot use " + certPath + " and " + keyPath;
         return false;
     }
     m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
@@ -140,7 +147,10 @@ bool Service::start(std::string *error)
     m_accounts = std::make_unique<Accounts>(*m_db, m_config->tokenDays());
     m_entries = std::make_unique<EntryStore>(*m_db);
     m_keys = std::make_unique<KeyStore>(*m_db);
-    m_objects = std::make_unique<ObjectStore>(m_options.dataDir + "/objects", m_serverKeys->objectSecret());
+    const std::string objects = m_options.objectsDir.empty() ? m_options.dataDir + "/objects" : m_options.objectsDir;
+    if (!makeFolder(objects, error))
+        return false;
+    m_objects = std::make_unique<ObjectStore>(objects, m_serverKeys->objectSecret());
     m_outbox = std::make_unique<Outbox>(m_options.dataDir + "/outbox");
     m_notifier = std::make_unique<Notifier>(m_options.broker);
     m_context.reset(new ApiContext {*m_accounts, *m_entries, *m_keys, *m_objects, *m_notifier, *m_outbox,

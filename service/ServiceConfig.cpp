@@ -43,7 +43,14 @@ const char *ServiceConfig::usage()
            "  --port        only the port (0 = any free port)\n"
            "  --data        folder for the database, objects, keys, certificates and outbox\n"
            "  --broker      MQTT broker for notifications (default tcp://127.0.0.1:1883)\n"
-           "  --public-url  base of upload hosts and download redirects (default https://<listen>)\n";
+           "  --public-url  base of upload hosts and download redirects (default https://<listen>)\n"
+           "  --database    postgresql://... URL of a database shared by several nodes, or an SQLite file\n"
+           "                (default <data>/service.db)\n"
+           "  --objects     folder of entry files, e.g. a mount all nodes see (default <data>/objects)\n"
+           "  --object-secret, --box-key  files of the secrets all nodes must share\n"
+           "                (default <data>/object-secret, <data>/box-key; made when missing)\n"
+           "  --tls-cert, --tls-key  certificate chain and key to serve instead of ones signed by\n"
+           "                the service's own CA (both or neither)\n";
 }
 
 std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **argv, std::string *error)
@@ -80,6 +87,18 @@ std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **arg
             options.publicUrl = value;
             while (!options.publicUrl.empty() && options.publicUrl.back() == '/')
                 options.publicUrl.pop_back();
+        } else if (flag == "--database") {
+            options.database = value;
+        } else if (flag == "--objects") {
+            options.objectsDir = value;
+        } else if (flag == "--object-secret") {
+            options.objectSecretPath = value;
+        } else if (flag == "--box-key") {
+            options.boxKeyPath = value;
+        } else if (flag == "--tls-cert") {
+            options.tlsCertPath = value;
+        } else if (flag == "--tls-key") {
+            options.tlsKeyPath = value;
         } else {
             *error = "unknown option " + flag;
             return std::nullopt;
@@ -87,6 +106,10 @@ std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **arg
     }
     if (options.dataDir.empty()) {
         *error = "--data is required";
+        return std::nullopt;
+    }
+    if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
+        *error = "--tls-cert and --tls-key go together";
         return std::nullopt;
     }
     return options;

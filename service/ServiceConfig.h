@@ -14,6 +14,13 @@ struct ServiceOptions {
     std::string dataDir;
     std::string broker = "tcp://127.0.0.1:1883";
     std::string publicUrl; // empty: https://<host>:<port>
+    // Where several nodes share state; empty: inside the data folder.
+    std::string database;         // a postgresql:// URL or an SQLite file
+    std::string objectsDir;       // entry files
+    std::string objectSecretPath; // signs upload policies and download links
+    std::string boxKeyPath;       // the key pair clients seal password hashes to
+    std::string tlsCertPath;      // certificate chain of a public CA; empty: the service's own CA
+    std::string tlsKeyPath;
 };
 
 // Command-line flags and the small JSON configuration in the data folder

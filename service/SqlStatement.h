@@ -1,46 +1,38 @@
 #pragma once
 
-#include <cstdint>
-#include <stdexcept>
-#include <string>
+#include "SqlConnection.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include <cstdint>
+#include <memory>
+#include <string>
 
 namespace ZorvelService {
 
-class DatabaseError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// One prepared statement with positional parameters (1-based). Values from outside
-// only ever reach SQLite through bind().
+// One prepared statement with positional parameters ("?1", 1-based). Values from
+// outside only ever reach the database through bind().
 class SqlStatement {
 public:
-    SqlStatement(sqlite3 *db, const char *sql);
-    ~SqlStatement();
+    SqlStatement(SqlConnection &db, const std::string &sql) : m_cursor(db.prepare(sql)) {}
     SqlStatement(const SqlStatement &) = delete;
     SqlStatement &operator=(const SqlStatement &) = delete;
 
-    SqlStatement &bind(int index, std::int64_t value);
+    SqlStatement &bind(int index, std::int64_t value) { m_cursor->bind(index, value); return *this; }
     SqlStatement &bind(int index, int value) { return bind(index, static_cast<std::int64_t>(value)); }
-    SqlStatement &bind(int index, double value);
-    SqlStatement &bind(int index, const std::string &value);
+    SqlStatement &bind(int index, double value) { m_cursor->bind(index, value); return *this; }
+    SqlStatement &bind(int index, const std::string &value) { m_cursor->bind(index, value); return *this; }
 
     // Advances to the next row; false when there is none.
-    bool step();
+    bool step() { return m_cursor->step(); }
     // Runs a statement that returns no rows.
-    void run();
-    void reset();
+    void run() { while (step()) {} }
+    void reset() { m_cursor->reset(); }
 
-    std::int64_t integer(int column) const;
-    double real(int column) const;
-    std::string text(int column) const;
+    std::int64_t integer(int column) const { return m_cursor->integer(column); }
+    double real(int column) const { return m_cursor->real(column); }
+    std::string text(int column) const { return m_cursor->text(column); }
 
 private:
-    sqlite3 *m_db;
-    sqlite3_stmt *m_stmt = nullptr;
+    std::unique_ptr<SqlCursor> m_cursor;
 };
 
 } // namespace ZorvelService

@@ -1,20 +1,84 @@
 #include "ServiceTestSupport.h"
 
 #include "Codec.h"
+#include "Database.h"
+#include "PgConnection.h"
+#include "SqliteConnection.h"
 
 #include <MQTTAsync.h>
 #include <httplib.h>
 #include <sodium.h>
 
+#include <QDir>
 #include <QTest>
+
+#include <cstdlib>
 
 namespace ServiceTest {
 
-TestService::TestService()
+namespace {
+
+std::string databaseUrl()
+{
+    const char *url = std::getenv("ZORVEL_TEST_DATABASE");
+    return url ? url : "";
+}
+
+std::unique_ptr<ZorvelService::SqlConnection> connect(const std::string &url, const std::string &dataDir)
+{
+    if (url.empty())
+        return std::make_unique<ZorvelService::SqliteConnection>(dataDir + "/service.db");
+    return std::make_unique<ZorvelService::PgConnection>(url);
+}
+
+} // namespace
+
+bool TestDatabase::isPostgres()
+{
+    return ZorvelService::Database::isPostgresUrl(databaseUrl());
+}
+
+TestDatabase::TestDatabase()
+{
+    const std::string server = databaseUrl();
+    if (!ZorvelService::Database::isPostgresUrl(server))
+        return;
+    m_schema = "test_" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(8));
+    ZorvelService::PgConnection(server).exec("CREATE SCHEMA " + m_schema);
+    m_url = server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-c%20search_path%3D" + m_schema;
+}
+
+TestDatabase::~TestDatabase()
+{
+    if (m_schema.empty())
+        return;
+    try {
+        ZorvelService::PgConnection(databaseUrl()).exec("DROP SCHEMA " + m_schema + " CASCADE");
+    } catch (const ZorvelService::DatabaseError &e) {
+        qWarning("cannot drop the test schema: %s", e.what());
+    }
+}
+
+std::vector<std::string> TestDatabase::query(const std::string &dataDir, const std::string &sql) const
+{
+    auto db = connect(m_url, dataDir);
+    ZorvelService::SqlStatement statement(*db, sql);
+    std::vector<std::string> rows;
+    while (statement.step())
+        rows.push_back(statement.text(0));
+    return rows;
+}
+
+TestService::TestService(const std::function<void(const std::string &)> &prepare)
 {
     ZorvelService::ServiceOptions options;
     options.port = 0;
     options.dataDir = m_dir.path().toStdString() + "/data";
+    if (prepare) {
+        QDir().mkpath(QString::fromStdString(options.dataDir));
+        prepare(options.dataDir);
+    }
+    options.database = m_database.url();
     m_service = std::make_unique<ZorvelService::Service>(options);
     std::string error;
     m_started = m_service->start(&error);
@@ -28,11 +92,16 @@ TestService::~TestService()
 }
 
 ApiClient::ApiClient(TestService &service)
-    : deviceToken("test-device-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6)))
-    , m_service(service)
-    , m_http(std::make_unique<httplib::SSLClient>("127.0.0.1", service.port()))
+    : ApiClient(service.port(), service.dataDir() + "/ca.pem")
 {
-    m_http->set_ca_cert_path((service.dataDir() + "/ca.pem").c_str());
+}
+
+ApiClient::ApiClient(int port, const std::string &caPath)
+    : deviceToken("test-device-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6)))
+    , m_port(port)
+    , m_http(std::make_unique<httplib::SSLClient>("127.0.0.1", port))
+{
+    m_http->set_ca_cert_path(caPath.c_str());
     m_http->enable_server_certificate_verification(true);
     m_http->set_keep_alive(true);
     m_http->set_tcp_nodelay(true);
@@ -90,7 +159,7 @@ Reply ApiClient::del(const std::string &path, const std::string &extra)
 
 Reply ApiClient::getAbsolute(const std::string &url)
 {
-    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_service.port());
+    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_port);
     const std::string path = url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url;
     auto result = m_http->Get(path.c_str());
     return finish(&result);
@@ -99,7 +168,7 @@ Reply ApiClient::getAbsolute(const std::string &url)
 Reply ApiClient::postForm(const std::string &url, const std::vector<std::pair<std::string, std::string>> &fields,
                           const std::string &fileBytes, const std::string &fileName)
 {
-    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_service.port());
+    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_port);
     const std::string path = url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url;
     httplib::MultipartFormDataItems items;
     for (const auto &[name, value] : fields)

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,17 +35,39 @@ struct Reply {
     int code() const { return body.is_object() && body.contains("code") ? body["code"].get<int>() : -999; }
 };
 
+// The database the tests run against: SQLite in the data folder, or, when
+// ZORVEL_TEST_DATABASE holds a postgresql:// URL, a schema of its own on that server
+// (dropped at the end), so that every test starts empty.
+class TestDatabase {
+public:
+    TestDatabase();
+    ~TestDatabase();
+    // Empty for SQLite: the service's default file in its data folder.
+    const std::string &url() const { return m_url; }
+    static bool isPostgres();
+    // Runs a statement on the database as it is (SQLite: the file in dataDir); the
+    // first column of every row.
+    std::vector<std::string> query(const std::string &dataDir, const std::string &sql) const;
+
+private:
+    std::string m_schema;
+    std::string m_url;
+};
+
 class TestService {
 public:
-    TestService();
+    // prepare runs on the empty data folder before the service starts (an old file).
+    explicit TestService(const std::function<void(const std::string &dataDir)> &prepare = {});
     ~TestService();
     ZorvelService::Service &service() { return *m_service; }
     std::string dataDir() const { return m_service->dataDir(); }
     int port() const { return m_service->port(); }
     bool ok() const { return m_started; }
+    std::vector<std::string> query(const std::string &sql) const { return m_database.query(dataDir(), sql); }
 
 private:
     QTemporaryDir m_dir;
+    TestDatabase m_database;
     std::unique_ptr<ZorvelService::Service> m_service;
     bool m_started = false;
 };
@@ -52,6 +75,8 @@ private:
 class ApiClient {
 public:
     explicit ApiClient(TestService &service);
+    // A service anywhere on loopback whose certificate one of the CAs in caPath signed.
+    ApiClient(int port, const std::string &caPath);
     ~ApiClient();
 
     std::string deviceToken;
@@ -80,7 +105,7 @@ private:
     std::string query(const std::string &extra) const;
     Reply finish(void *result);
 
-    TestService &m_service;
+    int m_port;
     std::unique_ptr<httplib::SSLClient> m_http;
 };
 

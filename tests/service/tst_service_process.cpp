@@ -1,6 +1,7 @@
 // The zorvel-service program itself: first run in an empty folder, TLS with its own
 // CA on a port it picked, a clean stop on SIGTERM, and refusal of bad flags.
 
+#include "ServiceTestSupport.h"
 #include "support/TestMain.h"
 
 #include <QFile>
@@ -22,8 +23,12 @@ private slots:
     {
         QTemporaryDir dir;
         const QString data = dir.filePath("fresh/data");
+        ServiceTest::TestDatabase database;
+        QStringList args = {"--listen", "127.0.0.1:0", "--data", data};
+        if (!database.url().empty())
+            args << "--database" << QString::fromStdString(database.url());
         QProcess service;
-        service.start(ZORVEL_SERVICE_EXE, {"--listen", "127.0.0.1:0", "--data", data});
+        service.start(ZORVEL_SERVICE_EXE, args);
         QVERIFY(service.waitForStarted());
         QByteArray output;
         QRegularExpressionMatch match;
@@ -63,7 +68,7 @@ private slots:
     void badFlagsAreRefused()
     {
         for (const QStringList &args : {QStringList {"--listen", "127.0.0.1:0"}, QStringList {"--data", "/tmp", "--port", "x"},
-                                        QStringList {"--bogus", "1"}}) {
+                                        QStringList {"--bogus", "1"}, QStringList {"--data", "/tmp", "--tls-cert", "c.pem"}}) {
             QProcess service;
             service.start(ZORVEL_SERVICE_EXE, args);
             QVERIFY(service.waitForFinished(10000));

@@ -4,7 +4,9 @@
 #include "ServiceTestSupport.h"
 #include "support/TestMain.h"
 
+#include "Codec.h"
 #include "ServiceConstants.h"
+#include "SqliteConnection.h"
 
 #include <QTest>
 
@@ -142,6 +144,55 @@ private slots:
                  std::vector<std::string> {md5Hex("kept")});
         // A client ahead of the service's clock (a replaced database) gets everything.
         QCOMPARE(a.get("pull/", "&last_request_timestamp=2000000000").body["histories"].size(), size_t(1));
+    }
+
+    void unusualTextsSurviveTheDatabase()
+    {
+        TestService service;
+        ApiClient a(service);
+        QCOMPARE(a.registerUser("ivy@example.com", "pw").code(), 0);
+        const std::vector<std::string> texts = {std::string("nul\0inside", 10), "\xF0\x9F\x93\x8B \xC3\xA9 ' \" \\ %s $1 ?1",
+                                                std::string(3 * 1024 * 1024, 'x'), ""};
+        for (const std::string &text : texts) {
+            json sent = item(text.empty() ? "empty" : text, -(1ll << 61), 1.0e15 + 0.5);
+            sent["content"] = text;
+            sent["device_name"] = text.substr(0, 1024);
+            sent["file_name"] = text.substr(0, 1024);
+            QCOMPARE(a.post("push/", body(sent)).code(), 0);
+            const json back = a.get("push/", "&history_id=0&file_hash=" + sent["file_hash"].get<std::string>())
+                                  .body["history"];
+            for (const char *member : {"content", "device_name", "file_name", "favourite", "timestamp", "file_size"})
+                QVERIFY2(back[member] == sent[member], member);
+        }
+    }
+
+    // A file of the service from before schema versions, with its shared revision
+    // clock ahead of the wall clock: clients keep their place after the upgrade.
+    void olderDatabaseKeepsItsClock()
+    {
+        if (TestDatabase::isPostgres())
+            QSKIP("a former SQLite file");
+        const std::int64_t clock = ZorvelService::Codec::now() + 100000;
+        const std::string token(64, 'c');
+        TestService service([&](const std::string &dataDir) {
+            ZorvelService::SqliteConnection db(dataDir + "/service.db");
+            db.exec("CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
+                    "CREATE TABLE users (id INTEGER PRIMARY KEY AUTOINCREMENT, email TEXT NOT NULL UNIQUE COLLATE NOCASE,"
+                    " verifier TEXT NOT NULL, created INTEGER NOT NULL, clear_ts INTEGER NOT NULL DEFAULT 0,"
+                    " clear_rev INTEGER NOT NULL DEFAULT 0);"
+                    "CREATE TABLE tokens (digest TEXT PRIMARY KEY, user_id INTEGER NOT NULL, expires INTEGER NOT NULL);"
+                    "INSERT INTO users(email, verifier, created) VALUES ('Old@Example.com', 'x', 1);"
+                    "INSERT INTO counters VALUES ('file_id', 7), ('revision', " + std::to_string(clock) + ");"
+                    "INSERT INTO tokens VALUES ('" + ZorvelService::Codec::tokenDigest(token) + "', 1, 9999999999);");
+        });
+        ApiClient a(service);
+        a.userToken = token;
+        const std::string next = std::to_string(clock + 1);
+        const Reply idle = a.get("pull/", "&last_request_timestamp=" + next);
+        QCOMPARE(idle.body["request_timestamp"].get<std::int64_t>(), clock + 1);
+        QCOMPARE(a.pushText("after the upgrade")["file_id"].get<std::int64_t>(), std::int64_t(8));
+        QCOMPARE(a.get("pull/", "&last_request_timestamp=" + next).body["histories"].size(), size_t(1));
+        QCOMPARE(a.get("register/", "&username=old@example.COM&pwd_hash=" + md5Hex("x") + "&device_name=h").code(), 1001);
     }
 
     void largePullComesInParts()
