@@ -4,8 +4,8 @@
 #include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "net/BuildSettings.h"
+#include "net/CPullRequest.h"
 #include "net/FileService.h"
-#include "net/SyncHandOver.h"
 
 #include <QTimer>
 
@@ -68,6 +68,7 @@ void MqttManager::connectBroker()
 
 void MqttManager::disconnectBroker()
 {
+    m_subscribedBefore.store(false);
     if (!m_client || !MQTTAsync_isConnected(m_client))
         return;
     MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
@@ -112,6 +113,20 @@ void MqttManager::setLastError(const QString &text)
 void MqttManager::checkoutService()
 {
     connectBroker();
+}
+
+void MqttManager::catchUp()
+{
+    if (m_catchingUp || !clipUtils::hasUserToken())
+        return;
+    m_catchingUp = true;
+    qInfo("mqtt: reconnected, pulling what was missed");
+    auto *pull = new CPullRequest;
+    connect(pull, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
+        m_catchingUp = false;
+        done->deleteLater();
+    });
+    pull->start();
 }
 
 // --- Paho callbacks: library threads ---
@@ -162,7 +177,10 @@ void MqttManager::onSubscribeSuccess(void *context, MQTTAsync_successData *respo
 {
     Q_UNUSED(response)
     qInfo("mqtt Subscribe succeeded");
-    Q_EMIT static_cast<MqttManager *>(context)->subscribed();
+    auto *self = static_cast<MqttManager *>(context);
+    if (self->m_subscribedBefore.exchange(true))
+        QMetaObject::invokeMethod(self, &MqttManager::catchUp, Qt::QueuedConnection);
+    Q_EMIT self->subscribed();
 }
 
 void MqttManager::onSubscribeFailure(void *context, MQTTAsync_failureData *response)

@@ -23,6 +23,8 @@ public:
     static bool resetUpload(const QString &fileHash);
     static bool resetForKey(const QString &keyHash);
     static bool removeWithoutFiles();
+    // Rows of the category whose file is not on this device.
+    static HistoryList withoutLocalFile(const QString &category);
 
     static HistoryPtr nextFileTransfer();
     static HistoryPtr nextPushHistory();
