@@ -1,7 +1,6 @@
 #include "app/CFileManager.h"
 
 #include "app/clipUtils.h"
-#include "store/History.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,9 +44,9 @@ QString CFileManager::entryPath(const QString &folder, const QString &hash)
     return folder + hash;
 }
 
-bool CFileManager::saveFile(const QByteArray &data, const History &record)
+bool CFileManager::saveFile(const QByteArray &data, const QString &fileHash)
 {
-    const QString path = entryPath(filesPath(), record.file_hash());
+    const QString path = entryPath(filesPath(), fileHash);
     if (path.isEmpty()) {
         qWarning("saveFile: refused an invalid file hash");
         return false;
@@ -68,9 +67,9 @@ bool CFileManager::saveFile(const QByteArray &data, const History &record)
     return true;
 }
 
-QByteArray CFileManager::readFile(const History &record)
+QByteArray CFileManager::readFile(const QString &fileHash)
 {
-    const QString path = entryPath(filesPath(), record.file_hash());
+    const QString path = entryPath(filesPath(), fileHash);
     if (path.isEmpty())
         return QByteArray();
     QFile file(path);

@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-class History;
-
 // The folder tree under ~/Documents/ZClipboard. Every accessor creates its folder
 // on first use and returns the path as built (sub-folders end in "/").
 class CFileManager
@@ -24,9 +22,9 @@ public:
 
     // Writes data under files/<file_hash> unless that file exists already.
     // True once the entry's file is on disk (written now or earlier).
-    static bool saveFile(const QByteArray &data, const History &record);
+    static bool saveFile(const QByteArray &data, const QString &fileHash);
     // The bytes of files/<file_hash>, or empty bytes when missing.
-    static QByteArray readFile(const History &record);
+    static QByteArray readFile(const QString &fileHash);
 
 private:
     static QString subFolder(const QString &parent, const char *name);

@@ -13,6 +13,10 @@ inline constexpr char kApplication[] = "zorvel";
 inline constexpr char kAppVersion[] = "2.1.15";
 // Where "发送日志" addresses its mail; the user attaches log.txt by hand.
 inline constexpr char kLogMailbox[] = "log@zorvel.example.org";
+// log.txt moves to log.txt.1 (and that to log.txt.2) once it reaches this size:
+// at most three files of about 1 MiB each.
+inline constexpr qint64 kLogRotateBytes = 1024 * 1024;
+inline constexpr int kLogFiles = 3;
 
 namespace Key {
 inline constexpr char DeviceToken[] = "deviceToken";

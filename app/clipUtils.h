@@ -52,9 +52,6 @@ public:
     static QString imageToJpegBase64(const QImage &image);
     static QByteArray imageToTiff(const QImage &image);
     static QImage imageFromBase64(const QString &text);
-    // True when the text contains a confidential keyword. Defined in capture/
-    // (zorvel_capture), which holds the keywords; app/ itself never calls it.
-    static bool isSecretText(const QString &text);
 
     // True for 32 lower-case hexadecimal digits: the only text accepted as a file hash.
     static bool isFileHash(const QString &text);

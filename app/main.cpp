@@ -2,19 +2,16 @@
 #include "app/Constants.h"
 #include "app/LogHandler.h"
 #include "app/Translation.h"
-#include "capture/Selvane.h"
+#include "app/Wiring.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
-#include "e2ee/EncryptWindow.h"
-#include "net/HistoryService.h"
-#include "net/SyncHandOver.h"
+#include "desktop/EncryptWindow.h"
 #include "platform/Backend.h"
 #include "platform/InstanceChannel.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
 #include "push/MqttManager.h"
-#include "store/DBFetcher.h"
 
 #include <QApplication>
 
@@ -55,27 +52,20 @@ int main(int argc, char *argv[])
     // Windows start hidden and message boxes come and go; only the tray menu quits.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    DBFetcher::instance();
-    Selvane::instance()->start();
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
+    Wiring::startCore(app);
     // Notifications from the user's other devices; connects at once when signed in.
     MqttManager *mqtt = MqttManager::instance();
     mqtt->connectBroker();
     MainWindow::instance()->hide();
     QObject::connect(mqtt, &MqttManager::clipboardUpdated, MainWindow::instance(), &MainWindow::showClipboardNotice);
-    QObject::connect(SyncHandOver::instance(), &SyncHandOver::menuUpdateRequested, MenuManager::instance(),
-                     &MenuManager::updateMenu);
-    // After every capture: rebuild the menu, then push what the capture left pending.
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, MenuManager::instance(), &MenuManager::updateMenu);
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
-                     &HistoryService::pushPending);
 
     // The plugin window starts the plugin engine; it stays hidden until the tray
     // menu's "插件" item shows it.
     PluginHost::instance()->installSamplesOnFirstStart();
     pluginWindow::instance()->hide();
-    QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
-                     &MenuManager::updateMenu);
+    // Entry sub-menus list the plugins.
+    QObject::connect(PluginHost::instance(), &PluginHost::pluginsChanged, MenuManager::instance(),
+                     &MenuManager::markDirty);
     EncryptWindow::instance()->hide();
 
     InstanceChannel channel;

@@ -6,6 +6,7 @@
 #include "net/NetFixture.h"
 #include "support/TestMain.h"
 
+#include "app/Wiring.h"
 #include "capture/Selvane.h"
 #include "net/HistoryService.h"
 #include "push/MqttManager.h"
@@ -200,10 +201,7 @@ int main(int argc, char *argv[])
     keyFile.write(QJsonDocument(QJsonObject::fromVariantMap(createKey(pin))).toJson());
     keyFile.close();
 
-    Selvane::instance()->start();
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
-                     &HistoryService::pushPending);
-    MqttManager::instance(); // wires the file service to the push chain
+    Wiring::startCore(app);
 
     QProcess peer;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -80,3 +80,10 @@ bool ConfigureManager::takePendingHash(const QString &hash)
     m_pendingHash = QString();
     return true;
 }
+
+bool ConfigureManager::isSecretText(const QString &text)
+{
+    if (!clipUtils::checkSecret())
+        return false;
+    return instance()->matchesKeyword(text);
+}

@@ -16,6 +16,8 @@ class ConfigureManager : public QObject
 
 public:
     static QStringList builtInKeywords();
+    // True when checking is switched on and the text contains a confidential keyword.
+    static bool isSecretText(const QString &text);
 
     QStringList userKeywords() const { return m_userKeywords; }
     // In memory only; saveUserKeywords() stores the list and rebuilds the pattern.

@@ -9,14 +9,13 @@
 #include "platform/SystemClipboard.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
+#include "store/SqlTransaction.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
 #include <QMutexLocker>
-#include <QSqlDatabase>
-#include <QSqlError>
 
 using namespace Zorvel;
 
@@ -99,7 +98,7 @@ bool Selvane::copyRecord(const History &record, bool withSelection)
     if (!stored.exists())
         return false;
     stored.load();
-    const QByteArray bytes = CFileManager::readFile(stored);
+    const QByteArray bytes = CFileManager::readFile(stored.file_hash());
     if (bytes.isEmpty()) {
         // Not downloaded yet or removed: an empty clipboard would help nobody, and an
         // image put back without its bytes would be stored empty under its hash.
@@ -207,8 +206,8 @@ bool Selvane::captureText(const QMimeData *data, History &record)
     record.setFileHash(hash);
     record.setType(QLatin1String(EntryType::Text));
     record.setFileSize(text.size());
-    record.setSecert(clipUtils::isSecretText(text));
-    return CFileManager::saveFile(utf8, record) || notStored(hash);
+    record.setSecert(ConfigureManager::isSecretText(text));
+    return CFileManager::saveFile(utf8, record.file_hash()) || notStored(hash);
 }
 
 bool Selvane::captureImage(const QMimeData *data, History &record)
@@ -245,7 +244,7 @@ bool Selvane::captureImage(const QMimeData *data, History &record)
     record.setDeviceName(clipUtils::deviceName());
     record.setType(QLatin1String(EntryType::Image));
     record.setFileHash(hash);
-    if (!CFileManager::saveFile(bytes, record))
+    if (!CFileManager::saveFile(bytes, record.file_hash()))
         return notStored(hash);
     record.setFileSize(EntryFiles::compress(hash));
     return true;
@@ -263,8 +262,7 @@ void Selvane::commit(History &record)
     if (!hash.isEmpty()) {
         // One transaction: one disk sync instead of one per statement, and no
         // half-refreshed entry if the program stops in between.
-        QSqlDatabase db = QSqlDatabase::database();
-        const bool ownTransaction = db.transaction();
+        SqlTransaction transaction;
         const qint64 now = clipUtils::currentTime();
         // A known entry keeps what is stored (service ids, the confidential mark).
         if (record.exists())
@@ -274,10 +272,8 @@ void Selvane::commit(History &record)
         record.setLocalFileOk(true);
         record.save();
         record.markChanged();
-        if (ownTransaction && !db.commit()) {
-            qWarning("capture: could not store entry %s: %s", qPrintable(hash), qPrintable(db.lastError().text()));
-            db.rollback();
-        }
+        if (!transaction.commit())
+            qWarning("capture: could not store entry %s: %s", qPrintable(hash), qPrintable(transaction.lastError()));
     }
     HistoryStore::pruneCategory(QLatin1String(Category::History));
     Q_EMIT historyChanged();

@@ -3,6 +3,7 @@
 #include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/Translation.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
@@ -13,7 +14,7 @@
 #include "desktop/PasteKeys.h"
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
 #include "net/SyncHandOver.h"
 #include "platform/HotKeyRegistrar.h"
@@ -187,7 +188,6 @@ void MainWindow::updateLoginUi()
     tabs->setCurrentIndex(TabAccount);
     if (signedIn) {
         MenuManager *menu = MenuManager::instance();
-        Q_EMIT menu->sigUpdateMenu();
         menu->pull();
         menu->syncFav();
     }
@@ -229,14 +229,15 @@ void MainWindow::test() {}
 
 void MainWindow::tabChanged(int index)
 {
-    qDebug("settings tab %d", index);
+    qCDebug(lcDesktop, "settings tab %d", index);
 }
 
 void MainWindow::systemTrayClick(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger: {
-        qDebug("trigger");
+        qCDebug(lcDesktop, "trigger");
+        MenuManager::instance()->refresh(); // measured before it is shown
         QMenu *menu = MenuManager::instance()->menu();
         const QPoint pointer = QCursor::pos();
         menu->move(pointer.x(), qRound(pointer.y() - double(menu->sizeHint().height())));
@@ -244,15 +245,16 @@ void MainWindow::systemTrayClick(QSystemTrayIcon::ActivationReason reason)
         menu->activateWindow();
         break;
     }
-    case QSystemTrayIcon::Context: qDebug("context"); break;
-    case QSystemTrayIcon::DoubleClick: qDebug("double"); break;
-    case QSystemTrayIcon::MiddleClick: qDebug("middle"); break;
-    case QSystemTrayIcon::Unknown: qDebug("unknow"); break;
+    case QSystemTrayIcon::Context: qCDebug(lcDesktop, "context"); break;
+    case QSystemTrayIcon::DoubleClick: qCDebug(lcDesktop, "double"); break;
+    case QSystemTrayIcon::MiddleClick: qCDebug(lcDesktop, "middle"); break;
+    case QSystemTrayIcon::Unknown: qCDebug(lcDesktop, "unknow"); break;
     }
 }
 
 void MainWindow::keyPressed()
 {
+    MenuManager::instance()->refresh(); // measured before it is shown
     QMenu *menu = MenuManager::instance()->menu();
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     QPoint at = QCursor::pos();
@@ -275,13 +277,12 @@ void MainWindow::autoSetClipboard(bool checkValue) { clipUtils::setAutoSetClipbo
 void MainWindow::menuCleanupCheck(bool checkValue)
 {
     clipUtils::setMenuCleanup(checkValue);
-    MenuManager::instance()->updateMenu();
 }
 
 void MainWindow::clearButtonClicked()
 {
     if (!ask(this, tr("清空历史记录?"), tr("清空操作会清空您所有的历史记录(除收藏外)"))) {
-        qDebug("cancel");
+        qCDebug(lcDesktop, "cancel");
         return;
     }
     ui->clear_button->setEnabled(false);
@@ -290,7 +291,6 @@ void MainWindow::clearButtonClicked()
         return;
     }
     const int removed = HistoryStore::clearNonFavourites();
-    MenuManager::instance()->updateMenu();
     alert(tr("删除了%1条").arg(removed));
     ui->clear_button->setEnabled(true);
 }
@@ -431,11 +431,8 @@ void MainWindow::logoutButtonClicked()
     clipUtils::removeUserToken();
     Selvane::instance()->clearAndRecapture();
     updateLoginUi();
-    MenuManager *menu = MenuManager::instance();
-    menu->updateMenu();
     signedOut();
     EncryptWindow::instance()->refresh();
-    Q_EMIT menu->sigUpdateMenu();
 }
 
 void MainWindow::showEncryptWindow()

@@ -3,6 +3,7 @@
 #include "desktop/MainWindow.h"
 
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "desktop/MenuManager.h"
 #include "net/CClearHistoryRequest.h"
@@ -72,14 +73,14 @@ void MainWindow::startAccountRequest(const QString &address)
     } else if (ui->radio_register->isChecked() && hasPassword) {
         if (!ask(this, tr("确认邮箱: %1").arg(address),
                  tr("邮箱将会用于您找回密码等服务,确认使用此邮箱?"))) {
-            qDebug("cancel");
+            qCDebug(lcDesktop, "cancel");
             return;
         }
         ui->tab_login->setEnabled(false);
         startKeyRequest(address, true);
     } else if (ui->radio_findpwd->isChecked()) {
         if (!ask(this, tr("确认邮箱: %1").arg(address), tr("确认向此邮箱发送重置密码的邮件?"))) {
-            qDebug("cancel");
+            qCDebug(lcDesktop, "cancel");
             return;
         }
         ui->tab_login->setEnabled(false);
@@ -189,7 +190,7 @@ void MainWindow::findPwdRequestFinish(CBaseRequest *request, QVariant var)
 void MainWindow::sessionEnded()
 {
     logoutButtonClicked();
-    inform(QStringLiteral("已退出登录"), QStringLiteral("服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
+    inform(tr("已退出登录"), tr("服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
 }
 
 // What signing out adds to forgetting keys, token and entries.
@@ -248,7 +249,6 @@ void MainWindow::versionReply(CBaseRequest *request, const QVariant &var, bool f
     const QString version = data.value(QStringLiteral("version")).toString();
     const QString newer = clipUtils::newerVersion(clipUtils::appVersion(), version);
     clipUtils::settings()->setValue(QLatin1String(Key::NewVersion), version);
-    MenuManager::instance()->updateMenu();
 
     const bool upToDate = newer.isEmpty() || newer == clipUtils::appVersion();
     if (fromButton && upToDate) {
@@ -277,7 +277,6 @@ void MainWindow::clearHistoryRequestFinish(CBaseRequest *request, QVariant var)
     if (!answered(request, var))
         return;
     HistoryStore::clearNonFavourites();
-    MenuManager::instance()->updateMenu();
     alert(tr("删除了%1条").arg(var.toMap().value(QStringLiteral("count")).toLongLong()));
 }
 

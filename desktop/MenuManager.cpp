@@ -19,6 +19,7 @@
 #include "plugins/pluginWindow.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
+#include "store/StoreEvents.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -61,7 +62,7 @@ QString textLabel(const History &record)
 // The stored text of an entry, up to its first zero byte; empty when the file is missing.
 QString storedText(const History &record)
 {
-    QByteArray bytes = CFileManager::readFile(record);
+    QByteArray bytes = CFileManager::readFile(record.file_hash());
     const int zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
@@ -108,15 +109,39 @@ MenuManager::MenuManager()
     m_menu = new QMenu;
     m_favouriteMenu = new QMenu;
     m_favouriteMenu->setTitle(tr("收藏", "the favourites sub-menu"));
-    connect(this, &MenuManager::sigUpdateMenu, this, &MenuManager::updateMenu);
     connect(m_menu, &QMenu::hovered, this, &MenuManager::hovered);
-    // The key's arrival or loss changes the "激活端对端加密" item.
-    connect(ZeroManager::instance(), &ZeroManager::menuUpdateRequested, this, &MenuManager::sigUpdateMenu);
+    connect(m_menu, &QMenu::aboutToShow, this, &MenuManager::refresh);
+    connect(StoreEvents::instance(), &StoreEvents::changed, this, &MenuManager::markDirty);
     updateMenu();
+}
+
+QString MenuManager::commandState() const
+{
+    const bool signedIn = clipUtils::hasUserToken();
+    return QStringLiteral("%1%2%3%4")
+        .arg(signedIn)
+        .arg(clipUtils::hasNewVersion())
+        .arg(clipUtils::menuCleanup())
+        .arg(signedIn && needsEncryptionKey());
+}
+
+void MenuManager::markDirty()
+{
+    m_dirty = true;
+    if (m_menu->isVisible())
+        updateMenu();
+}
+
+void MenuManager::refresh()
+{
+    if (m_dirty || commandState() != m_builtState)
+        updateMenu();
 }
 
 void MenuManager::updateMenu()
 {
+    m_dirty = false;
+    m_builtState = commandState();
     m_menu->clear();
     appendEntries(m_menu, HistoryQueries::list(QLatin1String(Category::History)));
 
@@ -346,7 +371,6 @@ void MenuManager::unlockSecertClick()
     if (!item)
         return;
     HistoryQueries::unsetSecret(item->data().toString());
-    updateMenu();
     pushPending();
 }
 
@@ -404,7 +428,6 @@ void MenuManager::toggleFavourite(QAction *item)
         HistoryStore::removeFromCategory(record.file_hash(), QLatin1String(Category::Favourite));
         HistoryQueries::setFavourite(-now, record.file_hash());
     }
-    updateMenu();
 }
 
 void MenuManager::delete_clicked()
@@ -415,7 +438,6 @@ void MenuManager::delete_clicked()
         return;
     }
     deleteLocally(record);
-    updateMenu();
 }
 
 void MenuManager::deleteLocally(const History &record)
@@ -430,7 +452,6 @@ void MenuManager::cleanup()
         return;
     }
     HistoryStore::clearNonFavourites();
-    updateMenu();
 }
 
 // --- global commands ---
@@ -478,7 +499,7 @@ void MenuManager::quit()
     QCoreApplication::exit(0);
 }
 
-// --- hooks for the later work ---
+// --- plugins, the service and the other windows ---
 
 // Confidential texts never go to a plugin; disabled plugins are not offered.
 void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
@@ -513,7 +534,7 @@ void MenuManager::runPlugin(const History &record, const QVariant &plugin)
     });
 }
 
-// Sets `pulling` and sends the pull request; its reply rebuilds the menu and clears the flag.
+// Sets `pulling` and sends the pull request; its reply clears the flag.
 void MenuManager::pullRequest()
 {
     pulling = true;
@@ -525,14 +546,11 @@ void MenuManager::pullRequest()
 void MenuManager::requestFinish(CBaseRequest *request, QVariant var)
 {
     Q_UNUSED(var)
-    if (request->replyOk())
-        updateMenu();
     pulling = false;
     request->deleteLater();
 }
 
-// Sets `syncingFavourites` and sends the favourites download; the request merges
-// the reply and rebuilds the menu itself.
+// Sets `syncingFavourites` and sends the favourites download; the request merges the reply.
 void MenuManager::syncFavouritesRequest()
 {
     syncingFavourites = true;
@@ -544,7 +562,7 @@ void MenuManager::syncFavouritesRequest()
     request->start();
 }
 
-// Marks or unmarks the favourite and tells the service; the reply rebuilds the menu.
+// Marks or unmarks the favourite and tells the service; the reply stores the mark.
 void MenuManager::toggleFavouriteSignedIn(History &record, qint64 now)
 {
     if (record.favourite() <= 0) {
@@ -559,10 +577,7 @@ void MenuManager::toggleFavouriteSignedIn(History &record, qint64 now)
     }
     auto *request = new CRequestSetFavourite;
     request->setHistory(record);
-    connect(request, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
-        updateMenu();
-        done->deleteLater();
-    });
+    connect(request, &CBaseRequest::responseData, this, [](CBaseRequest *done, QVariant) { done->deleteLater(); });
     request->start();
 }
 
@@ -574,7 +589,6 @@ void MenuManager::deleteSignedIn(History &record)
     record.load();
     if (record.history_id() <= 0) {
         deleteLocally(record);
-        updateMenu();
         return;
     }
     auto *request = new CRequestPushDel;
@@ -591,7 +605,6 @@ void MenuManager::deleteRequestFinish(CBaseRequest *request, QVariant var)
             deleteLocally(static_cast<CRequestPushDel *>(request)->history());
     }
     request->deleteLater();
-    updateMenu();
 }
 
 // Clears the history on the service; the reply clears it locally.
@@ -604,10 +617,8 @@ void MenuManager::cleanupSignedIn()
 
 void MenuManager::clearHistoryRequestFinish(CBaseRequest *request, QVariant var)
 {
-    if (request->replyOk() && !var.isNull()) {
+    if (request->replyOk() && !var.isNull())
         HistoryStore::clearNonFavourites();
-        updateMenu();
-    }
     request->deleteLater();
 }
 

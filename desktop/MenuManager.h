@@ -11,8 +11,9 @@ class QAction;
 class QMenu;
 
 // The tray menu: the newest entries, the favourites and the global commands. It is
-// also the hot key's popup. Rebuilt from the store on every change; each entry's
-// operations sub-menu is built the first time the pointer rests on the entry.
+// also the hot key's popup. A change of the store marks it dirty; it is rebuilt
+// just before it is shown (or measured), once however many changes came. Each
+// entry's operations sub-menu is built the first time the pointer rests on the entry.
 class MenuManager : public QObject
 {
     Q_OBJECT
@@ -22,14 +23,16 @@ public:
     QMenu *menu() const { return m_menu; }
     QMenu *favouriteMenu() const { return m_favouriteMenu; }
 
-Q_SIGNALS:
-    // Emitted from anywhere (any thread) to have the menu rebuilt on the main thread.
-    void sigUpdateMenu();
+    // Rebuilds the menu when the store or a setting it shows changed since the last build.
+    void refresh();
 
 public Q_SLOTS:
     void login();
     void setting();
+    // Rebuilds the menu now.
     void updateMenu();
+    // Something the menu shows changed: rebuild before it is shown next (at once when open).
+    void markDirty();
     void openPlugin();
     void syncFav();
     void hovered(QAction *action);
@@ -57,6 +60,8 @@ private Q_SLOTS:
 private:
     MenuManager();
 
+    // What the menu shows besides the entries: sign-in, new version, the cleanup item, the key.
+    QString commandState() const;
     void rebuildFavourites();
     void appendEntries(QMenu *menu, const HistoryList &records);
     QMenu *subMenuFor(const History &record);
@@ -70,8 +75,7 @@ private:
     void runPlugin(const History &record, const QVariant &plugin);
     void showPluginWindow();
 
-    // Hooks for the signed-in service work and the windows still to come; each
-    // does the local, signed-out share of its job until then.
+    // The signed-in share of the entry operations and the windows the menu opens.
     void pullRequest();
     void syncFavouritesRequest();
     void toggleFavouriteSignedIn(History &record, qint64 now);
@@ -84,6 +88,8 @@ private:
 
     QMenu *m_menu = nullptr;
     QMenu *m_favouriteMenu = nullptr;
+    bool m_dirty = true;
+    QString m_builtState;
     bool pulling = false;
     bool syncingFavourites = false;
 };

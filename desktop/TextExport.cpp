@@ -18,7 +18,7 @@ QString TextExport::write(QString path)
     const HistoryList texts =
         HistoryQueries::listByType(QLatin1String(Zorvel::Category::History), QStringLiteral("text%"));
     for (const History &entry : texts) {
-        file.write(CFileManager::readFile(entry));
+        file.write(CFileManager::readFile(entry.file_hash()));
         file.write("\r\n\r\n");
     }
     if (!file.commit()) {

@@ -407,6 +407,5 @@ QVariantMap ZeroManager::keyDictionary(const ce_key_record *key, const ce_cipher
 
 void ZeroManager::requestRefresh()
 {
-    Q_EMIT menuUpdateRequested();
     Q_EMIT keysChanged();
 }

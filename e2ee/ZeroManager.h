@@ -76,8 +76,6 @@ public:
 Q_SIGNALS:
     // The current pair changed or was discarded: the encryption window refreshes.
     void keysChanged();
-    // The tray menu should be rebuilt (its lock state and entries depend on the key).
-    void menuUpdateRequested();
 
 private:
     ZeroManager();

@@ -1,6 +1,7 @@
 #include "net/CBaseRequest.h"
 
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/BuildSettings.h"
@@ -115,7 +116,7 @@ void CBaseRequest::start()
     QNetworkRequest request(url);
     prepare(request, true);
     // The query carries tokens and password hashes: only the endpoint is logged.
-    qDebug("request url is: %s", qPrintable(logUrl(url)));
+    qCDebug(lcNet, "request url is: %s", qPrintable(logUrl(url)));
 
     QNetworkReply *sent = nullptr;
     if (m_method == QLatin1String("GET")) {
@@ -168,14 +169,14 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
             finish(QVariant());
             return;
         }
-        qDebug("QNAMRedirect::replyFinished: Redirected to %s", qPrintable(logUrl(m_redirectTarget)));
+        qCDebug(lcNet, "QNAMRedirect::replyFinished: Redirected to %s", qPrintable(logUrl(m_redirectTarget)));
         QNetworkRequest bare(m_redirectTarget);
         prepare(bare, false);
         watchSize(m_nam->get(bare));
         return;
     }
 
-    qDebug("QNAMRedirect::replyFinished: Arrived to %s", qPrintable(logUrl(reply->url())));
+    qCDebug(lcNet, "QNAMRedirect::replyFinished: Arrived to %s", qPrintable(logUrl(reply->url())));
     const QByteArray body = reply->readAll();
     const QVariant data = parseResponse(body);
     if (wantsNextRound()) {

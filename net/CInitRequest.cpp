@@ -1,6 +1,7 @@
 #include "net/CInitRequest.h"
 
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "net/CLoginRequest.h"
 
@@ -13,7 +14,7 @@ CInitRequest::CInitRequest()
     : m_deviceName(clipUtils::deviceName())
 {
     setPath(QStringLiteral("init/"));
-    qDebug("device name: %s", qPrintable(m_deviceName));
+    qCDebug(lcNet, "device name: %s", qPrintable(m_deviceName));
 }
 
 void CInitRequest::buildUrl()

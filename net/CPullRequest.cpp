@@ -108,7 +108,7 @@ void CPullRequest::finishSync()
     for (const History &row : HistoryQueries::withoutLocalFile(QLatin1String(Category::History))) {
         const QByteArray bytes = row.content().toUtf8();
         // A file that could not be written (disk full) is left to the file download.
-        if (clipUtils::md5Hex(bytes) == row.file_hash() && CFileManager::saveFile(bytes, row))
+        if (clipUtils::md5Hex(bytes) == row.file_hash() && CFileManager::saveFile(bytes, row.file_hash()))
             HistoryQueries::setLocalFileOk(row.file_hash());
     }
     HistoryQueries::removeWithoutFiles();

@@ -132,11 +132,9 @@ QVariant CRequestGetFavourite::parseResponse(const QByteArray &body)
         return code;
     verifyCipher(reply);
 
-    bool changed = applyDeleted(reply);
-    changed = applyUnmarked(reply) || changed;
-    changed = applyServiceFavourites(reply) || changed;
-    if (changed)
-        SyncHandOver::instance()->requestMenuUpdate();
+    applyDeleted(reply);
+    applyUnmarked(reply);
+    applyServiceFavourites(reply);
     HistoryStore::pruneCategory(kFavourite);
     FavouriteService::instance()->pushNext();
     return reply.toVariantMap();

@@ -50,10 +50,8 @@ QVariant CRequestSetFavourite::parseResponse(const QByteArray &body)
     const int code = reply.value(QLatin1String("code")).toInt();
     if (code == kEntryDeleted) {
         // Only an entry that had been on the service can have been deleted there.
-        if (m_history.history_id() > 0) {
+        if (m_history.history_id() > 0)
             HistoryQueries::removeByHash(m_history.file_hash());
-            SyncHandOver::instance()->requestMenuUpdate();
-        }
         return code;
     }
     if (code != 0)
@@ -81,6 +79,5 @@ QVariant CRequestSetFavourite::parseResponse(const QByteArray &body)
     HistoryQueries::setFavouriteMark(local.favourite(), local.file_hash());
     if (local.category() != QLatin1String(Category::Favourite))
         local.save();
-    SyncHandOver::instance()->requestMenuUpdate();
     return map;
 }

@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/CGetUploadTokenRequest.h"
@@ -135,7 +136,7 @@ void CRequestUploadFile::requestUploadTokenFinish(CBaseRequest *callrequest, QVa
     QNetworkRequest request(host);
     request.setSslConfiguration(TlsTrust::configuration());
     request.setTransferTimeout(transferTimeout());
-    qDebug("request url is :%s", qPrintable(host.toString(QUrl::RemoveQuery)));
+    qCDebug(lcNet, "request url is :%s", qPrintable(host.toString(QUrl::RemoveQuery)));
     request.setRawHeader("Accept", "*/*");
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary);
 

@@ -110,8 +110,6 @@ void FileService::requestDownloadFinish(CBaseRequest *request, QVariant data)
         return;
     }
     SyncHandOver::instance()->announceFileArrived(record.file_hash());
-    if (!HistoryQueries::nextFileTransfer())
-        SyncHandOver::instance()->requestMenuUpdate();
     request->deleteLater();
     m_busy = false;
     transferNext();

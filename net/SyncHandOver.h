@@ -17,7 +17,6 @@ public:
     void requestBrokerConnect() { Q_EMIT brokerConnectRequested(); }
     void requestFileTransfer() { Q_EMIT fileTransferRequested(); }
     void requestBrokerDisconnect() { Q_EMIT brokerDisconnectRequested(); }
-    void requestMenuUpdate() { Q_EMIT menuUpdateRequested(); }
     void announceFileArrived(const QString &fileHash) { Q_EMIT fileArrived(fileHash); }
     void announceSessionEnded() { Q_EMIT sessionEnded(); }
 
@@ -28,8 +27,6 @@ Q_SIGNALS:
     void brokerDisconnectRequested();
     // No history entry is pending any more: the file service may transfer the next file.
     void fileTransferRequested();
-    // The store changed under the tray menu (favourites merged, a download finished).
-    void menuUpdateRequested();
     // The file of an entry was downloaded into files/.
     void fileArrived(const QString &fileHash);
     // The service refused the user token (HTTP 401): token and keys are gone already;

@@ -33,10 +33,7 @@ pluginWindow::pluginWindow()
     PluginHost *host = PluginHost::instance();
     host->setDialogs([this](const QString &question, std::function<void(bool)> answer) { ask(question, answer); },
                      [this](const QString &message) { tell(message); });
-    connect(host, &PluginHost::pluginsChanged, this, [this] {
-        fillTable();
-        Q_EMIT sigUpdateMenu();
-    });
+    connect(host, &PluginHost::pluginsChanged, this, &pluginWindow::fillTable);
 }
 
 void pluginWindow::ask(const QString &question, std::function<void(bool)> answer)

@@ -27,10 +27,6 @@ public:
     // Tests answer the file dialog through this; an empty function restores the real one.
     static void setFileDialogForTests(FileDialog dialog);
 
-Q_SIGNALS:
-    // Plugins were installed or removed: the tray menu rebuilds its plugin items.
-    void sigUpdateMenu();
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -1,16 +1,15 @@
 #include "push/MqttManager.h"
 
 #include "app/Constants.h"
+#include "app/Logging.h"
 #include "app/clipUtils.h"
 #include "net/BuildSettings.h"
 #include "net/CPullRequest.h"
 #include "net/FileService.h"
-#include "net/SyncHandOver.h"
 
 #include <QSettings>
 #include <QTimer>
 
-#include <cstdio>
 
 using namespace Zorvel;
 
@@ -22,12 +21,6 @@ MqttManager::MqttManager()
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &MqttManager::checkoutService);
     m_timer->start(Mqtt::kCheckIntervalMs);
-
-    SyncHandOver *handOver = SyncHandOver::instance();
-    connect(handOver, &SyncHandOver::brokerConnectRequested, this, &MqttManager::connectBroker);
-    connect(handOver, &SyncHandOver::brokerDisconnectRequested, this, &MqttManager::disconnectBroker);
-    connect(handOver, &SyncHandOver::fileTransferRequested, FileService::instance(), &FileService::transferNext);
-    connect(handOver, &SyncHandOver::fileArrived, this, &MqttManager::fileArrived);
 }
 
 MqttManager::~MqttManager()
@@ -72,7 +65,7 @@ void MqttManager::createClient(const QString &host)
 
 void MqttManager::connectBroker()
 {
-    qDebug("connecting mqtt");
+    qCDebug(lcPush, "connecting mqtt");
     if (!clipUtils::hasUserToken() || !m_client)
         return;
     const Login login = currentLogin();
@@ -107,8 +100,7 @@ void MqttManager::connectBroker()
     options.context = this;
     const int rc = MQTTAsync_connect(m_client, &options);
     if (rc != MQTTASYNC_SUCCESS) {
-        std::printf("Failed to connect, return code %d\n", rc);
-        std::fflush(stdout);
+        qCWarning(lcPush, "mqtt: failed to connect, return code %d", rc);
         m_state.store(Disconnected);
     }
 }
@@ -125,8 +117,7 @@ void MqttManager::disconnectBroker()
     options.context = this;
     const int rc = MQTTAsync_disconnect(m_client, &options);
     if (rc != MQTTASYNC_SUCCESS) {
-        std::printf("Failed to start disconnect, return code %d\n", rc);
-        std::fflush(stdout);
+        qCWarning(lcPush, "mqtt: failed to start disconnect, return code %d", rc);
     }
 }
 
@@ -142,8 +133,7 @@ void MqttManager::subscribeUserTopic()
     options.context = this;
     const int rc = MQTTAsync_subscribe(m_client, topic.constData(), 0, &options);
     if (rc != MQTTASYNC_SUCCESS) {
-        std::printf("Failed to start subscribe, return code %d\n", rc);
-        std::fflush(stdout);
+        qCWarning(lcPush, "mqtt: failed to start subscribe, return code %d", rc);
     }
 }
 
@@ -173,8 +163,6 @@ void MqttManager::catchUp()
     auto *pull = new CPullRequest;
     connect(pull, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
         m_catchingUp = false;
-        if (done->replyOk())
-            SyncHandOver::instance()->requestMenuUpdate();
         done->deleteLater();
     });
     pull->start();
@@ -184,7 +172,7 @@ void MqttManager::catchUp()
 
 void MqttManager::onConnectionLost(void *context, char *cause)
 {
-    qDebug("mqtt connection lost: %s", cause ? cause : "");
+    qCDebug(lcPush, "mqtt connection lost: %s", cause ? cause : "");
     static_cast<MqttManager *>(context)->setConnectionState(Disconnected);
 }
 

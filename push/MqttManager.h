@@ -51,6 +51,8 @@ public Q_SLOTS:
     void requestFinish(CBaseRequest *request, QVariant data);
     void slotHandleMesage(QByteArray data);
     void checkoutService();
+    // An entry's file was downloaded (wired by the composition root).
+    void fileArrived(const QString &fileHash);
 
 private:
     friend class MqttManagerTestHook;
@@ -62,7 +64,6 @@ private:
     void handleClear(const QVariantMap &data);
     // The pending clipboard entry arrived: put it on the clipboard and tell the user.
     void placeIfPending(const History &record);
-    void fileArrived(const QString &fileHash);
     // Back on the broker after a loss: notices published meanwhile are gone, so one
     // pull fetches what they announced.
     void catchUp();

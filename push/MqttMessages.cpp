@@ -73,7 +73,6 @@ void MqttManager::handleDelete(const QVariantMap &data)
         return;
     }
     HistoryStore::deleteEntry(hash, keyHash);
-    SyncHandOver::instance()->requestMenuUpdate();
 }
 
 void MqttManager::handleUploadFile(const QVariantMap &data)
@@ -106,7 +105,6 @@ void MqttManager::handleClear(const QVariantMap &data)
 {
     const qint32 timestamp = data.value(QStringLiteral("timestamp")).toInt();
     HistoryStore::clearNonFavouritesBefore(timestamp);
-    SyncHandOver::instance()->requestMenuUpdate();
 }
 
 void MqttManager::requestFinish(CBaseRequest *request, QVariant data)
@@ -148,11 +146,10 @@ void MqttManager::requestFinish(CBaseRequest *request, QVariant data)
     }
     // Marked local only when its file was written (a full disk leaves it to the download).
     if (stored && clipUtils::md5Hex(record.content().toUtf8()) == record.file_hash()
-        && CFileManager::saveFile(record.content().toUtf8(), record)) {
+        && CFileManager::saveFile(record.content().toUtf8(), record.file_hash())) {
         HistoryQueries::setLocalFileOk(record.file_hash());
         placeIfPending(record);
     }
-    SyncHandOver::instance()->requestMenuUpdate();
     HistoryService::instance()->pushPending();
     request->deleteLater();
 }

@@ -1,6 +1,7 @@
 #include "store/DBFetcher.h"
 
 #include "app/CFileManager.h"
+#include "app/Logging.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -45,7 +46,7 @@ bool DBFetcher::openDatabase(const QString &path)
         createTable();
         return open;
     }
-    qDebug("table ok");
+    qCDebug(lcStore, "table ok");
     const QStringList columns = existingColumns();
     cleanUp();
     migrate(columns);

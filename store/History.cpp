@@ -135,13 +135,13 @@ bool History::exists() const
     return q.exec() && q.next() && q.value(0).toLongLong() != 0;
 }
 
-void History::save() const
+bool History::save() const
 {
     if (m_fileHash.isEmpty())
-        return;
+        return false;
     if (!clipUtils::isFileHash(m_fileHash)) {
         qWarning("History: refused to store an entry whose file hash is not an MD5 digest");
-        return;
+        return false;
     }
     const bool update = exists();
     SqlQuery q(update ? QStringLiteral(
@@ -192,7 +192,7 @@ void History::save() const
         q.bind(QStringLiteral(":category"), m_category);
         q.bind(QStringLiteral(":favourite"), m_favourite);
     }
-    q.exec();
+    return q.exec();
 }
 
 void History::load()
@@ -204,27 +204,27 @@ void History::load()
         *this = fromRecord(q.record());
 }
 
-void History::markChanged()
+bool History::markChanged()
 {
     m_changeTimestamp = clipUtils::currentTime();
     SqlQuery q(QStringLiteral("UPDATE History SET change_timestamp = :ts where file_hash = :file_hash and category is :cate;"));
     q.bind(QStringLiteral(":ts"), static_cast<qint64>(m_changeTimestamp));
     q.bind(QStringLiteral(":file_hash"), m_fileHash);
     q.bind(QStringLiteral(":cate"), m_category);
-    q.exec();
+    return q.exec();
 }
 
-void History::clearChangeIfUnchanged() const
+bool History::clearChangeIfUnchanged() const
 {
     SqlQuery select(QStringLiteral("select change_timestamp from history where file_hash = :file_hash and category is :cate;"));
     select.bind(QStringLiteral(":file_hash"), m_fileHash);
     select.bind(QStringLiteral(":cate"), m_category);
-    if (!select.exec() || !select.next())
-        return;
-    if (select.value(0).toLongLong() != static_cast<qint64>(m_changeTimestamp))
-        return;
+    if (!select.exec())
+        return false;
+    if (!select.next() || select.value(0).toLongLong() != static_cast<qint64>(m_changeTimestamp))
+        return true;
     SqlQuery update(QStringLiteral("UPDATE History SET change_timestamp = 0 where file_hash = :file_hash and category is :cate;"));
     update.bind(QStringLiteral(":file_hash"), m_fileHash);
     update.bind(QStringLiteral(":cate"), m_category);
-    update.exec();
+    return update.exec();
 }

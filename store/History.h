@@ -62,12 +62,13 @@ public:
     QString cipherHash(const QString &keyHash) const;
     static QString joinHash(const QString &a, const QString &b);
 
-    // Row operations keyed by (file_hash, category).
+    // Row operations keyed by (file_hash, category). Writes return false when
+    // nothing could be stored (the reason is logged).
     bool exists() const;
-    void save() const;
+    bool save() const;
     void load();
-    void markChanged();
-    void clearChangeIfUnchanged() const;
+    bool markChanged();
+    bool clearChangeIfUnchanged() const;
 
 private:
     QString m_content;

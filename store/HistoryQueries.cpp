@@ -1,6 +1,7 @@
 #include "store/HistoryQueries.h"
 
 #include "store/SqlQuery.h"
+#include "store/SqlTransaction.h"
 
 namespace {
 
@@ -14,9 +15,13 @@ bool execWithHash(const QString &statement, const QString &fileHash)
     return q.exec();
 }
 
-// Selects the rows a statement pair removes, then deletes them.
-HistoryList take(const QString &select, const QString &remove, const QVariantMap &bindings = {})
+// Selects the rows a statement pair removes, then deletes them. The caller deletes
+// the files of what is returned, so a failed deletion returns nothing.
+HistoryList take(bool *ok, const QString &select, const QString &remove, const QVariantMap &bindings = {})
 {
+    if (ok)
+        *ok = false;
+    SqlTransaction transaction;
     SqlQuery s(select);
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it)
         s.bind(it.key(), it.value());
@@ -24,7 +29,10 @@ HistoryList take(const QString &select, const QString &remove, const QVariantMap
     SqlQuery d(remove);
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it)
         d.bind(it.key(), it.value());
-    d.exec();
+    if (!d.exec() || !transaction.commit())
+        return HistoryList();
+    if (ok)
+        *ok = true;
     return rows;
 }
 
@@ -58,69 +66,70 @@ bool HistoryQueries::removeByHash(const QString &fileHash)
     return execWithHash(QStringLiteral("delete from history where file_hash = :file_hash;"), fileHash);
 }
 
-void HistoryQueries::unsetSecret(const QString &fileHash)
+bool HistoryQueries::unsetSecret(const QString &fileHash)
 {
-    execWithHash(QStringLiteral("UPDATE History SET secert = 0 where file_hash is :file_hash;"), fileHash);
+    return execWithHash(QStringLiteral("UPDATE History SET secert = 0 where file_hash is :file_hash;"), fileHash);
 }
 
-void HistoryQueries::setLocalFileOk(const QString &fileHash)
+bool HistoryQueries::setLocalFileOk(const QString &fileHash)
 {
-    execWithHash(QStringLiteral("update History set local_file_ok = 1 where file_hash = :file_hash;"), fileHash);
+    return execWithHash(QStringLiteral("update History set local_file_ok = 1 where file_hash = :file_hash;"), fileHash);
 }
 
-void HistoryQueries::setFileReady(bool ready, const QString &keyHash, const QString &fileHash)
+bool HistoryQueries::setFileReady(bool ready, const QString &keyHash, const QString &fileHash)
 {
     SqlQuery q(QStringLiteral("update History set file_ready = :ready, key_hash = :keyhash where file_hash = :file_hash;"));
     q.bind(QStringLiteral(":ready"), ready);
     q.bind(QStringLiteral(":keyhash"), keyHash.isEmpty() ? QStringLiteral("NULL") : keyHash);
     q.bind(kFileHash, fileHash);
-    q.exec();
+    return q.exec();
 }
 
-void HistoryQueries::setFavourite(qint64 favourite, const QString &fileHash)
+bool HistoryQueries::setFavourite(qint64 favourite, const QString &fileHash)
 {
     SqlQuery q(QStringLiteral("update History set favourite = :favourite where file_hash = :file_hash;"));
     q.bind(QStringLiteral(":favourite"), favourite);
     q.bind(kFileHash, fileHash);
-    q.exec();
+    return q.exec();
 }
 
-void HistoryQueries::setFavouriteMark(qint64 favourite, const QString &fileHash)
+bool HistoryQueries::setFavouriteMark(qint64 favourite, const QString &fileHash)
 {
     SqlQuery q(QStringLiteral("update History set favourite = :fav where file_hash is :file_hash;"));
     q.bind(QStringLiteral(":fav"), favourite);
     q.bind(kFileHash, fileHash);
-    q.exec();
+    return q.exec();
 }
 
-void HistoryQueries::setTimestamp(qint64 timestamp, const QString &fileHash)
+bool HistoryQueries::setTimestamp(qint64 timestamp, const QString &fileHash)
 {
     SqlQuery q(QStringLiteral("update History set timestamp = :timestamp where file_hash is :file_hash;"));
     q.bind(QStringLiteral(":timestamp"), timestamp);
     q.bind(kFileHash, fileHash);
-    q.exec();
+    return q.exec();
 }
 
-void HistoryQueries::resetUpload(const QString &fileHash)
+bool HistoryQueries::resetUpload(const QString &fileHash)
 {
-    execWithHash(QStringLiteral("UPDATE History SET history_id = 0, file_ready = 0, key_hash = null where file_hash is :file_hash;"),
+    return execWithHash(QStringLiteral("UPDATE History SET history_id = 0, file_ready = 0, key_hash = null where file_hash is :file_hash;"),
                  fileHash);
 }
 
-void HistoryQueries::resetForKey(const QString &keyHash)
+bool HistoryQueries::resetForKey(const QString &keyHash)
 {
     if (keyHash.isEmpty())
-        return;
+        return true;
+    SqlTransaction transaction;
     SqlQuery reset(QStringLiteral("update History set history_id = 0, file_ready = 0, file_id = 0, key_hash = NULL "
                                   "where key_hash not NULL and key_hash is not :key_hash;"));
     reset.bind(QStringLiteral(":key_hash"), keyHash);
-    reset.exec();
-    SqlQuery("delete from History where local_file_ok = 0;").exec();
+    return reset.exec() && SqlQuery(QStringLiteral("delete from History where local_file_ok = 0;")).exec()
+        && transaction.commit();
 }
 
-void HistoryQueries::removeWithoutFiles()
+bool HistoryQueries::removeWithoutFiles()
 {
-    SqlQuery("delete from history where file_ready = 0 and local_file_ok = 0;").exec();
+    return SqlQuery(QStringLiteral("delete from history where file_ready = 0 and local_file_ok = 0;")).exec();
 }
 
 HistoryList HistoryQueries::withoutLocalFile(const QString &category)
@@ -201,39 +210,42 @@ QVariantMap HistoryQueries::favouriteMarks()
     return marks;
 }
 
-HistoryList HistoryQueries::takeBeyondLimit(const QString &category)
+HistoryList HistoryQueries::takeBeyondLimit(const QString &category, bool *ok)
 {
     SqlQuery count(QStringLiteral("select count(history_id) from history where category is :cate"));
     count.bind(kCate, category);
-    if (!count.exec() || !count.next() || count.value(0).toLongLong() <= 60)
+    const bool counted = count.exec();
+    if (ok)
+        *ok = counted;
+    if (!counted || !count.next() || count.value(0).toLongLong() <= 60)
         return HistoryList();
     const QString beyond = QStringLiteral(
         "from history where timestamp < (select min(timestamp) from (select timestamp from history "
         "where category is :cate order by timestamp desc limit 60)) and category is :cate;");
-    return take(QStringLiteral("select * ") + beyond, QStringLiteral("delete ") + beyond, {{kCate, category}});
+    return take(ok, QStringLiteral("select * ") + beyond, QStringLiteral("delete ") + beyond, {{kCate, category}});
 }
 
-HistoryList HistoryQueries::takeAll()
+HistoryList HistoryQueries::takeAll(bool *ok)
 {
-    return take(QStringLiteral("select * from history"), QStringLiteral("delete from history;"));
+    return take(ok, QStringLiteral("select * from history"), QStringLiteral("delete from history;"));
 }
 
-HistoryList HistoryQueries::takeNonFavourites()
+HistoryList HistoryQueries::takeNonFavourites(bool *ok)
 {
-    return take(QStringLiteral("select * from history where favourite <= 0;"),
+    return take(ok, QStringLiteral("select * from history where favourite <= 0;"),
                 QStringLiteral("delete from history where favourite <= 0;"));
 }
 
-HistoryList HistoryQueries::takeNonFavouritesBefore(qint64 timestamp)
+HistoryList HistoryQueries::takeNonFavouritesBefore(qint64 timestamp, bool *ok)
 {
-    return take(QStringLiteral("select * from history where favourite <= 0 and timestamp < :timestamp;"),
+    return take(ok, QStringLiteral("select * from history where favourite <= 0 and timestamp < :timestamp;"),
                 QStringLiteral("delete from history where favourite <= 0 and timestamp < :timestamp;"),
                 {{QStringLiteral(":timestamp"), timestamp}});
 }
 
-HistoryList HistoryQueries::takeByHistoryId(qint64 historyId)
+HistoryList HistoryQueries::takeByHistoryId(qint64 historyId, bool *ok)
 {
-    return take(QStringLiteral("select * from history where history_id = :his_id;"),
+    return take(ok, QStringLiteral("select * from history where history_id = :his_id;"),
                 QStringLiteral("delete from history where history_id = :his_id;"),
                 {{QStringLiteral(":his_id"), historyId}});
 }

@@ -4,7 +4,8 @@
 
 #include <QVariantMap>
 
-// Every static read and write of the History table. All values are bound.
+// Every static read and write of the History table. All values are bound. Writes
+// return false when the statement failed (the driver's error is logged).
 class HistoryQueries
 {
 public:
@@ -12,16 +13,16 @@ public:
     static bool hashInUse(const QString &fileHash);
     static bool remove(const QString &fileHash, const QString &category);
     static bool removeByHash(const QString &fileHash);
-    static void unsetSecret(const QString &fileHash);
-    static void setLocalFileOk(const QString &fileHash);
+    static bool unsetSecret(const QString &fileHash);
+    static bool setLocalFileOk(const QString &fileHash);
     // An empty keyHash stores the text "NULL", as older versions did.
-    static void setFileReady(bool ready, const QString &keyHash, const QString &fileHash);
-    static void setFavourite(qint64 favourite, const QString &fileHash);
-    static void setFavouriteMark(qint64 favourite, const QString &fileHash);
-    static void setTimestamp(qint64 timestamp, const QString &fileHash);
-    static void resetUpload(const QString &fileHash);
-    static void resetForKey(const QString &keyHash);
-    static void removeWithoutFiles();
+    static bool setFileReady(bool ready, const QString &keyHash, const QString &fileHash);
+    static bool setFavourite(qint64 favourite, const QString &fileHash);
+    static bool setFavouriteMark(qint64 favourite, const QString &fileHash);
+    static bool setTimestamp(qint64 timestamp, const QString &fileHash);
+    static bool resetUpload(const QString &fileHash);
+    static bool resetForKey(const QString &keyHash);
+    static bool removeWithoutFiles();
     // Rows of the category whose file is not on this device.
     static HistoryList withoutLocalFile(const QString &category);
 
@@ -38,9 +39,11 @@ public:
     // history_id (decimal text) -> {"favourite": mark} of every marked favourite.
     static QVariantMap favouriteMarks();
 
-    static HistoryList takeBeyondLimit(const QString &category);
-    static HistoryList takeAll();
-    static HistoryList takeNonFavourites();
-    static HistoryList takeNonFavouritesBefore(qint64 timestamp);
-    static HistoryList takeByHistoryId(qint64 historyId);
+    // The take* calls select and delete in one transaction; they return the rows
+    // removed, none when the deletion failed (then *ok is false).
+    static HistoryList takeBeyondLimit(const QString &category, bool *ok = nullptr);
+    static HistoryList takeAll(bool *ok = nullptr);
+    static HistoryList takeNonFavourites(bool *ok = nullptr);
+    static HistoryList takeNonFavouritesBefore(qint64 timestamp, bool *ok = nullptr);
+    static HistoryList takeByHistoryId(qint64 historyId, bool *ok = nullptr);
 };

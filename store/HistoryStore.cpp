@@ -27,14 +27,18 @@ void HistoryStore::removeUnusedFiles(const HistoryList &removed)
     }
 }
 
-void HistoryStore::pruneCategory(const QString &category)
+bool HistoryStore::pruneCategory(const QString &category)
 {
-    removeUnusedFiles(HistoryQueries::takeBeyondLimit(category));
+    bool ok = false;
+    removeUnusedFiles(HistoryQueries::takeBeyondLimit(category, &ok));
+    return ok;
 }
 
-void HistoryStore::clearAll()
+bool HistoryStore::clearAll()
 {
-    removeUnusedFiles(HistoryQueries::takeAll());
+    bool ok = false;
+    removeUnusedFiles(HistoryQueries::takeAll(&ok));
+    return ok;
 }
 
 int HistoryStore::clearNonFavourites()
@@ -44,32 +48,40 @@ int HistoryStore::clearNonFavourites()
     return removed.size();
 }
 
-void HistoryStore::clearNonFavouritesBefore(qint64 timestamp)
+bool HistoryStore::clearNonFavouritesBefore(qint64 timestamp)
 {
-    removeUnusedFiles(HistoryQueries::takeNonFavouritesBefore(timestamp));
+    bool ok = false;
+    removeUnusedFiles(HistoryQueries::takeNonFavouritesBefore(timestamp, &ok));
+    return ok;
 }
 
-void HistoryStore::deleteByHistoryId(qint64 historyId)
+bool HistoryStore::deleteByHistoryId(qint64 historyId)
 {
     // Files still used by another row (the same content kept as a favourite under
     // another id) stay: deleting them would leave that row without its content.
-    removeUnusedFiles(HistoryQueries::takeByHistoryId(historyId));
+    bool ok = false;
+    removeUnusedFiles(HistoryQueries::takeByHistoryId(historyId, &ok));
+    return ok;
 }
 
-void HistoryStore::deleteEntry(const QString &fileHash, const QString &keyHash)
+bool HistoryStore::deleteEntry(const QString &fileHash, const QString &keyHash)
 {
-    HistoryQueries::removeByHash(fileHash);
+    if (!HistoryQueries::removeByHash(fileHash))
+        return false;
     removeFiles(fileHash, keyHash.isEmpty() ? QString() : History::joinHash(fileHash, keyHash));
+    return true;
 }
 
-void HistoryStore::removeFromCategory(const QString &fileHash, const QString &category)
+bool HistoryStore::removeFromCategory(const QString &fileHash, const QString &category)
 {
     History record;
     record.setFileHash(fileHash);
     record.setCategory(category);
     if (!record.exists())
-        return;
+        return true;
     record.load();
-    HistoryQueries::remove(fileHash, category);
+    if (!HistoryQueries::remove(fileHash, category))
+        return false;
     removeUnusedFiles({record});
+    return true;
 }

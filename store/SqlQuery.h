@@ -1,6 +1,10 @@
 #pragma once
 
+#include "app/Logging.h"
 #include "store/History.h"
+#include "store/StoreEvents.h"
+
+#include <QSqlError>
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -8,14 +12,26 @@
 #include <QVariant>
 
 // A prepared statement on the default connection. Values are always bound, never
-// spliced into the statement text.
+// spliced into the statement text. A failure is logged with the driver's error; a
+// write that changed rows announces itself through StoreEvents.
 class SqlQuery
 {
 public:
     explicit SqlQuery(const QString &statement) { m_prepared = m_query.prepare(statement); }
 
     void bind(const QString &placeholder, const QVariant &value) { m_query.bindValue(placeholder, value); }
-    bool exec() { return m_prepared && m_query.exec(); }
+    bool exec()
+    {
+        if (!m_prepared || !m_query.exec()) {
+            qCWarning(lcStore, "statement failed: %s (%s)", qPrintable(m_query.lastError().text()),
+                      qPrintable(m_query.lastQuery().simplified().left(80)));
+            return false;
+        }
+        if (!m_query.isSelect() && m_query.numRowsAffected() > 0)
+            StoreEvents::touch();
+        return true;
+    }
+    QString lastError() const { return m_query.lastError().text(); }
     bool next() { return m_query.next(); }
     QVariant value(int column) const { return m_query.value(column); }
     QSqlRecord record() const { return m_query.record(); }

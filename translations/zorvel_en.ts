@@ -538,6 +538,14 @@ Note: some mail servers file Zorvel&apos;s mail as &quot;spam&quot;</translation
         <source>此桌面不允许程序模拟按键：条目复制后请手动粘贴。</source>
         <translation>This desktop does not let programs simulate keystrokes: paste by hand after an entry is copied.</translation>
     </message>
+    <message>
+        <source>已退出登录</source>
+        <translation>Signed out</translation>
+    </message>
+    <message>
+        <source>服务器已结束本设备的登录（例如密码已重置），请重新登录。</source>
+        <translation>The server ended this device&apos;s sign-in (for example, the password was reset). Please sign in again.</translation>
+    </message>
 </context>
 <context>
     <name>MenuManager</name>

@@ -34,10 +34,10 @@ private slots:
     void saveNeverOverwritesAndReadOfMissingIsEmpty()
     {
         const History h = record(QStringLiteral("0123456789abcdef0123456789abcdef"));
-        QVERIFY(CFileManager::readFile(h).isEmpty());
-        CFileManager::saveFile("first", h);
-        CFileManager::saveFile("second", h);
-        QCOMPARE(CFileManager::readFile(h), QByteArray("first"));
+        QVERIFY(CFileManager::readFile(h.file_hash()).isEmpty());
+        CFileManager::saveFile("first", h.file_hash());
+        CFileManager::saveFile("second", h.file_hash());
+        QCOMPARE(CFileManager::readFile(h.file_hash()), QByteArray("first"));
     }
 
     void hashesThatAreNotDigestsNeverBecomePaths()
@@ -45,7 +45,7 @@ private slots:
         const QString outside = QDir::homePath() + QStringLiteral("/escaped");
         for (const QString &hash : {QStringLiteral("../../escaped"), QStringLiteral("/tmp/x"), QString(),
                                     QStringLiteral("ABCDEF0123456789ABCDEF0123456789")}) {
-            CFileManager::saveFile("payload", record(hash));
+            CFileManager::saveFile("payload", record(hash).file_hash());
             QVERIFY(CFileManager::entryPath(CFileManager::filesPath(), hash).isEmpty());
         }
         QVERIFY(!QFile::exists(outside));

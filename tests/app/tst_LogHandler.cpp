@@ -1,9 +1,11 @@
 #include "support/TestMain.h"
 
 #include "app/CFileManager.h"
+#include "app/Constants.h"
 #include "app/LogHandler.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -22,7 +24,11 @@ class TestLogHandler : public QObject
 private slots:
     void initTestCase() { qInstallMessageHandler(logMessageHandler); }
     void cleanupTestCase() { qInstallMessageHandler(nullptr); }
-    void init() { QFile::remove(logPath()); }
+    void init()
+    {
+        for (const QString &suffix : {QString(), QStringLiteral(".1"), QStringLiteral(".2"), QStringLiteral(".3")})
+            QFile::remove(logPath() + suffix);
+    }
 
     void levelsAndLineFormat()
     {
@@ -49,6 +55,31 @@ private slots:
         const QByteArray log = readLog();
         QVERIFY(log.contains("two"));
         QVERIFY(!log.contains("one"));
+    }
+
+    // A full log moves aside before the next line; three files at most, the oldest goes.
+    void fullLogIsRotated()
+    {
+        const auto fill = [this](char c) {
+            QFile f(logPath());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Append));
+            f.write(QByteArray(Zorvel::kLogRotateBytes, c));
+        };
+        const auto sizeOf = [this](const QString &suffix) { return QFileInfo(logPath() + suffix).size(); };
+        qWarning("first");
+        fill('a');
+        qWarning("second"); // log.txt is full: it becomes log.txt.1
+        QVERIFY(readLog().contains("second") && !readLog().contains("first"));
+        QVERIFY(sizeOf(QStringLiteral(".1")) > Zorvel::kLogRotateBytes);
+        fill('b');
+        qWarning("third");
+        fill('c');
+        qWarning("fourth");
+        QVERIFY(readLog().contains("fourth") && !readLog().contains("third"));
+        QFile kept(logPath() + QStringLiteral(".2"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().contains("second")); // the one holding "first" went
+        QVERIFY(!QFile::exists(logPath() + QStringLiteral(".3")));
     }
 
     void threadsWriteWholeLines()

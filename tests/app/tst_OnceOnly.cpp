@@ -3,20 +3,75 @@
 #include "app/OnceOnly.h"
 
 #include <QThread>
+#include <QVector>
+
 #include <atomic>
+#include <chrono>
+#include <utility>
 
 namespace {
-std::atomic<int> constructions{0};
 
-class SlowManager
+using Clock = std::chrono::steady_clock;
+
+void spinFor(std::chrono::microseconds pause)
 {
-    ZORVEL_ONCE_ONLY(SlowManager)
-    SlowManager()
+    const auto until = Clock::now() + pause;
+    while (Clock::now() < until)
+        QThread::yieldCurrentThread();
+}
+
+// One fresh single object per trial: its constructor runs long enough that the
+// staggered callers arrive before, during and right after it finishes.
+template <int N>
+class Probe
+{
+    ZORVEL_ONCE_ONLY(Probe)
+    Probe()
     {
         ++constructions;
-        QThread::msleep(50); // widen the window in which other threads arrive
+        spinFor(std::chrono::microseconds(300));
     }
+
+public:
+    static inline std::atomic<int> constructions{0};
 };
+
+constexpr int kThreads = 8;
+
+// Releases kThreads callers at once, each after its own short delay, and checks
+// that exactly one object was built and everybody got it.
+template <int N>
+bool raceOnce()
+{
+    std::atomic<int> waiting{kThreads};
+    QVector<Probe<N> *> seen(kThreads, nullptr);
+    QVector<QThread *> workers;
+    for (int i = 0; i < kThreads; ++i) {
+        workers << QThread::create([&, i] {
+            --waiting;
+            while (waiting.load() > 0)
+                QThread::yieldCurrentThread();
+            spinFor(std::chrono::microseconds(45 * i));
+            seen[i] = Probe<N>::instance();
+        });
+        workers.last()->start();
+    }
+    for (QThread *t : workers) {
+        t->wait();
+        delete t;
+    }
+    bool same = true;
+    for (Probe<N> *p : seen)
+        same = same && p == seen.first() && p;
+    return same && Probe<N>::constructions.load() == 1;
+}
+
+template <int... N>
+int failedTrials(std::integer_sequence<int, N...>)
+{
+    return (0 + ... + (raceOnce<N>() ? 0 : 1));
+}
+
 } // namespace
 
 class TestOnceOnly : public QObject
@@ -24,28 +79,9 @@ class TestOnceOnly : public QObject
     Q_OBJECT
 
 private slots:
-    void concurrentFirstCallsConstructOnce()
+    void contendedFirstCallsConstructOnce()
     {
-        const int threads = 8;
-        std::atomic<bool> go{false};
-        QVector<SlowManager *> seen(threads, nullptr);
-        QList<QThread *> workers;
-        for (int i = 0; i < threads; ++i) {
-            workers << QThread::create([&, i] {
-                while (!go.load())
-                    QThread::yieldCurrentThread();
-                seen[i] = SlowManager::instance();
-            });
-            workers.last()->start();
-        }
-        go = true;
-        for (QThread *t : workers) {
-            QVERIFY(t->wait(10000));
-            delete t;
-        }
-        QCOMPARE(constructions.load(), 1);
-        for (SlowManager *p : seen)
-            QCOMPARE(p, SlowManager::instance());
+        QCOMPARE(failedTrials(std::make_integer_sequence<int, 64>()), 0);
     }
 };
 

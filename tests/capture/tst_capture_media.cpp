@@ -112,7 +112,7 @@ private Q_SLOTS:
         stored.setContent(QStringLiteral("thumbnail"));
         stored.setTimeStamp(1000);
         stored.save();
-        CFileManager::saveFile(lzw, stored);
+        CFileManager::saveFile(lzw, stored.file_hash());
 
         Selvane::copyRecord(stored);
         QTRY_COMPARE(f.committed->count(), 1);

@@ -24,15 +24,15 @@ private Q_SLOTS:
     void builtInKeywordsAreCaseSensitiveAndSwitchable()
     {
         QCOMPARE(ConfigureManager::instance()->pattern(), builtIn);
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("my password is hunter2")));
-        QVERIFY(!clipUtils::isSecretText(QStringLiteral("my Password is hunter2")));
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("手机号 13800000000")));
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("line one\nusername: bob")));
-        QVERIFY(!clipUtils::isSecretText(QStringLiteral("USERNAME and ACCOUNT")));
-        QVERIFY(!clipUtils::isSecretText(QStringLiteral("an ordinary sentence")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("my password is hunter2")));
+        QVERIFY(!ConfigureManager::isSecretText(QStringLiteral("my Password is hunter2")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("手机号 13800000000")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("line one\nusername: bob")));
+        QVERIFY(!ConfigureManager::isSecretText(QStringLiteral("USERNAME and ACCOUNT")));
+        QVERIFY(!ConfigureManager::isSecretText(QStringLiteral("an ordinary sentence")));
 
         clipUtils::setCheckSecret(false);
-        QVERIFY(!clipUtils::isSecretText(QStringLiteral("password 密码 account")));
+        QVERIFY(!ConfigureManager::isSecretText(QStringLiteral("password 密码 account")));
     }
 
     void userKeywordsComeFirstAndAreRegularExpressions()
@@ -44,10 +44,10 @@ private Q_SLOTS:
         QCOMPARE(config->pattern(), QStringLiteral("a.c|pin\\d{4}|") + builtIn);
         QCOMPARE(clipUtils::settings()->value(QLatin1String(Zorvel::Key::UserKeyWords)).toStringList(),
                  config->userKeywords());
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("xxabcxx")));
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("a-c")));
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("my pin0042")));
-        QVERIFY(!clipUtils::isSecretText(QStringLiteral("ac pin42")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("xxabcxx")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("a-c")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("my pin0042")));
+        QVERIFY(!ConfigureManager::isSecretText(QStringLiteral("ac pin42")));
     }
 
     // One keyword that is not a valid expression must not switch detection off:
@@ -63,9 +63,9 @@ private Q_SLOTS:
                                                                "detecting with the valid ones and the built-in keywords$")));
         config->saveUserKeywords();
         QCOMPARE(config->pattern(), QStringLiteral("(|a.c|") + builtIn);
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("password")));
-        QVERIFY(clipUtils::isSecretText(QStringLiteral("abc")));
-        QVERIFY(!clipUtils::isSecretText(QStringLiteral("an ordinary sentence")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("password")));
+        QVERIFY(ConfigureManager::isSecretText(QStringLiteral("abc")));
+        QVERIFY(!ConfigureManager::isSecretText(QStringLiteral("an ordinary sentence")));
     }
 
     void pendingHashIsTakenOnce()

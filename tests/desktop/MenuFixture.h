@@ -4,6 +4,7 @@
 // hovering an entry so its sub-menu is built, and triggering an operation.
 
 #include "desktop/MenuManager.h"
+#include "store/StoreEvents.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -46,8 +47,23 @@ inline QAction *find(const QMenu *menu, const QString &text)
     return nullptr;
 }
 
-inline QMenu *mainMenu() { return MenuManager::instance()->menu(); }
-inline QMenu *favourites() { return MenuManager::instance()->favouriteMenu(); }
+// The menus as the user sees them: the store's pending change notice is delivered
+// and the menu rebuilt if it is dirty, as happens before it is shown.
+inline void refreshMenu()
+{
+    QCoreApplication::sendPostedEvents(StoreEvents::instance(), QEvent::MetaCall);
+    MenuManager::instance()->refresh();
+}
+inline QMenu *mainMenu()
+{
+    refreshMenu();
+    return MenuManager::instance()->menu();
+}
+inline QMenu *favourites()
+{
+    refreshMenu();
+    return MenuManager::instance()->favouriteMenu();
+}
 
 // The entry's sub-menu after the pointer rested on it (reported through the main
 // menu's hover signal, as the framework does for its sub-menus too).

@@ -8,7 +8,7 @@
 #include "app/Constants.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "push/MqttManager.h"
 
 #include <QDesktopServices>
@@ -168,6 +168,7 @@ private Q_SLOTS:
 
         // Signed in without a key: the tray menu offers activation.
         QAction *activate = nullptr;
+        MenuManager::instance()->refresh(); // as before it is shown
         for (QAction *a : MenuManager::instance()->menu()->actions())
             if (a->text() == QStringLiteral("激活端对端加密"))
                 activate = a;

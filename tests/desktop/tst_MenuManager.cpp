@@ -98,7 +98,6 @@ private slots:
 
         clipUtils::settings()->setValue(QLatin1String(Zorvel::Key::NewVersion), clipUtils::appVersion());
         clipUtils::setMenuCleanup(false);
-        Q_EMIT MenuManager::instance()->sigUpdateMenu();
         QCOMPARE(texts(mainMenu()), QStringList({"|", "收藏>", "|", "登录/注册", "插件", "设置", "退出"}));
     }
 

@@ -9,7 +9,7 @@
 #include "app/clipUtils.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
-#include "e2ee/PINWizard.h"
+#include "desktop/PINWizard.h"
 #include "store/DBFetcher.h"
 
 #include <QMenu>

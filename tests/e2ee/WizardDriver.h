@@ -4,7 +4,7 @@
 // is the active modal window, types the next queued answer into the current page
 // and presses Next or Finish. With no answer left it cancels the wizard.
 
-#include "e2ee/PINWizard.h"
+#include "desktop/PINWizard.h"
 
 #include <QAbstractButton>
 #include <QApplication>

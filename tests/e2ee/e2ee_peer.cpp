@@ -8,7 +8,7 @@
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 #include "net/CPullRequest.h"
 #include "store/HistoryQueries.h"
 
@@ -30,7 +30,7 @@ QJsonObject state(const QString &step, const QStringList &boxes)
     for (const History &h : HistoryQueries::listHistory()) {
         rows.append(QJsonObject{{QStringLiteral("file_hash"), h.file_hash()},
                                 {QStringLiteral("content"), h.content()},
-                                {QStringLiteral("file"), QString::fromUtf8(CFileManager::readFile(h))},
+                                {QStringLiteral("file"), QString::fromUtf8(CFileManager::readFile(h.file_hash()))},
                                 {QStringLiteral("history_id"), h.history_id()},
                                 {QStringLiteral("key_hash"), h.key_hash()}});
     }

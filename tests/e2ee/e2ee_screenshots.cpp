@@ -5,8 +5,8 @@
 #include "app/Constants.h"
 #include "app/Translation.h"
 #include "app/clipUtils.h"
-#include "e2ee/EncryptWindow.h"
-#include "e2ee/PINWizard.h"
+#include "desktop/EncryptWindow.h"
+#include "desktop/PINWizard.h"
 #include "e2ee/ZeroManager.h"
 #include "store/DBFetcher.h"
 

@@ -8,9 +8,9 @@
 #include "net/NetFixture.h"
 
 #include "desktop/MenuManager.h"
-#include "e2ee/CRequestZeroGet.h"
-#include "e2ee/CRequestZeroPush.h"
-#include "e2ee/EncryptWindow.h"
+#include "net/CRequestZeroGet.h"
+#include "net/CRequestZeroPush.h"
+#include "desktop/EncryptWindow.h"
 #include "net/CRequestPushGet.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
@@ -42,8 +42,10 @@ const QString kResetDone =
     QStringLiteral("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!");
 const QString kActivateItem = QStringLiteral("激活端对端加密");
 
+// The tray menu as it would be shown now.
 bool menuHas(const QString &text)
 {
+    MenuManager::instance()->refresh();
     for (QAction *a : MenuManager::instance()->menu()->actions())
         if (a->text() == text)
             return true;

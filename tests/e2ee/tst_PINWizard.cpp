@@ -6,12 +6,12 @@
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"
-#include "e2ee/AccountPwdWizardPage.h"
-#include "e2ee/CRequestZeroGet.h"
-#include "e2ee/CRequestZeroModify.h"
-#include "e2ee/CRequestZeroPush.h"
-#include "e2ee/CRequestZeroRevert.h"
-#include "e2ee/PINPage.h"
+#include "desktop/AccountPwdWizardPage.h"
+#include "net/CRequestZeroGet.h"
+#include "net/CRequestZeroModify.h"
+#include "net/CRequestZeroPush.h"
+#include "net/CRequestZeroRevert.h"
+#include "desktop/PINPage.h"
 #include "e2ee/ZeroManager.h"
 
 #include <QJsonDocument>

@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
                                 {QStringLiteral("content"), h.content()},
                                 {QStringLiteral("history_id"), h.history_id()},
                                 {QStringLiteral("local_file_ok"), h.local_file_ok()},
-                                {QStringLiteral("file"), QString::fromUtf8(CFileManager::readFile(h))},
+                                {QStringLiteral("file"), QString::fromUtf8(CFileManager::readFile(h.file_hash()))},
                                 {QStringLiteral("pending"), h.change_timestamp() > 0}});
     }
     std::fputs(QJsonDocument(rows).toJson(QJsonDocument::Compact).constData(), stdout);

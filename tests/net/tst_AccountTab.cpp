@@ -53,8 +53,11 @@ public Q_SLOTS:
     void open(const QUrl &url) { opened.append(url); }
 };
 
+// The tray menu is looked at as it would be shown (rebuilt when dirty).
 QAction *findAction(QMenu *menu, const QString &text)
 {
+    if (menu == MenuManager::instance()->menu())
+        MenuManager::instance()->refresh();
     for (QAction *a : menu->actions())
         if (a->text() == text)
             return a;

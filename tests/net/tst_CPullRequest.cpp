@@ -57,7 +57,7 @@ History storedEntry(int i, qint64 historyId, double timestamp, qint64 favourite 
     h.setLocalFileOk(true);
     h.setFavourite(favourite);
     h.save();
-    CFileManager::saveFile(h.content().toUtf8(), h);
+    CFileManager::saveFile(h.content().toUtf8(), h.file_hash());
     return h;
 }
 
@@ -244,7 +244,7 @@ private Q_SLOTS:
         History got = stored(secretHash);
         QCOMPARE(got.content(), secret);
         QVERIFY(got.local_file_ok());
-        QCOMPARE(CFileManager::readFile(got), secret.toUtf8());
+        QCOMPARE(CFileManager::readFile(got.file_hash()), secret.toUtf8());
         QCOMPARE(got.change_timestamp(), 0.0);
 
         got = stored(clipUtils::md5Hex(plain.toUtf8()));

@@ -32,7 +32,7 @@ class TestFileTransfer : public QObject
         h.setType(type);
         h.setFileSize(bytes.size());
         h.setLocalFileOk(true);
-        CFileManager::saveFile(bytes, h);
+        CFileManager::saveFile(bytes, h.file_hash());
         if (type.contains(QLatin1String("zip")))
             JlCompress::compressFile(CFileManager::zipPath() + h.file_hash(), CFileManager::filesPath() + h.file_hash());
         h.save();
@@ -84,7 +84,7 @@ private Q_SLOTS:
         QSqlQuery(QStringLiteral("update History set local_file_ok = 0")).exec();
         FileService::instance()->transferNext();
         QTRY_VERIFY_WITH_TIMEOUT(stored(h.file_hash()).local_file_ok(), 20000);
-        QCOMPARE(CFileManager::readFile(h), bytes);
+        QCOMPARE(CFileManager::readFile(h.file_hash()), bytes);
     }
 
     // The service hands out one entry's file (valid under the key) for another: the

@@ -103,7 +103,7 @@ private Q_SLOTS:
         const History got = stored(hash);
         QCOMPARE(got.content(), fromB);
         QVERIFY(got.local_file_ok());
-        QCOMPARE(CFileManager::readFile(got), fromB.toUtf8());
+        QCOMPARE(CFileManager::readFile(got.file_hash()), fromB.toUtf8());
         QCOMPARE(got.change_timestamp(), 0.0); // nothing to push back
     }
 

@@ -138,7 +138,7 @@ private Q_SLOTS:
 
     void addInstallsEveryFileInOrder()
     {
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(PluginHost::instance(), &PluginHost::pluginsChanged);
         // The same id twice: the window asks, naming both versions, and the later file wins.
         m_dialogAnswer = QStringList{package("zeta", "version = '1.0',"), package("alpha"), package("zeta", "version = '2.0',")};
         button("button_add")->click();
@@ -163,7 +163,7 @@ private Q_SLOTS:
 
     void cancelInstallsNothing()
     {
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(PluginHost::instance(), &PluginHost::pluginsChanged);
         button("button_add")->click();
         QCOMPARE(m_dialogCalls.size(), 1);
         QCOMPARE(menuUpdates.count(), 0);
@@ -173,7 +173,7 @@ private Q_SLOTS:
 
     void refusedPackageStillRefreshes()
     {
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(PluginHost::instance(), &PluginHost::pluginsChanged);
         const QString bad = package("Bad");
         m_dialogAnswer = QStringList{bad, package("good")};
         button("button_add")->click();
@@ -187,7 +187,7 @@ private Q_SLOTS:
         m_dialogAnswer = QStringList{package("one"), package("two"), package("three")};
         button("button_add")->click();
         QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 3, 10000);
-        QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
+        QSignalSpy menuUpdates(PluginHost::instance(), &PluginHost::pluginsChanged);
 
         table()->clearSelection();
         button("button_delete")->click();

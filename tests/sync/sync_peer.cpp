@@ -9,6 +9,7 @@
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
+#include "app/Wiring.h"
 #include "capture/Selvane.h"
 #include "net/CRequestGetFavourite.h"
 #include "net/HistoryService.h"
@@ -92,10 +93,7 @@ int main(int argc, char *argv[])
         return 4;
     clipUtils::setAutoSetClipboard(true);
 
-    Selvane::instance()->start();
-    QObject::connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(),
-                     &HistoryService::pushPending);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
+    Wiring::startCore(app);
     MqttManager *mqtt = MqttManager::instance();
     QObject::connect(mqtt, &MqttManager::subscribed, &app, [] { reply("ready"); }, Qt::QueuedConnection);
     mqtt->connectBroker();

@@ -9,6 +9,7 @@
 #include "capture/Selvane.h"
 #include "net/FileService.h"
 #include "net/HistoryService.h"
+#include "app/Wiring.h"
 #include "push/MqttManager.h"
 #include "store/HistoryQueries.h"
 
@@ -108,9 +109,7 @@ private Q_SLOTS:
         QVERIFY(!keyFile.isEmpty());
 
         clipUtils::setFileAsSecret(false);
-        Selvane::instance()->start();
-        connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(), &HistoryService::pushPending);
-        MqttManager::instance(); // wires the file service to the push chain
+        Wiring::startCore(*QCoreApplication::instance()); // as the program starts
 
         QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
     }

@@ -12,6 +12,7 @@
 #include "net/CRequestSetFavourite.h"
 #include "net/FileService.h"
 #include "net/HistoryService.h"
+#include "app/Wiring.h"
 #include "push/MqttManager.h"
 #include "store/HistoryQueries.h"
 
@@ -80,9 +81,7 @@ private Q_SLOTS:
 
         // Copied files are confidential (never uploaded) unless the user says otherwise.
         clipUtils::setFileAsSecret(false);
-        Selvane::instance()->start();
-        connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(), &HistoryService::pushPending);
-        MqttManager::instance(); // wires the file service to the push chain
+        Wiring::startCore(*QCoreApplication::instance()); // as the program starts
 
         QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
     }

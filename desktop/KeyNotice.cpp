@@ -1,4 +1,4 @@
-#include "e2ee/KeyNotice.h"
+#include "desktop/KeyNotice.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "e2ee/CRequestZeroGet.h"
+#include "net/CRequestZeroGet.h"
 
 CRequestZeroGet::CRequestZeroGet()
     : CKeyRequest(QStringLiteral("key/"), QStringLiteral("GET"))

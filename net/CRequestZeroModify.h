@@ -1,6 +1,6 @@
 #pragma once
 
-#include "e2ee/CKeyRequest.h"
+#include "net/CKeyRequest.h"
 
 // Replaces the stored wrapping of the key after a PIN change. The service checks
 // the hash of the old PIN against the stored wrapping; the PIN never leaves.

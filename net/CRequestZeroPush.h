@@ -1,6 +1,6 @@
 #pragma once
 
-#include "e2ee/CKeyRequest.h"
+#include "net/CKeyRequest.h"
 
 // Stores the user's first key pair on the service.
 class CRequestZeroPush : public CKeyRequest

@@ -1,4 +1,4 @@
-#include "e2ee/CRequestZeroModify.h"
+#include "net/CRequestZeroModify.h"
 
 CRequestZeroModify::CRequestZeroModify()
     : CKeyRequest(QStringLiteral("key/"), QStringLiteral("POST"))

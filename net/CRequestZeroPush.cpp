@@ -1,4 +1,4 @@
-#include "e2ee/CRequestZeroPush.h"
+#include "net/CRequestZeroPush.h"
 
 CRequestZeroPush::CRequestZeroPush()
     : CKeyRequest(QStringLiteral("key/"), QStringLiteral("PUT"))

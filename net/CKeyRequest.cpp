@@ -1,4 +1,4 @@
-#include "e2ee/CKeyRequest.h"
+#include "net/CKeyRequest.h"
 
 #include "app/clipUtils.h"
 

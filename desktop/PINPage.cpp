@@ -1,7 +1,7 @@
-#include "e2ee/PINPage.h"
+#include "desktop/PINPage.h"
 
-#include "e2ee/KeyNotice.h"
-#include "e2ee/PINWizard.h"
+#include "desktop/KeyNotice.h"
+#include "desktop/PINWizard.h"
 
 #include <QFormLayout>
 #include <QLabel>

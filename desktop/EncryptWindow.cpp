@@ -1,12 +1,12 @@
-#include "e2ee/EncryptWindow.h"
+#include "desktop/EncryptWindow.h"
 
 #include "app/clipUtils.h"
-#include "e2ee/CRequestZeroGet.h"
-#include "e2ee/CRequestZeroModify.h"
-#include "e2ee/CRequestZeroPush.h"
-#include "e2ee/CRequestZeroRevert.h"
-#include "e2ee/KeyNotice.h"
-#include "e2ee/PINWizard.h"
+#include "net/CRequestZeroGet.h"
+#include "net/CRequestZeroModify.h"
+#include "net/CRequestZeroPush.h"
+#include "net/CRequestZeroRevert.h"
+#include "desktop/KeyNotice.h"
+#include "desktop/PINWizard.h"
 #include "e2ee/ZeroManager.h"
 #include "net/CRequestSyncPublicKey.h"
 #include "store/HistoryQueries.h"
@@ -69,7 +69,6 @@ void EncryptWindow::refresh()
         ui->button_active->setText(tr("修改PIN"));
         ui->label_alert->hide();
     }
-    Q_EMIT zero->menuUpdateRequested();
 }
 
 void EncryptWindow::setBusy(bool busy)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "e2ee/CKeyRequest.h"
+#include "net/CKeyRequest.h"
 
 // Destroys the user's encrypted online data and stores a new key pair. The
 // account password proves the user; only its MD5 text travels, sealed to the

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "e2ee/CKeyRequest.h"
+#include "net/CKeyRequest.h"
 
 // Fetches the key pair the service holds for the user ("code" 404 when none).
 class CRequestZeroGet : public CKeyRequest

@@ -1,4 +1,4 @@
-#include "e2ee/CRequestZeroRevert.h"
+#include "net/CRequestZeroRevert.h"
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"

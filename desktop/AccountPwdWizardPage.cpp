@@ -1,4 +1,4 @@
-#include "e2ee/AccountPwdWizardPage.h"
+#include "desktop/AccountPwdWizardPage.h"
 
 #include <QFormLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "e2ee/PINWizard.h"
+#include "desktop/PINWizard.h"
 
-#include "e2ee/AccountPwdWizardPage.h"
-#include "e2ee/PINPage.h"
+#include "desktop/AccountPwdWizardPage.h"
+#include "desktop/PINPage.h"
 
 #include <QLineEdit>
 
