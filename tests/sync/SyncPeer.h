@@ -50,6 +50,26 @@ inline bool start(QProcess &peer, const QString &home, const QStringList &argume
     return peer.readLine().trimmed() == "ready";
 }
 
+// One command to the peer and its answer. Each command carries a number that the answer
+// repeats: an answer that came too late for an earlier command, or a line the peer
+// printed by itself, is skipped instead of being taken for this one.
+inline QByteArray ask(QProcess &peer, const QByteArray &command, int timeoutMs = 20000)
+{
+    static int sent = 0;
+    const QByteArray tag = QByteArray::number(++sent) + ' ';
+    peer.write(tag + command + '\n');
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        while (peer.canReadLine()) {
+            const QByteArray line = peer.readLine().trimmed();
+            if (line.startsWith(tag))
+                return line.mid(tag.size());
+        }
+        peer.waitForReadyRead(100);
+    }
+    return QByteArray();
+}
+
 // The hashes of the newest history entries on this device.
 inline QSet<QString> historyHashes()
 {

@@ -1,7 +1,8 @@
 // The second device of the two-client tests, run in a home and on a display of its
 // own:  sync_peer <email> <password> <key.json> <pin>
 // It signs in, unlocks the key, switches "auto_set_clipboard" on, connects to the
-// broker and prints "ready". Then it answers one command per line on stdin:
+// broker and prints "ready". Then it answers one command per line on stdin, each
+// line "<number> <command>" and each answer "<number> <answer>":
 //   rows            JSON array of its rows
 //   file <hash>     MD5 of files/<hash>, or "none"
 //   clip            the clipboard text as JSON string
@@ -26,12 +27,13 @@
 
 #include <cstdio>
 #include <unistd.h>
+#include <utility>
 
 using namespace NetFixture;
 
 namespace {
 
-void reply(const QByteArray &line)
+void print(const QByteArray &line)
 {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
@@ -55,7 +57,9 @@ QByteArray rowsJson()
 
 void command(const QByteArray &line)
 {
-    const QList<QByteArray> words = line.trimmed().split(' ');
+    QList<QByteArray> words = line.trimmed().split(' ');
+    const QByteArray tag = words.takeFirst() + ' ';
+    const auto reply = [tag](const QByteArray &answer) { print(tag + answer); };
     const QByteArray verb = words.value(0);
     if (verb == "rows") {
         reply(rowsJson());
@@ -66,7 +70,7 @@ void command(const QByteArray &line)
         reply(QJsonDocument(QJsonArray{QGuiApplication::clipboard()->text()}).toJson(QJsonDocument::Compact));
     } else if (verb == "favsync") {
         auto *request = new CRequestGetFavourite;
-        QObject::connect(request, &CBaseRequest::responseData, [](CBaseRequest *done, QVariant) {
+        QObject::connect(request, &CBaseRequest::responseData, [reply](CBaseRequest *done, QVariant) {
             done->deleteLater();
             reply("done");
         });
@@ -97,7 +101,12 @@ int main(int argc, char *argv[])
                      &HistoryService::pushPending);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
     MqttManager *mqtt = MqttManager::instance();
-    QObject::connect(mqtt, &MqttManager::subscribed, &app, [] { reply("ready"); }, Qt::QueuedConnection);
+    // Once: a reconnect under load subscribes again.
+    bool ready = false;
+    QObject::connect(mqtt, &MqttManager::subscribed, &app, [&ready] {
+        if (!std::exchange(ready, true))
+            print("ready");
+    }, Qt::QueuedConnection);
     mqtt->connectBroker();
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

@@ -78,14 +78,7 @@ class TestSyncFaults : public QObject
     QProcess peer;
     const QString salt = QUuid::createUuid().toString(QUuid::Id128).left(8);
 
-    QByteArray ask(const QByteArray &command, int timeoutMs = 20000)
-    {
-        peer.write(command + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        while (!peer.canReadLine() && !deadline.hasExpired())
-            peer.waitForReadyRead(100);
-        return peer.readLine().trimmed();
-    }
+    QByteArray ask(const QByteArray &command) { return SyncPeer::ask(peer, command); }
 
     QString captured(const std::function<void()> &copy) { return SyncPeer::capturedHash(copy); }
 

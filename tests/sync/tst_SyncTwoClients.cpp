@@ -39,14 +39,7 @@ class TestSyncTwoClients : public QObject
     QTemporaryDir peerHome;
     QProcess peer;
 
-    QByteArray ask(const QByteArray &command, int timeoutMs = 20000)
-    {
-        peer.write(command + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        while (!peer.canReadLine() && !deadline.hasExpired())
-            peer.waitForReadyRead(100);
-        return peer.readLine().trimmed();
-    }
+    QByteArray ask(const QByteArray &command) { return SyncPeer::ask(peer, command); }
 
     QJsonObject peerRow(const QString &hash, const QString &category = QStringLiteral("history"))
     {
