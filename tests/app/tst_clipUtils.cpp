@@ -13,16 +13,6 @@ class TestClipUtils : public QObject
     Q_OBJECT
 
 private slots:
-    void freshAccountDefaults()
-    {
-        QVERIFY(clipUtils::checkSecret());
-        QVERIFY(clipUtils::fileAsSecret());
-        QVERIFY(!clipUtils::isAutoSetClipboard());
-        QVERIFY(!clipUtils::menuCleanup());
-        QVERIFY(!clipUtils::hasUserToken());
-        QVERIFY(!clipUtils::hasNewVersion());
-    }
-
     void deviceTokenIsStableMd5Text()
     {
         const QString token = clipUtils::deviceToken();
@@ -68,8 +58,13 @@ private slots:
         const QString name = QCoreApplication::applicationName();
         AutoStartEntry::write(name, QStringLiteral("/opt/elsewhere/") + name);
         QVERIFY(!clipUtils::isAutoStart());
-        AutoStartEntry::write(name, QStringLiteral("/path with \"quotes\" and spaces/zorvel"));
-        QCOMPARE(AutoStartEntry::executable(name), QStringLiteral("/path with \"quotes\" and spaces/zorvel"));
+        // The session runs Exec= through a shell-like parser: quotes, $ and ` are escaped.
+        const QString odd = QStringLiteral("/path with \"quotes\", $HOME and `id`/zorvel");
+        AutoStartEntry::write(name, odd);
+        QCOMPARE(AutoStartEntry::executable(name), odd);
+        QFile entry(AutoStartEntry::entryPath(name));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains("Exec=\"/path with \\\"quotes\\\", \\$HOME and \\`id\\`/zorvel\"\n"));
         clipUtils::setAutoStart(true);
         QVERIFY(clipUtils::isAutoStart());
         clipUtils::setAutoStart(false);

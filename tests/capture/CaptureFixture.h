@@ -4,14 +4,14 @@
 // short ways to look at what a capture left behind.
 
 #include "ClipboardDriver.h"
+#include "support/StoreHelper.h"
 
 #include "app/CFileManager.h"
+#include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
-#include "store/DBFetcher.h"
 #include "store/HistoryStore.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -33,19 +33,9 @@ inline HistoryList rows(const QString &category = QStringLiteral("history"))
     return list;
 }
 
-inline History byHash(const QString &hash, const QString &category = QStringLiteral("history"))
-{
-    History row;
-    row.setFileHash(hash);
-    row.setCategory(category);
-    row.load();
-    return row;
-}
+using StoreHelper::stored;
 
-inline History byText(const QString &text)
-{
-    return byHash(QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex()));
-}
+inline History byText(const QString &text) { return stored(clipUtils::md5Hex(text.toUtf8())); }
 
 inline QByteArray fileBytes(const QString &folder, const QString &hash)
 {

@@ -104,7 +104,7 @@ private Q_SLOTS:
         HistoryQueries::setTimestamp(1000, first.file_hash());
         Selvane::copyRecord(first);
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("from the menu"));
-        QTRY_VERIFY(byHash(first.file_hash()).timeStamp() > 1000);
+        QTRY_VERIFY(stored(first.file_hash()).timeStamp() > 1000);
         QCOMPARE(rows().size(), 3);
     }
 
