@@ -30,8 +30,9 @@ inline QString writeKeyFile(const QVariantMap &dictionary)
     return path;
 }
 
-// Starts the peer and waits for its "ready" line.
-inline bool start(QProcess &peer, const QString &home, const QStringList &arguments)
+// Starts the peer program (command: the program and its arguments) on a display of its
+// own and waits for its "ready" line.
+inline bool start(QProcess &peer, const QString &home, const QStringList &command)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
@@ -41,7 +42,7 @@ inline bool start(QProcess &peer, const QString &home, const QStringList &argume
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
     peer.setProcessEnvironment(env);
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), QStringList{QStringLiteral(ZORVEL_SYNC_PEER)} + arguments);
+    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), command);
     if (!peer.waitForStarted())
         return false;
     QDeadlineTimer deadline(30000);

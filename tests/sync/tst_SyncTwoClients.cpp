@@ -77,7 +77,7 @@ private Q_SLOTS:
         connect(Selvane::instance(), &Selvane::historyChanged, HistoryService::instance(), &HistoryService::pushPending);
         MqttManager::instance(); // wires the file service to the push chain
 
-        QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
+        QVERIFY(SyncPeer::start(peer, peerHome.path(), {QStringLiteral(ZORVEL_SYNC_PEER), email, password, keyFile, pin}));
     }
 
     void cleanupTestCase()
