@@ -26,9 +26,11 @@ public:
     // With capture false, the change this write causes is not captured.
     void setClipboardText(const QString &text, bool capture);
     static void putText(const QString &text);
-    // Puts a stored text or image entry back on the clipboard; images carry their
-    // hash so that capturing them again finds the same entry.
-    static void copyRecord(const History &record);
+    // Puts a stored text or image entry back on the clipboard and the selection;
+    // images carry their hash so that capturing them again finds the same entry.
+    // False when nothing was written (the entry's file is not on this device).
+    // withSelection false leaves PRIMARY alone (an arriving entry, not a paste).
+    static bool copyRecord(const History &record, bool withSelection = true);
     // Asks the idle thread to end and waits for it.
     void stop();
 
@@ -50,6 +52,7 @@ private:
     bool captureText(const QMimeData *data, History &record);
     bool captureImage(const QMimeData *data, History &record);
     static bool notStored(const QString &hash);
+    static void writeBoth(const QString &text);
     void commit(History &record);
 
     QString m_ignoredText;

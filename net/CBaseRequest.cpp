@@ -175,7 +175,16 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
 
     qDebug("QNAMRedirect::replyFinished: Arrived to %s", qPrintable(logUrl(reply->url())));
     const QByteArray body = reply->readAll();
-    finish(parseResponse(body));
+    const QVariant data = parseResponse(body);
+    if (wantsNextRound()) {
+        reply->deleteLater();
+        m_reply = nullptr;
+        m_redirects = 0;
+        m_redirectTarget = QUrl();
+        start();
+        return;
+    }
+    finish(data);
 }
 
 void CBaseRequest::finish(const QVariant &data)

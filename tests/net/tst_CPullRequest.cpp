@@ -5,15 +5,21 @@
 
 #include "app/CFileManager.h"
 #include "net/CPullRequest.h"
+#include "net/CRequestPushPost.h"
 #include "net/SyncHandOver.h"
 #include "store/HistoryQueries.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QtTest>
+
+#include <sys/mount.h>
 
 using namespace NetFixture;
 
@@ -104,7 +110,10 @@ private Q_SLOTS:
         // An empty item list prunes, drops entries without files and hands over.
         History orphan = storedEntry(100, 0, 9000);
         orphan.setLocalFileOk(false);
-        QSqlQuery(QStringLiteral("update History set local_file_ok = 0 where file_hash = '%1'").arg(orphan.file_hash())).exec();
+        // Its content is a preview, not the whole text: no file can be made from it.
+        QSqlQuery(QStringLiteral("update History set local_file_ok = 0, content = 'preview…' where file_hash = '%1'")
+                      .arg(orphan.file_hash()))
+            .exec();
         QCOMPARE(apply(reply({})).toInt(), 0);
         QCOMPARE(rows(), 59); // 62 pruned to 60, then the one without a file
         QVERIFY(!HistoryQueries::exists(clipUtils::md5Hex("stored 1"), QStringLiteral("history")));
@@ -221,8 +230,17 @@ private Q_SLOTS:
         keyNoEnc.insert(QStringLiteral("key_hash"), zero->keyHash());
         QVariantMap image = item(QStringLiteral("thumbnail"), QStringLiteral("image_tiff+zip"));
         image.insert(QStringLiteral("file_hash"), clipUtils::md5Hex("the tiff bytes"));
+        // A long text travels as its preview; another entry's ciphertext (valid under
+        // the key) handed out under this entry's hash is neither the text nor a preview of it.
+        const QString longText = QStringLiteral("a long text\n\nwhose preview is all that travels with it in the item");
+        QVariantMap preview = item(longText, QStringLiteral("text_txt+enc"));
+        preview.insert(QStringLiteral("content"), zero->encryptText(clipUtils::previewText(longText)));
+        preview.insert(QStringLiteral("key_hash"), zero->keyHash());
+        QVariantMap swapped = item(QStringLiteral("this entry's own text"), QStringLiteral("text_txt+enc"));
+        swapped.insert(QStringLiteral("content"), zero->encryptText(QStringLiteral("another-entry's-text")));
+        swapped.insert(QStringLiteral("key_hash"), zero->keyHash());
 
-        QCOMPARE(apply(reply({encrypted, item(plain), encNoKey, keyNoEnc, image})).toInt(), 0);
+        QCOMPARE(apply(reply({encrypted, item(plain), encNoKey, keyNoEnc, image, preview, swapped})).toInt(), 0);
 
         const QString secretHash = clipUtils::md5Hex(secret.toUtf8());
         History got = stored(secretHash);
@@ -244,7 +262,12 @@ private Q_SLOTS:
         QVERIFY(got.exists());
         QVERIFY(!got.local_file_ok()); // its file comes with the file service
         QVERIFY(!hasFile(got.file_hash()));
-        QCOMPARE(rows(), 3);
+
+        got = stored(preview.value(QStringLiteral("file_hash")).toString());
+        QCOMPARE(got.content(), clipUtils::previewText(longText));
+        QVERIFY(!got.local_file_ok());
+        QVERIFY(!stored(swapped.value(QStringLiteral("file_hash")).toString()).exists());
+        QCOMPARE(rows(), 4);
     }
 
     void encryptedItemWithoutTheRightKeyIsSkipped()
@@ -278,6 +301,92 @@ private Q_SLOTS:
         QCOMPARE(rows(), 1);
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/zorvel-evil")));
         QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), files + 1);
+    }
+
+    // The files folder on a small tmpfs filled to the last block: texts that arrive
+    // whole cannot be written (not even as empty files), so their rows stay not local
+    // for the file service.
+    void fullDiskMarksNothingLocal()
+    {
+        const QString files = CFileManager::filesPath();
+        QVERIFY(QDir().mkpath(files));
+        if (::mount("tmpfs", QFile::encodeName(files).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("mounting a tmpfs needs root (CI has it): the full-disk pull did not run");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(files).constData(), MNT_DETACH); });
+        QFile filler(files + QStringLiteral("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+
+        QVariantList items;
+        for (int i = 0; i < 3; ++i) {
+            QVariantMap one = item(QStringLiteral("arrives on a full disk %1 ").arg(i) + QString(3000, QLatin1Char('x')),
+                                   QStringLiteral("text_txt"), 6000 + i);
+            one.insert(QStringLiteral("history_id"), 900 + i);
+            items << one;
+        }
+        QCOMPARE(apply(reply(items)).toInt(), 0);
+        QCOMPARE(rows(), 3);
+        QSqlQuery q(QStringLiteral("select file_hash from History where local_file_ok = 1"));
+        while (q.next())
+            QVERIFY2(hasFile(q.value(0).toString()), qPrintable(q.value(0).toString()));
+        QCOMPARE(rows(QStringLiteral("where local_file_ok = 1")), 0);
+        QCOMPARE(QDir(files).entryList(QDir::Files), QStringList({QStringLiteral("filler")}));
+    }
+
+    // 600 entries on the account: a device that has none gets every page in one
+    // sync and keeps the newest 60, not the last 60 of the first page.
+    void freshDeviceFirstSyncDrainsEveryPage()
+    {
+        QCOMPARE(signUp(uniqueEmail(), QStringLiteral("paged")).code(), 0);
+        createKey();
+        const int total = 600;
+        int pushed = 0;
+        for (int batch = 0; batch < total; batch += 50) { // 50 at a time: quicker than one by one
+            int done = 0;
+            for (int i = batch; i < batch + 50; ++i) {
+                History h;
+                h.setContent(QStringLiteral("paged entry %1").arg(i));
+                h.setFileHash(clipUtils::md5Hex(h.content().toUtf8()));
+                h.setTimeStamp(100000 + i);
+                h.setType(QStringLiteral("text_txt+enc"));
+                h.setFileSize(h.content().size());
+                auto *push = new CRequestPushPost;
+                push->setHistory(h);
+                connect(push, &CBaseRequest::responseData, this, [&](CBaseRequest *r, QVariant code) {
+                    pushed += code.toInt() == 0 && code.isValid();
+                    ++done;
+                    r->deleteLater();
+                });
+                push->start();
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(done, 50, 30000);
+        }
+        QCOMPARE(pushed, total);
+
+        wipeStore();
+        clipUtils::settings()->remove(QStringLiteral("request_timestamp"));
+        auto *pull = new CPullRequest;
+        int exchanges = 0;
+        connect(pull->networkAccessManager(), &QNetworkAccessManager::finished, this, [&exchanges] { ++exchanges; });
+        const Outcome out = run(pull);
+        QCOMPARE(out.data.toInt(), 0);
+        QCOMPARE(out.reports, 1);
+        QCOMPARE(exchanges, 2); // 500 + 100
+        QCOMPARE(rows(), 60);
+        for (int i = total - 60; i < total; ++i)
+            QVERIFY2(stored(clipUtils::md5Hex(QStringLiteral("paged entry %1").arg(i).toUtf8())).local_file_ok(),
+                     qPrintable(QString::number(i)));
+
+        // Nothing new: one exchange, nothing changes.
+        auto *again = new CPullRequest;
+        exchanges = 0;
+        connect(again->networkAccessManager(), &QNetworkAccessManager::finished, this, [&exchanges] { ++exchanges; });
+        QCOMPARE(run(again).data.toInt(), 0);
+        QCOMPARE(exchanges, 1);
+        QCOMPARE(rows(), 60);
     }
 };
 
