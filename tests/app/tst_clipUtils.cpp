@@ -180,6 +180,8 @@ private slots:
         QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789ABCDEF0123456789abcdef")));
         QVERIFY(!clipUtils::isFileHash(QStringLiteral("../../../../../../../../etc/pass")));
         QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdef0")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdeg")));
         const qint64 utc = QDateTime::currentSecsSinceEpoch();
         QVERIFY(qAbs(qint64(clipUtils::currentTime()) - utc) <= 1);
         QVERIFY(clipUtils::platformName().startsWith(QStringLiteral("linux_")));
