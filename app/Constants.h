@@ -119,7 +119,6 @@ inline constexpr char kUnknownFailure[] = "无法链接Zorvel自动同步服务�
 } // namespace Mqtt
 
 // Clipboard capture
-inline constexpr unsigned long kWatcherIdleStepMs = 750;
 inline constexpr int kThumbnailWidth = 40;
 
 // Desktop interaction: the paste keystrokes (Windows-style virtual keys), the delay
