@@ -72,6 +72,7 @@ void Selvane::stop()
         m_queueWake.wakeAll();
     }
     wait();
+    m_pending = 0;
 }
 
 void Selvane::enqueue(const History &record, const Work &work, bool cheap)
@@ -90,10 +91,12 @@ void Selvane::enqueue(const History &record, const Work &work, bool cheap)
 
 void Selvane::finish(History record, bool ok)
 {
-    --m_pending;
     // After stop() the program is ending: its files are complete, but no row is
     // committed any more.
-    if (ok && !m_stopped)
+    if (m_stopped)
+        return;
+    --m_pending;
+    if (ok)
         commit(record);
 }
 
