@@ -6,6 +6,8 @@
 #include "e2ee/EncryptWindow.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
+#include "platform/Backend.h"
+#include "platform/InstanceChannel.h"
 #include "platform/SingleInstance.h"
 #include "plugins/PluginHost.h"
 #include "plugins/pluginWindow.h"
@@ -13,6 +15,9 @@
 #include "store/DBFetcher.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -20,11 +25,31 @@ int main(int argc, char *argv[])
     // icon) loads the GL driver stack, which doubles the resident memory.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // X11, or Wayland directly; decides Qt's platform too, so before the application.
+    const QString platformNote = PlatformBackend::chooseBeforeApplication();
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
-    if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier)))
+
+    QCommandLineParser parser;
+    const QCommandLineOption showOption(QStringLiteral("show"),
+                                        QCoreApplication::translate("main", "Opens the menu at the mouse pointer "
+                                                                            "(in the running instance)."));
+    parser.addOption(showOption);
+    parser.process(app);
+    const bool show = parser.isSet(showOption);
+
+    if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier))) {
+        // A desktop shortcut bound to `zorvel --show`: the running instance opens its menu.
+        if (!show)
+            return 1;
+        if (InstanceChannel::send(QLatin1String(Zorvel::kAppIdentifier), QStringLiteral("show")))
+            return 0;
+        std::fputs("zorvel: the running instance did not take the request\n", stderr);
         return 1;
+    }
     qInstallMessageHandler(logMessageHandler);
+    if (!platformNote.isEmpty())
+        qInfo("%s", qPrintable(platformNote));
     // Windows start hidden and message boxes come and go; only the tray menu quits.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -50,6 +75,15 @@ int main(int argc, char *argv[])
     QObject::connect(pluginWindow::instance(), &pluginWindow::sigUpdateMenu, MenuManager::instance(),
                      &MenuManager::updateMenu);
     EncryptWindow::instance()->hide();
+
+    InstanceChannel channel;
+    QObject::connect(&channel, &InstanceChannel::requested, MainWindow::instance(), [] {
+        qInfo("menu: opened for a later start (--show)");
+        MainWindow::instance()->keyPressed();
+    });
+    channel.listen(QLatin1String(Zorvel::kAppIdentifier));
+    if (show)
+        QMetaObject::invokeMethod(MainWindow::instance(), &MainWindow::keyPressed, Qt::QueuedConnection);
 
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "capture/ConfigureManager.h"
 #include "capture/CopiedFiles.h"
 #include "capture/EntryFiles.h"
+#include "platform/SystemClipboard.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
 
@@ -38,7 +39,7 @@ bool isOwnWrite(const QString &hash)
 
 Selvane::Selvane()
 {
-    connect(QGuiApplication::clipboard(), &QClipboard::changed, this, &Selvane::clip_changed);
+    connect(SystemClipboard::system(), &SystemClipboard::changed, this, &Selvane::clip_changed);
     clip_changed(QClipboard::Clipboard);
 }
 
@@ -115,12 +116,12 @@ void Selvane::setClipboardText(const QString &text, bool capture)
 {
     if (!capture)
         m_ignoredText = text;
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
 }
 
 void Selvane::putText(const QString &text)
 {
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
 }
 
 void Selvane::copyRecord(const History &record)
@@ -137,14 +138,14 @@ void Selvane::copyRecord(const History &record)
         return;
     }
     if (stored.type().startsWith(QLatin1String("text"))) {
-        QGuiApplication::clipboard()->setText(QString::fromUtf8(upToZero(bytes)), QClipboard::Clipboard);
+        SystemClipboard::system()->setText(QString::fromUtf8(upToZero(bytes)), QClipboard::Clipboard);
     } else if (stored.type().startsWith(QLatin1String("image"))) {
         auto *data = new QMimeData;
         data->setData(QLatin1String(Mime::Type), stored.type().toUtf8());
         data->setData(QLatin1String(Mime::DataHash), stored.file_hash().toUtf8());
         data->setData(QLatin1String(Mime::Data), bytes);
         data->setImageData(QImage::fromData(bytes));
-        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+        SystemClipboard::system()->setMimeData(data, QClipboard::Clipboard);
     }
 }
 
@@ -152,7 +153,7 @@ void Selvane::clip_changed(QClipboard::Mode mode)
 {
     if (mode != QClipboard::Clipboard)
         return;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    const QMimeData *data = SystemClipboard::system()->mimeData(QClipboard::Clipboard);
     if (!data)
         return;
     const QLatin1String hint(Mime::PasswordManagerHint);
@@ -278,8 +279,9 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
         if (!encoded.isEmpty())
             image = QImage::fromData(encoded);
         if (hash.isEmpty()) {
+            // Undecodable bytes under an image type would be stored as an empty image.
             if (image.isNull()) {
-                qWarning("capture: the copied image could not be read");
+                qWarning("capture: the copied image could not be decoded; not stored");
                 return false;
             }
             bytes = clipUtils::imageToTiff(image);

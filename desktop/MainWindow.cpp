@@ -9,10 +9,12 @@
 #include "desktop/HotKeyChoice.h"
 #include "desktop/Icons.h"
 #include "desktop/MenuManager.h"
+#include "desktop/PasteKeys.h"
 #include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
 #include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
+#include "platform/HotKeyRegistrar.h"
 #include "push/MqttManager.h"
 #include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
@@ -299,6 +301,17 @@ void MainWindow::presetHotKeyBoxes()
         ui->comboBox_4->setCurrentIndex(0);
     else
         selectText(ui->comboBox_4, pasteKey);
+
+    // What this desktop does not allow, said where the choice would be made.
+    QStringList notes;
+    if (!HotKeyRegistrar::system()->registersItself())
+        notes << tr("此桌面不允许程序注册全局热键：请在桌面设置中把快捷键绑定到命令 “zorvel --show”。");
+    if (!PasteKeys::canPaste()) {
+        notes << tr("此桌面不允许程序模拟按键：条目复制后请手动粘贴。");
+        ui->comboBox_4->setEnabled(false);
+    }
+    ui->label_platform_note->setText(notes.join(QLatin1Char('\n')));
+    ui->label_platform_note->setVisible(!notes.isEmpty());
 }
 
 HotKeyChoice MainWindow::boxChoice() const

@@ -321,7 +321,7 @@ void MenuManager::plugin_clicked()
     if (!record.exists())
         return;
     record.load();
-    if (record.type().startsWith(kText))
+    if (record.type().startsWith(kText) && !record.secert())
         runPlugin(record, data.value(QStringLiteral("plugin")));
 }
 
@@ -460,10 +460,15 @@ void MenuManager::quit()
 
 // --- hooks for the later work ---
 
+// Confidential texts never go to a plugin; disabled plugins are not offered.
 void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
 {
+    if (record.secert())
+        return;
     const QVariantMap entry = record.toMap();
     for (const PluginObject &plugin : PluginHost::instance()->plugins()) {
+        if (plugin.disabled)
+            continue;
         QAction *item = subMenu->addAction(QIcon(QStringLiteral(":/plugin_menu")), literal(plugin.name));
         QVariantMap data;
         data.insert(QStringLiteral("his_map"), entry);
@@ -473,12 +478,15 @@ void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
     }
 }
 
-// The result is captured like any copy, so it becomes an entry of its own.
+// The result is captured like any copy, so it becomes an entry of its own. The
+// plugin runs in the runner; the menu stays responsive meanwhile.
 void MenuManager::runPlugin(const History &record, const QVariant &plugin)
 {
-    const QString result = PluginHost::instance()->execute(storedText(record), plugin.value<PluginObject>());
-    Selvane::putText(result);
-    pasteLater();
+    PluginHost::instance()->execute(storedText(record), plugin.value<PluginObject>(), this,
+                                    [this](const QString &result) {
+                                        Selvane::putText(result);
+                                        pasteLater();
+                                    });
 }
 
 // Sets `pulling` and sends the pull request; its reply rebuilds the menu and clears the flag.

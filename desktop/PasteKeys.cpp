@@ -35,8 +35,18 @@ bool PasteKeys::usesShiftCtrlV()
     return !clipUtils::settings()->value(QLatin1String(Key::PastKey)).toString().isEmpty();
 }
 
+bool PasteKeys::canPaste()
+{
+    return KeyInjector::system()->canInject();
+}
+
 void PasteKeys::pasteLater()
 {
+    if (!canPaste()) {
+        // The entry is on the clipboard; the user pastes it.
+        qInfo("paste: this desktop allows no key injection; the entry waits on the clipboard");
+        return;
+    }
     QTimer::singleShot(kPasteDelayMs, QCoreApplication::instance(), [] {
         if (usesShiftCtrlV())
             sendShiftCtrlV();

@@ -10,4 +10,6 @@ public:
     // back) sends the keystroke chosen by "pastKey", read at that moment.
     static void pasteLater();
     static bool usesShiftCtrlV();
+    // False when the desktop lets no program type into other windows ("paste by hand").
+    static bool canPaste();
 };

@@ -27,6 +27,10 @@ public:
     // Looks at one native event as handed to a native event filter.
     virtual Event inspect(const QByteArray &eventType, void *message) const = 0;
 
+    // False in "external trigger" mode: the desktop grabs no keys for programs, and
+    // the user binds a key to `zorvel --show` in the desktop's own settings.
+    virtual bool registersItself() const { return true; }
+
     // The desktop's registrar, shared by the whole process.
     static HotKeyRegistrar *system();
 };

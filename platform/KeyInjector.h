@@ -14,6 +14,10 @@ public:
     // key code on the current keyboard map.
     virtual bool sendKey(quint32 virtualKey, bool down) = 0;
 
+    // False when the desktop lets no program type into other windows: pasting is
+    // then left to the user.
+    virtual bool canInject() = 0;
+
     // The desktop's injector, shared by the whole process.
     static KeyInjector *system();
 };

@@ -3,23 +3,19 @@
 #include <QMetaType>
 #include <QString>
 
-struct clip_plugin;
-
-// One installed plugin as the host reads it from the engine. handle identifies
-// the plugin towards the engine and stays valid only while the plugin stays
-// loaded, so a PluginObject is not kept across installs and removals.
+// One installed plugin as install recorded it (PluginManifest): the texts of
+// its plugin.lua, and whether repeated failures have disabled it. The id names
+// the plugin towards the runner and its folder.
 struct PluginObject
 {
-    PluginObject() = default;
-    // Decodes the record's texts (UTF-8; a null text reads as empty).
-    explicit PluginObject(clip_plugin *record);
-
-    clip_plugin *handle = nullptr;
+    QString id;
     QString name;
     QString description;
     QString version;
     QString author;
     QString extra;
+    bool disabled = false;
+    int failures = 0; // failed runs in a row
 
     // Registers the type under the name "PluginObject" (idempotent).
     static void registerMetaType();

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QUrl>
 
 namespace {
@@ -29,6 +30,33 @@ pluginWindow::pluginWindow()
     ui->setupUi(this);
     ui->tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     fillTable();
+    PluginHost *host = PluginHost::instance();
+    host->setDialogs([this](const QString &question, std::function<void(bool)> answer) { ask(question, answer); },
+                     [this](const QString &message) { tell(message); });
+    connect(host, &PluginHost::pluginsChanged, this, [this] {
+        fillTable();
+        Q_EMIT sigUpdateMenu();
+    });
+}
+
+void pluginWindow::ask(const QString &question, std::function<void(bool)> answer)
+{
+    auto *box = new QMessageBox(QMessageBox::Question, tr("插件"), question, QMessageBox::Yes | QMessageBox::No, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setDefaultButton(QMessageBox::No);
+    box->setWindowModality(Qt::NonModal);
+    connect(box, &QMessageBox::finished, box, [box, answer](int) {
+        answer(box->clickedButton() == box->button(QMessageBox::Yes));
+    });
+    box->show();
+}
+
+void pluginWindow::tell(const QString &message)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("插件"), message, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 pluginWindow::~pluginWindow() = default;
@@ -39,8 +67,8 @@ void pluginWindow::fillTable()
     QTableWidget *table = ui->tableWidget;
     table->clear();
     table->setRowCount(0);
-    table->setHorizontalHeaderLabels(
-        {QStringLiteral("名称"), QStringLiteral("描述"), QStringLiteral("版本"), QStringLiteral("作者")});
+    table->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("描述"), QStringLiteral("版本"),
+                                      QStringLiteral("作者"), tr("状态")});
     for (const PluginObject &plugin : plugins) {
         const int row = table->rowCount();
         table->insertRow(row);
@@ -48,6 +76,7 @@ void pluginWindow::fillTable()
         table->setItem(row, 1, new QTableWidgetItem(plugin.description));
         table->setItem(row, 2, new QTableWidgetItem(plugin.version));
         table->setItem(row, 3, new QTableWidgetItem(plugin.author));
+        table->setItem(row, 4, new QTableWidgetItem(plugin.disabled ? tr("已停用") : tr("可用")));
     }
 }
 
@@ -58,10 +87,10 @@ void pluginWindow::on_button_add_clicked()
                                                : QFileDialog::getOpenFileNames(this, QString(), QString(), filter);
     if (files.isEmpty())
         return;
+    // Installs finish later (the runner reads each plugin.lua); the list
+    // refreshes on every change.
     for (const QString &file : files)
         PluginHost::instance()->install(file);
-    fillTable();
-    Q_EMIT sigUpdateMenu();
 }
 
 void pluginWindow::on_button_delete_clicked()
@@ -74,8 +103,15 @@ void pluginWindow::on_button_delete_clicked()
     if (row < 0 || row >= plugins.size())
         return;
     PluginHost::instance()->remove(plugins.at(row));
-    fillTable();
-    Q_EMIT sigUpdateMenu();
+}
+
+void pluginWindow::on_button_enable_clicked()
+{
+    const QModelIndexList rows = ui->tableWidget->selectionModel()->selectedRows();
+    const QList<PluginObject> plugins = PluginHost::instance()->plugins();
+    if (rows.isEmpty() || rows.first().row() >= plugins.size())
+        return;
+    PluginHost::instance()->setEnabled(plugins.at(rows.first().row()).id, true);
 }
 
 void pluginWindow::on_button_help_clicked()

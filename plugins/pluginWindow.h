@@ -12,7 +12,8 @@ namespace Ui {
 class pluginWindow;
 }
 
-// Lists, installs and removes plugins. Created hidden at start-up; closing it
+// Lists, installs, removes and re-enables plugins, and shows the plugins'
+// questions and notices to the user. Created hidden at start-up; closing it
 // only hides it, so the tray menu shows the same window again.
 class pluginWindow : public QMainWindow
 {
@@ -36,12 +37,16 @@ protected:
 private Q_SLOTS:
     void on_button_add_clicked();
     void on_button_delete_clicked();
+    void on_button_enable_clicked();
     void on_button_help_clicked();
 
 private:
     pluginWindow();
     ~pluginWindow() override;
     void fillTable();
+    // Non-modal boxes: a run's question never holds up the event loop.
+    void ask(const QString &question, std::function<void(bool)> answer);
+    void tell(const QString &message);
 
     std::unique_ptr<Ui::pluginWindow> ui;
 };

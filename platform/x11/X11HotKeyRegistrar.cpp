@@ -1,5 +1,6 @@
 #include "platform/HotKeyRegistrar.h"
 #include "platform/x11/VirtualKeys.h"
+#include "platform/x11/X11Backend.h"
 
 #include <QHash>
 #include <QVector>
@@ -169,7 +170,7 @@ private:
 
 } // namespace
 
-HotKeyRegistrar *HotKeyRegistrar::system()
+HotKeyRegistrar *X11Backend::hotKeyRegistrar()
 {
     static X11HotKeyRegistrar registrar;
     return &registrar;

@@ -1,5 +1,6 @@
 #include "platform/KeyInjector.h"
 #include "platform/x11/VirtualKeys.h"
+#include "platform/x11/X11Backend.h"
 
 #include <QX11Info>
 
@@ -33,6 +34,12 @@ public:
         return sent;
     }
 
+    bool canInject() override
+    {
+        Display *display = QX11Info::isPlatformX11() ? QX11Info::display() : nullptr;
+        return display && hasXTest(display);
+    }
+
 private:
     bool hasXTest(Display *display)
     {
@@ -52,7 +59,7 @@ private:
 
 } // namespace
 
-KeyInjector *KeyInjector::system()
+KeyInjector *X11Backend::keyInjector()
 {
     static X11KeyInjector injector;
     return &injector;

@@ -68,8 +68,9 @@ inline int probeHotKey(quint32 modifiers, quint32 virtualKey)
 class PasteTarget
 {
 public:
-    bool start()
+    bool start(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
     {
+        m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(PASTE_TARGET), QStringList());
         if (!m_process.waitForStarted(10000))
             return false;

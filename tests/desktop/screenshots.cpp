@@ -10,6 +10,7 @@
 #include "plugins/PluginHost.h"
 #include "store/HistoryQueries.h"
 
+#include <QDeadlineTimer>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
@@ -68,6 +69,10 @@ void prepareStore()
     clipUtils::setMenuCleanup(true);
     for (const char *sample : {"trim_space", "url_encode", "cjk_spacing"})
         PluginHost::instance()->install(PluginHost::samplesPath() + QLatin1Char('/') + QLatin1String(sample) + QStringLiteral(".cpk"));
+    // Installs finish in the runner.
+    QDeadlineTimer installed(10000);
+    while (PluginHost::instance()->plugins().size() < 3 && !installed.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     clipUtils::settings()->setValue(QStringLiteral("user_key_words"),
                                     QStringList({QStringLiteral("身份证"), QStringLiteral("密钥"), QStringLiteral("PIN\\s*\\d+")}));
 }

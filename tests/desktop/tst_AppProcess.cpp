@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QSettings>
+#include <QTemporaryDir>
 
 using namespace DesktopFixture;
 
@@ -76,6 +77,59 @@ private slots:
         QVERIFY(app.waitForFinished(60000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
+    }
+
+    // A Wayland session whose compositor lets no background program see the
+    // clipboard (a display offering no extra protocol, as GNOME; or one that does
+    // not answer): the program runs through XWayland, says so once, and
+    // `zorvel --show` opens the running instance's menu at the pointer.
+    void waylandWithoutDataControlRunsThroughXWayland_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("no data-control") << true;
+        QTest::newRow("no answer") << false;
+    }
+
+    void waylandWithoutDataControlRunsThroughXWayland()
+    {
+        QFETCH(bool, answers);
+        QTemporaryDir runtime;
+        QProcess compositor;
+        if (answers) {
+            QProcessEnvironment compositorEnv = QProcessEnvironment::systemEnvironment();
+            compositorEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+            compositor.setProcessEnvironment(compositorEnv);
+            compositor.start(QStringLiteral(BARE_COMPOSITOR), {QStringLiteral("wayland-bare")});
+            QVERIFY(compositor.waitForReadyRead(10000));
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), runtime.filePath(QStringLiteral("wayland-bare")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland")); // as a Wayland session sets it
+        QFile::remove(QDir::homePath() + QStringLiteral("/Documents/ZClipboard/log.txt"));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(probeHotKey(5, 0x56), 1, 60000); // on X11: the hot key is grabbed
+
+        QProcess show;
+        show.setProcessEnvironment(env);
+        show.start(QStringLiteral(ZORVEL_EXECUTABLE), {QStringLiteral("--show")});
+        QVERIFY(show.waitForFinished(30000));
+        QCOMPARE(show.exitCode(), 0);
+        QTRY_COMPARE(visibleWindows(), 1);
+        pressKeys(QStringLiteral("Escape"));
+        QTRY_COMPARE(visibleWindows(), 0);
+
+        app.terminate();
+        QVERIFY(app.waitForFinished(30000));
+        QFile log(QDir::homePath() + QStringLiteral("/Documents/ZClipboard/log.txt"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QCOMPARE(text.count("running through XWayland"), 1);
+        QVERIFY(text.contains(answers ? "no data-control" : "does not answer"));
+        compositor.kill();
+        compositor.waitForFinished();
     }
 
     void hotKeySwitchedOffStaysOffAfterARestart()

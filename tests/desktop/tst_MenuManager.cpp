@@ -126,12 +126,18 @@ private slots:
         QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("kept")))),
                  QStringList({"复制并粘贴", "由此批量粘贴", "取消收藏", "删除"}));
 
-        // Installed plugins follow the batch item of text entries, in the engine's order.
+        // Installed plugins follow the batch item of text entries, in the ids' order;
+        // never on confidential entries, and disabled ones not at all.
         PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/trim_space.cpk"));
         PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
+        PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_decode.cpk"));
+        QTRY_COMPARE_WITH_TIMEOUT(PluginHost::instance()->plugins().size(), 3, 10000);
+        PluginHost::instance()->setEnabled(QStringLiteral("url_decode"), false);
         rebuild();
         QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("plain")))),
                  QStringList({"复制并粘贴", "由此批量粘贴", "整理空白 Tidy whitespace", "URL 编码 URL encode", "收藏", "删除"}));
+        QCOMPARE(labels(hover(find(mainMenu(), QStringLiteral("[*机密*] secret")))),
+                 QStringList({"复制并粘贴", "由此批量粘贴", "解除机密并上传", "收藏", "删除"}));
         QAction *pluginItem = find(find(mainMenu(), QStringLiteral("plain"))->menu(), QStringLiteral("整理空白 Tidy whitespace"));
         QVERIFY(!pluginItem->icon().isNull());
         QCOMPARE(pluginItem->data().toMap().value(QStringLiteral("plugin")).value<PluginObject>().name,

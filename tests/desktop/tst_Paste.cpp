@@ -45,6 +45,7 @@ private slots:
         wipeStore();
         Selvane::instance(); // the watcher captures what the plugin put on the clipboard
         PluginHost::instance()->install(PluginHost::samplesPath() + QStringLiteral("/url_encode.cpk"));
+        QTRY_COMPARE_WITH_TIMEOUT(PluginHost::instance()->plugins().size(), 1, 10000);
         PasteTarget target;
         QVERIFY(target.start());
         textEntry(QStringLiteral("a b/中"), 120);

@@ -47,6 +47,7 @@ enum marrowby_code {
 #define MARROWBY_MAX_SCRIPT_BYTES (1024u * 1024u)
 #define MARROWBY_MAX_ID_LENGTH 64
 #define MARROWBY_MEMORY_LIMIT (64u * 1024u * 1024u)  /* bytes per plugin state */
+#define MARROWBY_TOTAL_MEMORY_LIMIT (160u * 1024u * 1024u) /* bytes of all states of the process */
 #define MARROWBY_INSTRUCTION_LIMIT 100000000ul       /* VM instructions per call */
 
 /* One installed plugin. Texts are never null ("" when the plugin left them out).
@@ -84,6 +85,29 @@ MARROWBY_API int load_plugins(clip_state *state);
  * moves it to plugins_dir/<id>/, replacing an older version in one rename.
  * Returns MARROWBY_OK or one of the codes above; nothing is left behind on failure. */
 MARROWBY_API int install_plugin(const char *package_path, clip_state *state);
+
+/* install_plugin in two steps, for hosts that load plugin code elsewhere:
+ * stage_plugin checks the package and unpacks it into a new folder in tmp_dir
+ * (its path, ending in "/", is written to staging, which holds staging_len
+ * bytes) without running any of its code; commit_plugin then moves that folder
+ * to plugins_dir/<plugin_id>/, replacing an installed version in one step, and
+ * discard_staged deletes it instead. Neither touches the loaded plugins. */
+MARROWBY_API int stage_plugin(const char *package_path, clip_state *state, char *staging, size_t staging_len);
+MARROWBY_API int commit_plugin(const char *staging, const char *plugin_id, clip_state *state);
+MARROWBY_API void discard_staged(const char *staging, clip_state *state);
+
+/* Loads the plugin in dir (a plugin folder or a staging folder) and adds it to
+ * the state, replacing a loaded plugin with the same id. expected_id NULL or ""
+ * accepts any valid id. Returns its record, or NULL with the return code in *code
+ * (when code is not NULL) and the reason in plugin_last_error. */
+MARROWBY_API clip_plugin *load_plugin_dir(clip_state *state, const char *dir, const char *expected_id, int *code);
+
+/* Non-zero while plugin.lua runs (at load or rebuild): the host's module uses
+ * it to refuse actions that need a user's request. */
+MARROWBY_API int plugin_loading(void);
+
+/* Unloads the plugin (its Lua state and record) and leaves its folder. */
+MARROWBY_API int unload_plugin(const char *plugin_id, clip_state *state);
 
 /* Unloads the plugin and deletes its folder. */
 MARROWBY_API int remove_plugin(const char *plugin_id, clip_state *state);

@@ -230,34 +230,114 @@ static int move_into_place(const char *staging, const char *target, clip_state *
     return code;
 }
 
-static int unpack_and_load(archive *a, clip_state *state)
+/* Writes every entry into a new staging folder; returns it (ending in "/") or NULL. */
+static char *unpack(archive *a, clip_state *state, int *code)
 {
     char *staging = make_temp_dir(state->tmp_dir, "marrowby-new-");
-    if (!staging)
-        return engine_fail(state, MARROWBY_E_IO, "cannot create a staging folder in %s", state->tmp_dir);
-    char *root = with_slash(staging);
-    int code = root ? MARROWBY_OK : engine_fail(state, MARROWBY_E_IO, "out of memory");
-    for (zip_int64_t i = 0; i < a->count && code == MARROWBY_OK; ++i)
-        code = write_entry(a, &a->entries[i], root, state);
-
-    plugin_impl *plugin = NULL;
-    if (code == MARROWBY_OK)
-        plugin = plugin_open(state, root, NULL, &code);
-    char *target = plugin ? path_join(state->plugins_dir, plugin->pub.id) : NULL;
-    if (plugin && !target)
-        code = engine_fail(state, MARROWBY_E_IO, "out of memory");
-    if (code == MARROWBY_OK)
-        code = move_into_place(staging, target, state);
-    if (code == MARROWBY_OK && (code = plugin_set_dir(plugin, target)) == MARROWBY_OK) {
-        code = engine_put(state, plugin);
-        plugin = NULL; /* engine_put owns it now, also on failure */
+    if (!staging) {
+        *code = engine_fail(state, MARROWBY_E_IO, "cannot create a staging folder in %s", state->tmp_dir);
+        return NULL;
     }
-    plugin_free(plugin);
-    remove_tree(staging);
+    char *root = with_slash(staging);
+    *code = root ? MARROWBY_OK : engine_fail(state, MARROWBY_E_IO, "out of memory");
+    for (zip_int64_t i = 0; i < a->count && *code == MARROWBY_OK; ++i)
+        *code = write_entry(a, &a->entries[i], root, state);
+    if (*code != MARROWBY_OK) {
+        remove_tree(staging);
+        free(root);
+        root = NULL;
+    }
     free(staging);
-    free(root);
+    return root;
+}
+
+/* Opens and checks the package, then unpacks it; the staging folder or NULL. */
+static char *stage(const char *package_path, clip_state *state, int *code)
+{
+    struct stat st;
+    if (!package_path || stat(package_path, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *code = engine_fail(state, MARROWBY_E_OPEN, "no package file at %s", package_path ? package_path : "(null)");
+        return NULL;
+    }
+    if ((unsigned long long)st.st_size > MARROWBY_MAX_ARCHIVE_BYTES) {
+        *code = engine_fail(state, MARROWBY_E_TOO_LARGE, "the package exceeds %u bytes", MARROWBY_MAX_ARCHIVE_BYTES);
+        return NULL;
+    }
+    int zerr = 0;
+    archive a = {zip_open(package_path, ZIP_RDONLY | ZIP_CHECKCONS, &zerr), NULL, 0, -1};
+    if (!a.zip) {
+        *code = engine_fail(state, MARROWBY_E_OPEN, "not a zip archive (libzip error %d)", zerr);
+        return NULL;
+    }
+    char *staging = NULL;
+    *code = check_entries(&a, state);
+    if (*code == MARROWBY_OK)
+        *code = check_script(&a, state);
+    if (*code == MARROWBY_OK)
+        staging = unpack(&a, state, code);
+    zip_discard(a.zip);
+    free(a.entries);
+    return staging;
+}
+
+/* A staging folder the engine made: directly inside tmp_dir, named marrowby-new-*. */
+static int staged_by_us(const char *staging, const clip_state *state)
+{
+    size_t n = strlen(state->tmp_dir);
+    if (!staging || strncmp(staging, state->tmp_dir, n) != 0 || strncmp(staging + n, "marrowby-new-", 13) != 0)
+        return 0;
+    const char *rest = staging + n;
+    const char *slash = strchr(rest, '/');
+    return !strstr(rest, "..") && (!slash || slash[1] == '\0');
+}
+
+int stage_plugin(const char *package_path, clip_state *state, char *staging, size_t staging_len)
+{
+    if (!state || !state->plugins_dir)
+        return MARROWBY_E_STATE;
+    engine_clear_error(state);
+    if (!staging || staging_len == 0)
+        return engine_fail(state, MARROWBY_E_STATE, "no room for the staging path");
+    staging[0] = '\0';
+    int code = MARROWBY_OK;
+    char *folder = stage(package_path, state, &code);
+    if (!folder)
+        return code;
+    if (strlen(folder) >= staging_len) {
+        remove_tree(folder);
+        free(folder);
+        return engine_fail(state, MARROWBY_E_IO, "the staging path is too long");
+    }
+    strcpy(staging, folder);
+    free(folder);
+    return MARROWBY_OK;
+}
+
+int commit_plugin(const char *staging, const char *plugin_id, clip_state *state)
+{
+    if (!state || !state->plugins_dir)
+        return MARROWBY_E_STATE;
+    engine_clear_error(state);
+    if (!staged_by_us(staging, state))
+        return engine_fail(state, MARROWBY_E_STATE, "not a staging folder of this engine");
+    if (!id_valid(plugin_id))
+        return engine_fail(state, MARROWBY_E_BAD_ID, "not a plugin id");
+    char *target = path_join(state->plugins_dir, plugin_id);
+    char *from = with_slash(staging);
+    int code = target && from ? MARROWBY_OK : engine_fail(state, MARROWBY_E_IO, "out of memory");
+    if (code == MARROWBY_OK) {
+        from[strlen(from) - 1] = '\0'; /* rename wants no trailing slash on the source */
+        code = move_into_place(from, target, state);
+    }
     free(target);
+    free(from);
     return code;
+}
+
+void discard_staged(const char *staging, clip_state *state)
+{
+    if (state && state->plugins_dir && staged_by_us(staging, state))
+        remove_tree(staging);
 }
 
 int install_plugin(const char *package_path, clip_state *state)
@@ -265,21 +345,25 @@ int install_plugin(const char *package_path, clip_state *state)
     if (!state || !state->plugins_dir)
         return MARROWBY_E_STATE;
     engine_clear_error(state);
-    struct stat st;
-    if (!package_path || stat(package_path, &st) != 0 || !S_ISREG(st.st_mode))
-        return engine_fail(state, MARROWBY_E_OPEN, "no package file at %s", package_path ? package_path : "(null)");
-    if ((unsigned long long)st.st_size > MARROWBY_MAX_ARCHIVE_BYTES)
-        return engine_fail(state, MARROWBY_E_TOO_LARGE, "the package exceeds %u bytes", MARROWBY_MAX_ARCHIVE_BYTES);
-    int zerr = 0;
-    archive a = {zip_open(package_path, ZIP_RDONLY | ZIP_CHECKCONS, &zerr), NULL, 0, -1};
-    if (!a.zip)
-        return engine_fail(state, MARROWBY_E_OPEN, "not a zip archive (libzip error %d)", zerr);
-    int code = check_entries(&a, state);
-    if (code == MARROWBY_OK)
-        code = check_script(&a, state);
-    if (code == MARROWBY_OK)
-        code = unpack_and_load(&a, state);
-    zip_discard(a.zip);
-    free(a.entries);
+    int code = MARROWBY_OK;
+    char *staging = stage(package_path, state, &code);
+    if (!staging)
+        return code;
+    plugin_impl *plugin = plugin_open(state, staging, NULL, &code);
+    char *target = plugin ? path_join(state->plugins_dir, plugin->pub.id) : NULL;
+    if (plugin && !target)
+        code = engine_fail(state, MARROWBY_E_IO, "out of memory");
+    if (code == MARROWBY_OK) {
+        staging[strlen(staging) - 1] = '\0';
+        code = move_into_place(staging, target, state);
+    }
+    if (code == MARROWBY_OK && (code = plugin_set_dir(plugin, target)) == MARROWBY_OK) {
+        code = engine_put(state, plugin);
+        plugin = NULL; /* engine_put owns it now, also on failure */
+    }
+    plugin_free(plugin);
+    remove_tree(staging);
+    free(staging);
+    free(target);
     return code;
 }

@@ -60,6 +60,13 @@ static void free_texts(clip_plugin *r)
     memset(r, 0, sizeof *r);
 }
 
+static int loading = 0;
+
+int plugin_loading(void)
+{
+    return loading;
+}
+
 /* Builds the lua_State and runs plugin.lua. On the first load the record's
  * texts are taken from the returned table; a rebuild only checks the id. */
 static int plugin_boot(plugin_impl *plugin, const char *expected_id)
@@ -73,7 +80,9 @@ static int plugin_boot(plugin_impl *plugin, const char *expected_id)
     sandbox_start_call(plugin);
     lua_pushcfunction(L, run_script);
     lua_pushlightuserdata(L, plugin);
+    loading = 1;
     int status = lua_pcall(L, 1, FIELD_COUNT, 0);
+    loading = 0;
     if (status != LUA_OK) {
         sandbox_describe_failure(plugin, status, err, sizeof err);
         sandbox_close(plugin);
@@ -203,4 +212,24 @@ const char *plugin_run(plugin_impl *plugin, const char *text)
     }
     lua_settop(L, 0);
     return plugin->result;
+}
+
+clip_plugin *load_plugin_dir(clip_state *state, const char *dir, const char *expected_id, int *code)
+{
+    int local = MARROWBY_OK;
+    if (!code)
+        code = &local;
+    if (!state || !dir) {
+        *code = MARROWBY_E_STATE;
+        return NULL;
+    }
+    engine_clear_error(state);
+    if (expected_id && !*expected_id)
+        expected_id = NULL;
+    plugin_impl *plugin = plugin_open(state, dir, expected_id, code);
+    if (!plugin)
+        return NULL;
+    clip_plugin *record = &plugin->pub;
+    *code = engine_put(state, plugin);
+    return *code == MARROWBY_OK ? record : NULL;
 }

@@ -15,6 +15,10 @@
 
 marrowby_module_hook open_native_library = NULL;
 
+/* Lua memory of every state together: one plugin holding its whole share
+ * cannot starve the others of the process's address space. */
+static size_t total_used = 0;
+
 static void *limited_alloc(void *ud, void *ptr, size_t osize, size_t nsize)
 {
     limits *lim = ud;
@@ -22,9 +26,11 @@ static void *limited_alloc(void *ud, void *ptr, size_t osize, size_t nsize)
     if (nsize == 0) {
         free(ptr);
         lim->used -= old;
+        total_used -= old;
         return NULL;
     }
-    if (nsize > old && nsize - old > lim->cap - lim->used) {
+    if (nsize > old
+        && (nsize - old > lim->cap - lim->used || nsize - old > MARROWBY_TOTAL_MEMORY_LIMIT - total_used)) {
         lim->memory_tripped = 1;
         return NULL;
     }
@@ -34,6 +40,7 @@ static void *limited_alloc(void *ud, void *ptr, size_t osize, size_t nsize)
         return NULL;
     }
     lim->used = lim->used - old + nsize;
+    total_used = total_used - old + nsize;
     return block;
 }
 
@@ -58,6 +65,101 @@ static void count_hook(lua_State *L, lua_Debug *ar)
     lim->instructions_tripped = 1;
     lua_sethook(L, count_hook, LUA_MASKCOUNT, 1);
     luaL_error(L, "instruction limit reached");
+}
+
+/* Charges one hook period, as if the hook had fired; fails once the budget is spent. */
+static void charge_period(lua_State *L)
+{
+    limits *lim = limits_of(L);
+    if (lim->ticks_left > 0 && !lim->instructions_tripped) {
+        --lim->ticks_left;
+        return;
+    }
+    lim->instructions_tripped = 1;
+    luaL_error(L, "instruction limit reached");
+}
+
+/* A new coroutine inherits the hook but starts its own count, so each one could
+ * run just under a period unseen: creating one costs a whole period. */
+static int charged_coroutine(lua_State *L)
+{
+    charge_period(L);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+/* Lua calls a message handler from inside the failing hook, where hooks are
+ * off: after the limit error the plugin's handler never runs. */
+static int guarded_handler(lua_State *L)
+{
+    if (limits_of(L)->instructions_tripped)
+        return 1;
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+static int finish_xpcall(lua_State *L, int status, lua_KContext extra)
+{
+    if (status != LUA_OK && status != LUA_YIELD) {
+        lua_pushboolean(L, 0);
+        lua_pushvalue(L, -2);
+        return 2;
+    }
+    return lua_gettop(L) - (int)extra;
+}
+
+/* xpcall as the base library has it, with the handler behind guarded_handler. */
+static int limited_xpcall(lua_State *L)
+{
+    int n = lua_gettop(L);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    lua_pushvalue(L, 2);
+    lua_pushcclosure(L, guarded_handler, 1);
+    lua_replace(L, 2);
+    lua_pushboolean(L, 1);
+    lua_pushvalue(L, 1);
+    lua_rotate(L, 3, 2);
+    int status = lua_pcallk(L, n - 2, LUA_MULTRET, 2, 2, finish_xpcall);
+    return finish_xpcall(L, status, 2);
+}
+
+/* Full collections cost time no hook sees; plugins may only ask for the size. */
+static int count_only_collectgarbage(lua_State *L)
+{
+    if (strcmp(luaL_optstring(L, 1, "collect"), "count") != 0)
+        return luaL_error(L, "collectgarbage: only \"count\" is allowed");
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+/* string.rep of an empty text with a huge count loops in C for ages. */
+static int bounded_rep(lua_State *L)
+{
+    size_t len = 0, seplen = 0;
+    luaL_checklstring(L, 1, &len);
+    lua_Integer n = luaL_checkinteger(L, 2);
+    luaL_optlstring(L, 3, "", &seplen);
+    if (n <= 0 || (len == 0 && seplen == 0)) {
+        lua_pushliteral(L, "");
+        return 1;
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+/* print has nowhere to go: a flood of it must not reach any stream. */
+static int silent_print(lua_State *L)
+{
+    (void)L;
+    return 0;
 }
 
 void sandbox_start_call(plugin_impl *plugin)
@@ -196,6 +298,16 @@ static void drop_field(lua_State *L, const char *table, const char *field)
     lua_pop(L, 1);
 }
 
+/* table.field = wrapper closing over the original function. */
+static void wrap_field(lua_State *L, const char *table, const char *field, lua_CFunction wrapper)
+{
+    lua_getglobal(L, table);
+    lua_getfield(L, -1, field);
+    lua_pushcclosure(L, wrapper, 1);
+    lua_setfield(L, -2, field);
+    lua_pop(L, 1);
+}
+
 static int open_sandbox(lua_State *L)
 {
     plugin_impl *plugin = lua_touserdata(L, 1);
@@ -232,6 +344,17 @@ static int open_sandbox(lua_State *L)
     lua_getglobal(L, "setmetatable");
     lua_pushcclosure(L, no_finalizer_setmetatable, 1);
     lua_setglobal(L, "setmetatable");
+    lua_getglobal(L, "xpcall");
+    lua_pushcclosure(L, limited_xpcall, 1);
+    lua_setglobal(L, "xpcall");
+    lua_getglobal(L, "collectgarbage");
+    lua_pushcclosure(L, count_only_collectgarbage, 1);
+    lua_setglobal(L, "collectgarbage");
+    lua_pushcfunction(L, silent_print);
+    lua_setglobal(L, "print");
+    wrap_field(L, LUA_COLIBNAME, "create", charged_coroutine);
+    wrap_field(L, LUA_COLIBNAME, "wrap", charged_coroutine);
+    wrap_field(L, LUA_STRLIBNAME, "rep", bounded_rep);
     lua_pushlightuserdata(L, plugin);
     lua_pushcclosure(L, plugin_require, 1);
     lua_setglobal(L, "require");

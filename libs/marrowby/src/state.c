@@ -198,6 +198,21 @@ int engine_put(clip_state *state, plugin_impl *plugin)
     return MARROWBY_OK;
 }
 
+int unload_plugin(const char *plugin_id, clip_state *state)
+{
+    if (!state || !plugin_id)
+        return MARROWBY_E_STATE;
+    for (int i = 0; i < state->count; ++i) {
+        if (strcmp(state->items[i]->pub.id, plugin_id) == 0) {
+            plugin_free(state->items[i]);
+            memmove(state->items + i, state->items + i + 1, (size_t)(state->count - i - 1) * sizeof *state->items);
+            --state->count;
+            return MARROWBY_OK;
+        }
+    }
+    return MARROWBY_E_NOT_FOUND;
+}
+
 int remove_plugin(const char *plugin_id, clip_state *state)
 {
     if (!state || !state->plugins_dir)

@@ -13,6 +13,7 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
@@ -46,11 +47,23 @@ private:
     static QTableWidget *table() { return window()->findChild<QTableWidget *>(QStringLiteral("tableWidget")); }
     static QPushButton *button(const char *name) { return window()->findChild<QPushButton *>(QLatin1String(name)); }
 
-    QString package(const QByteArray &id, const QByteArray &more = QByteArray())
+    QString package(const QByteArray &id, const QByteArray &more = QByteArray(),
+                    const QByteArray &runBody = "return text")
     {
         const QString path = m_packages.filePath(QString::fromUtf8(id) + QString::number(++m_packageCount)
                                                  + QStringLiteral(".cpk"));
-        return writePlugin(path, id, "return text", more) ? path : QString();
+        return writePlugin(path, id, runBody, more) ? path : QString();
+    }
+
+    // The plugin question box the window shows, once it is up.
+    static QMessageBox *openBox()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (box && box->isVisible())
+                return box;
+        }
+        return nullptr;
     }
 
     static QStringList column(int c)
@@ -109,10 +122,11 @@ private Q_SLOTS:
         QVERIFY(menubar->actions().isEmpty());
 
         QTableWidget *t = table();
-        QCOMPARE(t->columnCount(), 4);
+        QCOMPARE(button("button_enable")->text(), QStringLiteral("重新启用"));
+        QCOMPARE(t->columnCount(), 5);
         const QStringList headers{QStringLiteral("名称"), QStringLiteral("描述"), QStringLiteral("版本"),
-                                  QStringLiteral("作者")};
-        for (int c = 0; c < 4; ++c) {
+                                  QStringLiteral("作者"), QStringLiteral("状态")};
+        for (int c = 0; c < 5; ++c) {
             QCOMPARE(t->horizontalHeaderItem(c)->text(), headers.at(c));
             QCOMPARE(t->horizontalHeader()->sectionResizeMode(c), QHeaderView::Stretch);
         }
@@ -125,7 +139,7 @@ private Q_SLOTS:
     void addInstallsEveryFileInOrder()
     {
         QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
-        // The same id twice: the later file wins, so the order is visible.
+        // The same id twice: the window asks, naming both versions, and the later file wins.
         m_dialogAnswer = QStringList{package("zeta", "version = '1.0',"), package("alpha"), package("zeta", "version = '2.0',")};
         button("button_add")->click();
 
@@ -134,7 +148,12 @@ private Q_SLOTS:
         QVERIFY(m_dialogCalls.first().caption.isEmpty());
         QVERIFY(m_dialogCalls.first().dir.isEmpty());
         QCOMPARE(m_dialogCalls.first().filter, QStringLiteral("*.cpk"));
-        QCOMPARE(menuUpdates.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(openBox(), 10000);
+        QVERIFY(openBox()->text().contains(QStringLiteral("1.0")) && openBox()->text().contains(QStringLiteral("2.0")));
+        QCOMPARE(column(2), (QStringList{QStringLiteral("1.0"), QStringLiteral("1.0")}));
+        openBox()->button(QMessageBox::Yes)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(column(2), (QStringList{QStringLiteral("1.0"), QStringLiteral("2.0")}), 10000);
+        QCOMPARE(menuUpdates.count(), 3);
         QCOMPARE(column(0), (QStringList{QStringLiteral("Plugin alpha"), QStringLiteral("Plugin zeta")}));
         QCOMPARE(column(1), (QStringList{QStringLiteral("test plugin"), QStringLiteral("test plugin")}));
         QCOMPARE(column(2), (QStringList{QStringLiteral("1.0"), QStringLiteral("2.0")}));
@@ -158,16 +177,16 @@ private Q_SLOTS:
         const QString bad = package("Bad");
         m_dialogAnswer = QStringList{bad, package("good")};
         button("button_add")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(column(0), QStringList{QStringLiteral("Plugin good")}, 10000);
         QVERIFY(LogCapture::lines().contains(QStringLiteral("plugin %1 install error with return code : 8").arg(bad)));
         QCOMPARE(menuUpdates.count(), 1);
-        QCOMPARE(column(0), QStringList{QStringLiteral("Plugin good")});
     }
 
     void deleteRemovesTheSelectedRow()
     {
         m_dialogAnswer = QStringList{package("one"), package("two"), package("three")};
         button("button_add")->click();
-        QCOMPARE(table()->rowCount(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 3, 10000);
         QSignalSpy menuUpdates(window(), &pluginWindow::sigUpdateMenu);
 
         table()->clearSelection();
@@ -175,12 +194,33 @@ private Q_SLOTS:
         QCOMPARE(menuUpdates.count(), 0);
         QCOMPARE(table()->rowCount(), 3);
 
-        // Rows follow the engine's order: one, three, two.
+        // Rows follow the ids' order: one, three, two.
         table()->selectRow(1);
         button("button_delete")->click();
         QCOMPARE(menuUpdates.count(), 1);
         QCOMPARE(column(0), (QStringList{QStringLiteral("Plugin one"), QStringLiteral("Plugin two")}));
         QVERIFY(!QDir(CFileManager::pluginsPath() + QStringLiteral("three")).exists());
+    }
+
+    void failingPluginIsDisabledAndReEnabled()
+    {
+        m_dialogAnswer = QStringList{package("broken", QByteArray(), "error('no')")};
+        button("button_add")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 1, 10000);
+        QCOMPARE(column(4), QStringList{QStringLiteral("可用")});
+        int answers = 0;
+        for (int i = 0; i < PluginHost::FailuresToDisable; ++i)
+            PluginHost::instance()->execute(QStringLiteral("x"), PluginHost::instance()->plugins().first(), this,
+                                            [&answers](const QString &) { ++answers; });
+        QTRY_COMPARE_WITH_TIMEOUT(answers, PluginHost::FailuresToDisable, 10000);
+        QCOMPARE(column(4), QStringList{QStringLiteral("已停用")});
+        QVERIFY(openBox() && openBox()->text().contains(QStringLiteral("Plugin broken")));
+        openBox()->close();
+
+        table()->selectRow(0);
+        button("button_enable")->click();
+        QCOMPARE(column(4), QStringList{QStringLiteral("可用")});
+        QVERIFY(!PluginHost::instance()->plugins().first().disabled);
     }
 
     void helpOpensTheDeveloperPage()
@@ -216,4 +256,4 @@ private Q_SLOTS:
 };
 
 ZORVEL_TEST_MAIN(TestPluginWindow)
-#include "test_plugin_window.moc"
+#include "tst_plugin_window.moc"
