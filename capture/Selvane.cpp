@@ -39,6 +39,8 @@ bool isOwnWrite(const QString &hash)
 
 Selvane::Selvane()
 {
+    // Created here, on the main thread, before the worker first asks it.
+    ConfigureManager::instance();
     connect(SystemClipboard::system(), &SystemClipboard::changed, this, &Selvane::clip_changed);
     clip_changed(QClipboard::Clipboard);
 }

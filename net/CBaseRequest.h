@@ -70,6 +70,9 @@ public Q_SLOTS:
     void requestFinish(QNetworkReply *reply);
 
 protected:
+    // Delivers the reply's end to requestFinish() and keeps its size in bounds;
+    // for every reply sent through networkAccessManager().
+    void track(QNetworkReply *reply);
     // Parses a reply body that must be a JSON object; anything else is logged once
     // and yields false.
     bool parseObject(const QByteArray &body, QJsonObject *object) const;
@@ -92,6 +95,8 @@ private:
     QString m_method = QStringLiteral("GET");
     QString m_userToken;
     QNetworkReply *m_reply = nullptr;
+    // The reply last sent, until it is done.
+    QNetworkReply *m_inFlight = nullptr;
     QNetworkAccessManager *m_nam = nullptr;
     QByteArray m_body;
     QUrl m_redirectTarget;
