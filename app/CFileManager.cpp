@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 QString CFileManager::rootPath()
@@ -51,12 +52,16 @@ bool CFileManager::saveFile(const QByteArray &data, const History &record)
         qWarning("saveFile: refused an invalid file hash");
         return false;
     }
-    if (QFile::exists(path))
+    // An empty file where bytes belong is what a full disk left behind: written again.
+    const QFileInfo existing(path);
+    if (existing.exists() && (existing.size() > 0 || data.isEmpty()))
         return true;
     // Written aside and renamed: a full disk leaves no half file that would then
     // never be rewritten.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+    // A small write sits in the buffer and fails (disk full) only when flushed; the
+    // commit does not look at that failure and would rename an empty file into place.
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() || !file.commit()) {
         qWarning("saveFile: could not write %s: %s", qPrintable(path), qPrintable(file.errorString()));
         return false;
     }

@@ -94,6 +94,9 @@ namespace Net {
 inline constexpr char kUserAgent[] = "Windows Zorvel 1.0";
 // A request whose connection stays silent this long ends as a network error.
 inline constexpr int kApiTransferTimeoutMs = 60000;
+// One sync applies at most this many pull pages (500 items each); the rest follows
+// with the next sync.
+inline constexpr int kPullMaxPages = 8;
 // Larger replies are aborted and dropped; real ones are far below this.
 inline constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 inline constexpr int kMaxRedirects = 8;

@@ -1,6 +1,7 @@
 #include "app/clipUtils.h"
 
 #include "app/Constants.h"
+#include "app/PrivateFile.h"
 #include "platform/AutoStartEntry.h"
 
 #include <QBuffer>
@@ -25,8 +26,12 @@ const QString kSiteHost = QStringLiteral("https://zorvel.example.org");
 
 QSettings *clipUtils::settings()
 {
-    static QSettings *s = new QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                                        QLatin1String(kOrganisation), QLatin1String(kApplication));
+    static QSettings *s = [] {
+        auto *settings = new QSettings(QSettings::NativeFormat, QSettings::UserScope, QLatin1String(kOrganisation),
+                                       QLatin1String(kApplication));
+        PrivateFile::secure(settings->fileName());
+        return settings;
+    }();
     return s;
 }
 

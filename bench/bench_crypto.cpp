@@ -1,5 +1,5 @@
 // End-to-end encryption: file and text throughput under the content key, and the
-// deliberately slow Argon2id steps (PIN unwrap, hashText).
+// deliberately slow Argon2id steps (PIN unwrap, the salted PIN proof).
 #include "BenchTable.h"
 #include "support/TestMain.h"
 
@@ -84,12 +84,15 @@ int main(int argc, char *argv[])
                           batch),
                   QStringLiteral("us"), QStringLiteral("<= 20 us"));
 
-    Bench::report(QStringLiteral("e2ee: importKey (Argon2id interactive)"),
+    // One PIN guess against one user costs one of these: Argon2id at MODERATE limits
+    // (3 passes over 256 MiB), slow by design, bounded so that unlocking stays usable.
+    const QByteArray salt = QByteArray::fromHex(dictionary.value(QStringLiteral("cipher_hash")).toString().left(32).toLatin1());
+    Bench::report(QStringLiteral("e2ee: importKey (Argon2id moderate)"),
                   Bench::timeMs(10, nullptr, [&](int) { zm->importKey(pin, dictionary); }), QStringLiteral("ms"),
-                  QStringLiteral("reported (slow by design)"));
-    Bench::report(QStringLiteral("e2ee: hashText (Argon2id interactive)"),
-                  Bench::timeMs(10, nullptr, [&](int) { zm->hashText(pin); }), QStringLiteral("ms"),
-                  QStringLiteral("reported (slow by design)"));
+                  QStringLiteral("<= 1500 ms"));
+    Bench::report(QStringLiteral("e2ee: hashText (Argon2id moderate)"),
+                  Bench::timeMs(10, nullptr, [&](int) { zm->hashText(salt, pin); }), QStringLiteral("ms"),
+                  QStringLiteral("<= 1500 ms"));
 
     QDir(QString::fromStdString(home)).removeRecursively();
     return 0;

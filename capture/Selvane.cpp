@@ -114,41 +114,63 @@ void Selvane::clearAndRecapture()
     recapture();
 }
 
+// Pastes go to CLIPBOARD and PRIMARY alike: Shift+Insert pastes PRIMARY in terminals
+// and in many toolkits. Only CLIPBOARD changes are captured, so the PRIMARY write
+// can never turn into an entry. A backend without a primary selection ignores it.
+void Selvane::writeBoth(const QString &text)
+{
+    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
+    SystemClipboard::system()->setText(text, QClipboard::Selection);
+}
+
 void Selvane::setClipboardText(const QString &text, bool capture)
 {
     if (!capture)
         m_ignoredText = text;
-    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
+    writeBoth(text);
 }
 
 void Selvane::putText(const QString &text)
 {
-    SystemClipboard::system()->setText(text, QClipboard::Clipboard);
+    writeBoth(text);
 }
 
-void Selvane::copyRecord(const History &record)
+bool Selvane::copyRecord(const History &record, bool withSelection)
 {
     History stored = record;
     if (!stored.exists())
-        return;
+        return false;
     stored.load();
     const QByteArray bytes = CFileManager::readFile(stored);
     if (bytes.isEmpty()) {
         // Not downloaded yet or removed: an empty clipboard would help nobody, and an
         // image put back without its bytes would be stored empty under its hash.
         qWarning("copyRecord: entry %s has no local file", qPrintable(stored.file_hash()));
-        return;
+        return false;
     }
+    SystemClipboard *clipboard = SystemClipboard::system();
     if (stored.type().startsWith(QLatin1String("text"))) {
-        SystemClipboard::system()->setText(QString::fromUtf8(upToZero(bytes)), QClipboard::Clipboard);
-    } else if (stored.type().startsWith(QLatin1String("image"))) {
+        const QString text = QString::fromUtf8(upToZero(bytes));
+        clipboard->setText(text, QClipboard::Clipboard);
+        if (withSelection)
+            clipboard->setText(text, QClipboard::Selection);
+        return true;
+    }
+    if (!stored.type().startsWith(QLatin1String("image")))
+        return false;
+    const QImage image = QImage::fromData(bytes);
+    auto imageData = [&] {
         auto *data = new QMimeData;
         data->setData(QLatin1String(Mime::Type), stored.type().toUtf8());
         data->setData(QLatin1String(Mime::DataHash), stored.file_hash().toUtf8());
         data->setData(QLatin1String(Mime::Data), bytes);
-        data->setImageData(QImage::fromData(bytes));
-        SystemClipboard::system()->setMimeData(data, QClipboard::Clipboard);
-    }
+        data->setImageData(image);
+        return data;
+    };
+    clipboard->setMimeData(imageData(), QClipboard::Clipboard);
+    if (withSelection)
+        clipboard->setMimeData(imageData(), QClipboard::Selection);
+    return true;
 }
 
 void Selvane::clip_changed(QClipboard::Mode mode)

@@ -31,9 +31,11 @@ public:
     // With capture false, the change this write causes is not captured.
     void setClipboardText(const QString &text, bool capture);
     static void putText(const QString &text);
-    // Puts a stored text or image entry back on the clipboard; images carry their
-    // hash so that capturing them again finds the same entry.
-    static void copyRecord(const History &record);
+    // Puts a stored text or image entry back on the clipboard and the selection;
+    // images carry their hash so that capturing them again finds the same entry.
+    // False when nothing was written (the entry's file is not on this device).
+    // withSelection false leaves PRIMARY alone (an arriving entry, not a paste).
+    static bool copyRecord(const History &record, bool withSelection = true);
     // Ends the worker thread after the capture it is busy with and drops the
     // captures still waiting: no row is committed after stop().
     void stop();
@@ -68,6 +70,7 @@ private:
     Work captureText(const QMimeData *data, History &record);
     Work captureImage(const QMimeData *data, History &record);
     static bool notStored(const QString &hash);
+    static void writeBoth(const QString &text);
     // Runs work inline when nothing is waiting (cheap work, or no worker thread),
     // otherwise queues it behind the earlier captures.
     void enqueue(const History &record, const Work &work, bool cheap);

@@ -206,6 +206,12 @@ void MainWindow::showClipboardNotice(const QString &text, const QImage &image)
                                 kClipboardNoticeMs);
 }
 
+void MainWindow::showTrayNotice(const QString &text)
+{
+    qInfo("notice: %s", qPrintable(text));
+    m_trayIcon->showMessage(QStringLiteral("Zorvel"), text, QSystemTrayIcon::Information, kClipboardNoticeMs);
+}
+
 void MainWindow::test() {}
 
 void MainWindow::tabChanged(int index)

@@ -34,6 +34,8 @@ public:
     void updateLoginUi();
     // A tray balloon telling that an entry from another device is on the clipboard.
     void showClipboardNotice(const QString &text, const QImage &image);
+    // A short tray balloon about something the user just asked for.
+    void showTrayNotice(const QString &text);
     void alert(const QString &text);
 
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }

@@ -68,6 +68,13 @@ QString storedText(const History &record)
     return QString::fromUtf8(bytes);
 }
 
+// A paste of an entry whose file is not here yet sends no keystroke: it would paste
+// what the clipboard held before.
+void contentMissing()
+{
+    MainWindow::instance()->showTrayNotice(QStringLiteral("该条目的内容尚未下载到本机"));
+}
+
 QString desktopFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -285,13 +292,21 @@ void MenuManager::pasteCV()
 
 void MenuManager::item_clicked()
 {
-    Selvane::copyRecord(senderRecord());
+    // Nothing written means the keystroke would paste whatever was there before.
+    if (!Selvane::copyRecord(senderRecord())) {
+        contentMissing();
+        return;
+    }
     pasteLater();
 }
 
 void MenuManager::batch_clicked()
 {
     const History from = senderRecord();
+    if (storedText(from).isEmpty()) {
+        contentMissing();
+        return;
+    }
     if (from.category() != QLatin1String(Category::History)) {
         History copy = from;
         copy.setCategory(QLatin1String(Category::History));
@@ -372,7 +387,10 @@ void MenuManager::toggleFavourite(QAction *item)
     if (record.exists())
         record.load();
     const qint64 now = clipUtils::currentTime();
-    if (clipUtils::hasUserToken()) {
+    const bool signedIn = clipUtils::hasUserToken();
+    // Only an entry the service holds is sent; a confidential one never leaves the
+    // machine, and one not uploaded yet goes with its mark through the favourites chain.
+    if (signedIn && record.history_id() > 0 && !record.secert()) {
         toggleFavouriteSignedIn(record, now);
         return;
     }
@@ -380,6 +398,8 @@ void MenuManager::toggleFavourite(QAction *item)
         record.setCategory(QLatin1String(Category::Favourite));
         record.save();
         HistoryQueries::setFavourite(now, record.file_hash());
+        if (signedIn && !record.secert())
+            record.markChanged();
     } else {
         HistoryStore::removeFromCategory(record.file_hash(), QLatin1String(Category::Favourite));
         HistoryQueries::setFavourite(-now, record.file_hash());
@@ -482,11 +502,15 @@ void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
 // plugin runs in the runner; the menu stays responsive meanwhile.
 void MenuManager::runPlugin(const History &record, const QVariant &plugin)
 {
-    PluginHost::instance()->execute(storedText(record), plugin.value<PluginObject>(), this,
-                                    [this](const QString &result) {
-                                        Selvane::putText(result);
-                                        pasteLater();
-                                    });
+    const QString source = storedText(record);
+    if (source.isEmpty()) {
+        contentMissing();
+        return;
+    }
+    PluginHost::instance()->execute(source, plugin.value<PluginObject>(), this, [this](const QString &result) {
+        Selvane::putText(result);
+        pasteLater();
+    });
 }
 
 // Sets `pulling` and sends the pull request; its reply rebuilds the menu and clears the flag.

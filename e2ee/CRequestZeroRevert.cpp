@@ -2,6 +2,7 @@
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"
+#include "e2ee/CindralRecords.h"
 #include "e2ee/ZeroManager.h"
 
 #include <QSettings>
@@ -23,5 +24,7 @@ void CRequestZeroRevert::buildBody()
         const QByteArray sealed = ZeroManager::instance()->sealForServer(digest, publicKey);
         map.insert(QStringLiteral("pwd_hash_cipher"), QString::fromLatin1(sealed.toBase64()));
     }
+    // Sent once: the password need not stay in memory for the request's lifetime.
+    CindralRecords::wipe(m_password);
     setBody(toJson(map));
 }

@@ -95,6 +95,13 @@ void wipe(QByteArray &bytes)
         wipe(bytes.data(), size_t(bytes.size()));
 }
 
+void wipe(QString &text)
+{
+    if (!text.isEmpty())
+        wipe(text.data(), size_t(text.size()) * sizeof(QChar));
+    text.clear();
+}
+
 void wipe(void *data, size_t size)
 {
     sodium_memzero(data, size);

@@ -40,6 +40,8 @@ QByteArray adopt(unsigned char *buffer, qint64 length, bool secret = false);
 
 // Overwrites the bytes of a buffer the caller owns.
 void wipe(QByteArray &bytes);
+// Overwrites and empties a text (its own copy; other shared copies are not reached).
+void wipe(QString &text);
 void wipe(void *data, size_t size);
 
 } // namespace CindralRecords

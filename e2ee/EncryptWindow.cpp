@@ -14,6 +14,7 @@
 
 #include <QDesktopServices>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QUrl>
 
 namespace {
@@ -26,6 +27,8 @@ constexpr int kWrongPassword = -5;
 const QString kActivated = QStringLiteral(
     "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
 const QString kUnknown = QStringLiteral("未知错误，请稍候重试");
+const QString kWrongCurrentPin = QStringLiteral("您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
+                                                "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据");
 
 int replyCode(const QVariant &var)
 {
@@ -186,10 +189,30 @@ void EncryptWindow::keyFetchFinish(CBaseRequest *request, QVariant var)
 
 void EncryptWindow::unlockEntered(const QVariantMap &pins)
 {
-    if (ZeroManager::instance()->importKey(pins.value(QStringLiteral("last_pin")).toString(), m_fetchedKey)) {
+    // The unlock wizard runs with the window idle; the slow unwrap keeps it busy.
+    setBusy(true);
+    QPointer<EncryptWindow> self(this);
+    ZeroManager::instance()->importKeyAsync(
+        pins.value(QStringLiteral("last_pin")).toString(), m_fetchedKey, [self](bool imported) {
+            if (self)
+                self->unlockFinished(imported);
+        });
+}
+
+void EncryptWindow::unlockFinished(bool imported)
+{
+    setBusy(false);
+    if (imported) {
         m_fetchedKey.clear();
         showKeyNotice(this, kActivated);
         refresh();
+        // A wrap of the first construction was opened: store its replacement.
+        const QVariantMap rewrapped = ZeroManager::instance()->pendingDictionary();
+        if (!rewrapped.isEmpty() && rewrapped.value(QStringLiteral("key_hash")).toString()
+                                        == ZeroManager::instance()->keyHash()) {
+            setBusy(true);
+            sendKeyPush(rewrapped, PushPurpose::Rewrap);
+        }
         return;
     }
     qInfo("e2ee: the PIN did not unlock the account's key");
@@ -200,14 +223,25 @@ void EncryptWindow::unlockEntered(const QVariantMap &pins)
 
 void EncryptWindow::activationEntered(const QVariantMap &pins)
 {
-    const QVariantMap dictionary = ZeroManager::instance()->createKey(pins.value(QStringLiteral("new_pin")).toString());
-    if (dictionary.isEmpty()) {
-        qWarning("e2ee: no key could be made");
-        finishWith(QStringLiteral("内部错误"));
-        return;
-    }
+    QPointer<EncryptWindow> self(this);
+    ZeroManager::instance()->createKeyAsync(pins.value(QStringLiteral("new_pin")).toString(),
+                                            [self](const QVariantMap &dictionary) {
+                                                if (!self)
+                                                    return;
+                                                if (dictionary.isEmpty()) {
+                                                    qWarning("e2ee: no key could be made");
+                                                    self->finishWith(QStringLiteral("内部错误"));
+                                                    return;
+                                                }
+                                                self->sendKeyPush(dictionary, PushPurpose::Activation);
+                                            });
+}
+
+void EncryptWindow::sendKeyPush(const QVariantMap &dictionary, PushPurpose purpose)
+{
     delete m_keyPush;
     m_keyPush = new CRequestZeroPush;
+    m_pushPurpose = purpose;
     m_keyPush->setKeyDict(dictionary);
     connect(m_keyPush, &CBaseRequest::responseData, this, &EncryptWindow::keyPushFinish);
     m_keyPush->start();
@@ -217,6 +251,18 @@ void EncryptWindow::keyPushFinish(CBaseRequest *request, QVariant var)
 {
     if (request == m_keyPush)
         m_keyPush = nullptr;
+    if (m_pushPurpose == PushPurpose::Rewrap) {
+        // Silent: the first wrap stays valid on the service until this one lands.
+        const bool stored = request->reply() && request->reply()->error() == QNetworkReply::NoError
+            && request->httpStatus() == 200 && var.isValid() && replyCode(var) == 0;
+        delete request;
+        setBusy(false);
+        if (stored)
+            ZeroManager::instance()->commitPendingKey();
+        else
+            qInfo("e2ee: the key wrapped anew was not stored (code %d); the first wrap stays", replyCode(var));
+        return;
+    }
     if (!replyUsable(request, var, false))
         return;
     if (replyCode(var) != 0) {
@@ -226,24 +272,46 @@ void EncryptWindow::keyPushFinish(CBaseRequest *request, QVariant var)
     }
     ZeroManager::instance()->commitPendingKey();
     refresh();
-    showKeyNotice(this, kActivated);
+    if (m_pushPurpose == PushPurpose::Activation)
+        showKeyNotice(this, kActivated);
 }
 
 // --- change PIN ---
 
 void EncryptWindow::changeEntered(const QVariantMap &pins)
 {
-    ZeroManager *zero = ZeroManager::instance();
-    const QVariantMap dictionary = zero->rewrapKey(pins.value(QStringLiteral("new_pin")).toString());
-    if (dictionary.isEmpty()) {
+    QPointer<EncryptWindow> self(this);
+    ZeroManager::instance()->changePinAsync(pins.value(QStringLiteral("last_pin")).toString(),
+                                            pins.value(QStringLiteral("new_pin")).toString(),
+                                            [self](const ZeroManager::PinChange &change) {
+                                                if (self)
+                                                    self->changePrepared(change);
+                                            });
+}
+
+void EncryptWindow::changePrepared(const ZeroManager::PinChange &change)
+{
+    if (change.wrongPin) {
+        // Checked against this device's wrap: nothing needs to reach the service.
+        qInfo("e2ee: the current PIN does not open this device's key");
+        finishWith(kWrongCurrentPin);
+        return;
+    }
+    if (change.dictionary.isEmpty()) {
         qWarning("e2ee: the key could not be wrapped under the new PIN");
         finishWith(QStringLiteral("内部错误"));
         return;
     }
+    if (change.earlierWrap) {
+        // The service cannot check a proof against a wrap of the first construction;
+        // the current PIN was checked here, and the same key is stored anew.
+        sendKeyPush(change.dictionary, PushPurpose::PinChange);
+        return;
+    }
     delete m_keyModify;
     m_keyModify = new CRequestZeroModify;
-    m_keyModify->setKeyDict(dictionary);
-    m_keyModify->setLastPwdHash(zero->hashText(pins.value(QStringLiteral("last_pin")).toString()));
+    m_keyModify->setKeyDict(change.dictionary);
+    m_keyModify->setLastPwdHash(change.lastPinHash);
     connect(m_keyModify, &CBaseRequest::responseData, this, &EncryptWindow::keyModifyFinish);
     m_keyModify->start();
 }
@@ -259,8 +327,7 @@ void EncryptWindow::keyModifyFinish(CBaseRequest *request, QVariant var)
         ZeroManager::instance()->commitPendingKey();
         refresh();
     } else if (code == kWrongPin) {
-        showKeyNotice(this, QStringLiteral("您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
-                                           "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据"));
+        showKeyNotice(this, kWrongCurrentPin);
     } else {
         qInfo("e2ee: the service refused the PIN change (code %d)", code);
         showKeyNotice(this, kUnknown);
@@ -299,18 +366,24 @@ void EncryptWindow::publicKeyFinish(CBaseRequest *request, QVariant var)
         finishWith(kUnknown);
         return;
     }
-    const QVariantMap dictionary = ZeroManager::instance()->createKey(entries.value(QStringLiteral("new_pin")).toString());
-    if (dictionary.isEmpty()) {
-        qWarning("e2ee: no key could be made");
-        finishWith(QStringLiteral("内部错误"));
-        return;
-    }
-    delete m_keyReset;
-    m_keyReset = new CRequestZeroRevert;
-    m_keyReset->setPassword(entries.value(QStringLiteral("pwd")).toString());
-    m_keyReset->setKeyDict(dictionary);
-    connect(m_keyReset, &CBaseRequest::responseData, this, &EncryptWindow::keyResetFinish);
-    m_keyReset->start();
+    QPointer<EncryptWindow> self(this);
+    const QString password = entries.value(QStringLiteral("pwd")).toString();
+    ZeroManager::instance()->createKeyAsync(
+        entries.value(QStringLiteral("new_pin")).toString(), [self, password](const QVariantMap &dictionary) {
+            if (!self)
+                return;
+            if (dictionary.isEmpty()) {
+                qWarning("e2ee: no key could be made");
+                self->finishWith(QStringLiteral("内部错误"));
+                return;
+            }
+            delete self->m_keyReset;
+            self->m_keyReset = new CRequestZeroRevert;
+            self->m_keyReset->setPassword(password);
+            self->m_keyReset->setKeyDict(dictionary);
+            connect(self->m_keyReset, &CBaseRequest::responseData, self.data(), &EncryptWindow::keyResetFinish);
+            self->m_keyReset->start();
+        });
 }
 
 void EncryptWindow::keyResetFinish(CBaseRequest *request, QVariant var)

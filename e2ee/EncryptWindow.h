@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/OnceOnly.h"
+#include "e2ee/ZeroManager.h"
 
 #include <QMainWindow>
 #include <QVariantMap>
@@ -51,10 +52,17 @@ private:
     void finishWith(const QString &text);
 
     void keyFetchFinish(CBaseRequest *request, QVariant var);
+    // What a key push is for: a first key, a wrap of the first construction replaced
+    // after an unlock, or a PIN change over such a wrap.
+    enum class PushPurpose { Activation, Rewrap, PinChange };
+
     void unlockEntered(const QVariantMap &pins);
+    void unlockFinished(bool imported);
     void activationEntered(const QVariantMap &pins);
+    void sendKeyPush(const QVariantMap &dictionary, PushPurpose purpose);
     void keyPushFinish(CBaseRequest *request, QVariant var);
     void changeEntered(const QVariantMap &pins);
+    void changePrepared(const ZeroManager::PinChange &change);
     void keyModifyFinish(CBaseRequest *request, QVariant var);
     void resetEntered(const QVariantMap &pins);
     void publicKeyFinish(CBaseRequest *request, QVariant var);
@@ -68,6 +76,7 @@ private:
     CRequestZeroRevert *m_keyReset = nullptr;
     CRequestSyncPublicKey *m_publicKeyFetch = nullptr;
     bool m_busy = false;
+    PushPurpose m_pushPurpose = PushPurpose::Activation;
 
     // The server's key dictionary the unlock wizard opens.
     QVariantMap m_fetchedKey;

@@ -23,6 +23,11 @@ const PageTexts kTexts[] = {
 
 } // namespace
 
+QString PINPage::tooShortText()
+{
+    return QStringLiteral("新的PIN至少需要%1个字符，PIN越长越安全").arg(kMinNewPinLength);
+}
+
 PINPage::PINPage(int index, QWidget *parent)
     : QWizardPage(parent)
     , m_index(qBound(0, index, 2))
@@ -44,6 +49,11 @@ bool PINPage::validatePage()
     if (pin.isEmpty())
         return false;
     auto *owner = qobject_cast<PINWizard *>(wizard());
+    // Counted in characters, not UTF-16 units. Existing shorter PINs still unlock (page 0).
+    if (m_index == 1 && pin.toUcs4().size() < kMinNewPinLength) {
+        showKeyNotice(this, tooShortText());
+        return false;
+    }
     if (m_index == 1 && owner && owner->asksCurrentPin() && pin == field(QStringLiteral("pin0")).toString()) {
         showKeyNotice(this, QStringLiteral("不能和上一个PIN相同"));
         return false;

@@ -12,6 +12,11 @@ class PINPage : public QWizardPage
     Q_OBJECT
 
 public:
+    // New PINs are at least this long: each guess costs one slow hash, so length is
+    // what keeps guessing expensive.
+    static constexpr int kMinNewPinLength = 6;
+    static QString tooShortText();
+
     explicit PINPage(int index, QWidget *parent = nullptr);
 
     int index() const { return m_index; }

@@ -3,6 +3,8 @@
 #include "e2ee/AccountPwdWizardPage.h"
 #include "e2ee/PINPage.h"
 
+#include <QLineEdit>
+
 PINWizard::PINWizard(QWidget *parent, int mode)
     : QWizard(parent)
     , m_mode(qBound(int(Unlock), mode, int(Reset)))
@@ -29,7 +31,19 @@ PINWizard::PINWizard(QWidget *parent, int mode)
         break;
     }
     // Emitted once the wizard has closed, so that a receiver may replace it.
-    connect(this, &QDialog::accepted, this, [this] { Q_EMIT resultHandler(result()); });
+    connect(this, &QDialog::accepted, this, [this] {
+        const QVariantMap entries = result();
+        clearEntries();
+        Q_EMIT resultHandler(entries);
+    });
+    connect(this, &QDialog::rejected, this, &PINWizard::clearEntries);
+}
+
+void PINWizard::clearEntries()
+{
+    // The line edits would otherwise hold the PINs and the password until the wizard is deleted.
+    for (QLineEdit *edit : findChildren<QLineEdit *>())
+        edit->clear();
 }
 
 QVariantMap PINWizard::result() const

@@ -23,5 +23,7 @@ Q_SIGNALS:
     void resultHandler(QVariantMap PINDict);
 
 private:
+    void clearEntries();
+
     int m_mode;
 };

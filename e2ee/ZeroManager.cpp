@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QSettings>
+#include <QThreadPool>
 #include <QtDebug>
 
 #include <cstring>
@@ -32,7 +33,22 @@ private:
     QByteArray m_bytes;
 };
 
+// A PIN as UTF-8 bytes of its own, handed to a worker and wiped when the last user lets go.
+using SharedSecret = std::shared_ptr<SecretUtf8>;
+SharedSecret shareSecret(const QString &text) { return std::make_shared<SecretUtf8>(text); }
+
 } // namespace
+
+template <typename Result>
+void ZeroManager::runSlow(std::function<std::shared_ptr<Result>()> work,
+                          std::function<void(std::shared_ptr<Result>)> finish)
+{
+    // The singleton outlives every task, so the completion can always be queued to it.
+    QThreadPool::globalInstance()->start([this, work, finish] {
+        std::shared_ptr<Result> result = work();
+        QMetaObject::invokeMethod(this, [finish, result] { finish(result); }, Qt::QueuedConnection);
+    });
+}
 
 ZeroManager::ZeroManager()
 {
@@ -170,18 +186,26 @@ bool ZeroManager::decryptFile(const QString &sourcePath, const QString &targetPa
         == 0;
 }
 
-QByteArray ZeroManager::hashData(const QString &text) const
+QByteArray ZeroManager::hashData(const QByteArray &salt, const QString &text) const
 {
-    SecretUtf8 input(text);
+    if (salt.size() != CE_SALT_BYTES) {
+        qWarning("e2ee: a salt of %d bytes; nothing hashed", int(salt.size()));
+        return QByteArray();
+    }
+    const SecretUtf8 secret(text);
+    QByteArray input;
+    input.reserve(salt.size() + secret.size());
+    input.append(salt).append(secret.data(), secret.size());
     unsigned char *out = nullptr;
     int32_t outLength = 0;
-    ce_hash_data(reinterpret_cast<const unsigned char *>(input.data()), input.size(), &out, &outLength);
+    ce_hash_data(reinterpret_cast<const unsigned char *>(input.constData()), input.size(), &out, &outLength);
+    CindralRecords::wipe(input);
     return CindralRecords::adopt(out, outLength, true);
 }
 
-QString ZeroManager::hashText(const QString &text) const
+QString ZeroManager::hashText(const QByteArray &salt, const QString &text) const
 {
-    return QString::fromLatin1(hashData(text).toBase64());
+    return QString::fromLatin1(hashData(salt, text).toBase64());
 }
 
 QByteArray ZeroManager::sealForServer(const QByteArray &data, const QByteArray &publicKey) const
@@ -231,46 +255,119 @@ void ZeroManager::commitPendingKey()
     saveKeys();
 }
 
+bool ZeroManager::installUnwrapped(PinWork::Unwrapped &unwrapped, const QString &forStorageKey)
+{
+    if (!unwrapped.ok)
+        return false;
+    if (storageKey() != forStorageKey) {
+        qInfo("e2ee: the account changed while the key was unwrapped; not imported");
+        return false;
+    }
+    // Whatever was pending belongs to an earlier flow; only a fresh rewrap may follow an unlock.
+    m_pendingKey.reset();
+    m_pendingCipher.reset();
+    if (unwrapped.rewrapped) {
+        m_pendingKey = CindralRecords::newKey();
+        if (m_pendingKey) {
+            std::memcpy(m_pendingKey.get(), unwrapped.key.get(), sizeof(ce_key_record));
+            m_pendingCipher = std::move(unwrapped.rewrapped);
+        }
+    }
+    m_key = std::move(unwrapped.key);
+    m_cipher = std::move(unwrapped.cipher);
+    saveKeys();
+    return true;
+}
+
 bool ZeroManager::importKey(const QString &pin, const QVariantMap &dictionary)
 {
     if (pin.isEmpty() || dictionary.isEmpty())
         return false;
-    const QByteArray wrapped = QByteArray::fromBase64(dictionary.value(name(KeyDict::Cipher)).toString().toLatin1());
-    const QByteArray cipherHashText = dictionary.value(name(KeyDict::CipherHash)).toString().toUtf8();
-    const QByteArray keyHashText = dictionary.value(name(KeyDict::KeyHash)).toString().toUtf8();
-    if (wrapped.size() < CE_WRAPPED_BYTES || keyHashText.isEmpty()) {
-        qWarning("e2ee: the key dictionary lacks a usable cipher or key hash; not imported");
-        return false;
-    }
-
-    CipherRecordPtr cipher = CindralRecords::newCipher();
-    KeyRecordPtr key = CindralRecords::newKey();
-    if (!cipher || !key)
-        return false;
-    if (!CindralRecords::setHashText(cipher->hash, cipherHashText)
-        || !CindralRecords::setHashText(key->hash, keyHashText)) {
-        qWarning("e2ee: a hash in the key dictionary is longer than 64 bytes; not imported");
-        return false;
-    }
-    std::memcpy(cipher->wrapped, wrapped.constData(), CE_WRAPPED_BYTES);
-    cipher->timestamp = dictionary.value(name(KeyDict::CipherTimestamp)).toLongLong();
-
     const SecretUtf8 bytes(pin);
-    unsigned char unwrapped[CE_KEY_BYTES] = {};
-    ce_decrypt_key_data(bytes.data(), bytes.size(), cipher.get(), unwrapped);
-    const bool unwrappedOk = unwrapped[0] != 0;
-    std::memcpy(key->key, unwrapped, CE_KEY_BYTES);
-    CindralRecords::wipe(unwrapped, sizeof unwrapped);
-    if (!unwrappedOk) {
-        qInfo("e2ee: the PIN does not unwrap the key");
-        return false;
-    }
-    key->timestamp = dictionary.value(name(KeyDict::KeyTimestamp)).toLongLong();
+    return installUnwrapped(*PinWork::unwrap(QByteArray::fromRawData(bytes.data(), bytes.size()), dictionary), storageKey());
+}
 
-    m_key = std::move(key);
-    m_cipher = std::move(cipher);
-    saveKeys();
-    return true;
+void ZeroManager::importKeyAsync(const QString &pin, const QVariantMap &dictionary, std::function<void(bool)> done)
+{
+    if (pin.isEmpty() || dictionary.isEmpty()) {
+        QMetaObject::invokeMethod(this, [done] { done(false); }, Qt::QueuedConnection);
+        return;
+    }
+    const SharedSecret bytes = shareSecret(pin);
+    const QString forStorageKey = storageKey();
+    runSlow<PinWork::Unwrapped>([bytes, dictionary] { return PinWork::unwrap(QByteArray::fromRawData(bytes->data(), bytes->size()), dictionary); },
+                       [this, done, forStorageKey](std::shared_ptr<PinWork::Unwrapped> result) {
+                           done(installUnwrapped(*result, forStorageKey));
+                       });
+}
+
+void ZeroManager::createKeyAsync(const QString &pin, std::function<void(const QVariantMap &)> done)
+{
+    const SharedSecret bytes = shareSecret(pin);
+    runSlow<PinWork::Created>([bytes] { return PinWork::create(QByteArray::fromRawData(bytes->data(), bytes->size())); },
+                              [this, done](std::shared_ptr<PinWork::Created> created) {
+                                  if (!created->key || !created->cipher) {
+                                      done(QVariantMap());
+                                      return;
+                                  }
+                                  m_pendingKey = std::move(created->key);
+                                  m_pendingCipher = std::move(created->cipher);
+                                  done(keyDictionary(m_pendingKey.get(), m_pendingCipher.get()));
+                              });
+}
+
+ZeroManager::PinChange ZeroManager::installRewrapped(PinWork::Rewrapped &rewrapped)
+{
+    PinChange change;
+    change.wrongPin = rewrapped.check < 0;
+    if (!rewrapped.key || !rewrapped.cipher)
+        return change;
+    m_pendingKey = std::move(rewrapped.key);
+    m_pendingCipher = std::move(rewrapped.cipher);
+    change.dictionary = keyDictionary(m_pendingKey.get(), m_pendingCipher.get());
+    change.lastPinHash = rewrapped.proof;
+    change.earlierWrap = rewrapped.check == CE_UNWRAPPED_EARLIER;
+    return change;
+}
+
+ZeroManager::PinChange ZeroManager::changePin(const QString &lastPin, const QString &newPin)
+{
+    if (lastPin.isEmpty() || newPin.isEmpty() || !m_key || !m_cipher)
+        return PinChange();
+    const SecretUtf8 last(lastPin);
+    const SecretUtf8 next(newPin);
+    return installRewrapped(*PinWork::rewrap(QByteArray::fromRawData(last.data(), last.size()),
+                                    QByteArray::fromRawData(next.data(), next.size()), *m_key, *m_cipher));
+}
+
+void ZeroManager::changePinAsync(const QString &lastPin, const QString &newPin,
+                                 std::function<void(const PinChange &)> done)
+{
+    if (lastPin.isEmpty() || newPin.isEmpty() || !m_key || !m_cipher) {
+        QMetaObject::invokeMethod(this, [done] { done(PinChange()); }, Qt::QueuedConnection);
+        return;
+    }
+    const SharedSecret last = shareSecret(lastPin);
+    const SharedSecret next = shareSecret(newPin);
+    // The worker gets copies: the current pair may change while it runs.
+    const auto key = std::shared_ptr<ce_key_record>(CindralRecords::newKey().release(), CindralRecordRelease());
+    if (!key) {
+        QMetaObject::invokeMethod(this, [done] { done(PinChange()); }, Qt::QueuedConnection);
+        return;
+    }
+    std::memcpy(key.get(), m_key.get(), sizeof(ce_key_record));
+    const ce_cipher_record cipher = *m_cipher;
+    runSlow<PinWork::Rewrapped>(
+        [last, next, key, cipher] {
+            return PinWork::rewrap(QByteArray::fromRawData(last->data(), last->size()),
+                          QByteArray::fromRawData(next->data(), next->size()), *key, cipher);
+        },
+        [this, done](std::shared_ptr<PinWork::Rewrapped> result) { done(installRewrapped(*result)); });
+}
+
+QVariantMap ZeroManager::pendingDictionary() const
+{
+    return keyDictionary(m_pendingKey.get(), m_pendingCipher.get());
 }
 
 bool ZeroManager::verifyHashes(const QVariantMap &dictionary)

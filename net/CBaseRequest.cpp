@@ -44,7 +44,7 @@ CBaseRequest::~CBaseRequest()
     // A reply may be in the middle of emitting finished() to this object, which the
     // receiver deletes from its slot: it must outlive this call. One still under
     // way is given up; the shared manager would otherwise keep it.
-    if (m_inFlight && m_inFlight != m_reply) {
+    if (m_inFlight) {
         disconnect(m_inFlight, nullptr, this, nullptr);
         if (m_inFlight->isRunning())
             m_inFlight->abort();
@@ -162,6 +162,8 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
         finish(QVariant());
         return;
     }
+    if (reply == m_inFlight)
+        m_inFlight = nullptr;
     // The hop before a redirect is done with.
     if (m_reply && m_reply != reply)
         m_reply->deleteLater();
@@ -199,7 +201,16 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
 
     qDebug("QNAMRedirect::replyFinished: Arrived to %s", qPrintable(logUrl(reply->url())));
     const QByteArray body = reply->readAll();
-    finish(parseResponse(body));
+    const QVariant data = parseResponse(body);
+    if (wantsNextRound()) {
+        reply->deleteLater();
+        m_reply = nullptr;
+        m_redirects = 0;
+        m_redirectTarget = QUrl();
+        start();
+        return;
+    }
+    finish(data);
 }
 
 void CBaseRequest::finish(const QVariant &data)

@@ -73,6 +73,9 @@ protected:
     // Delivers the reply's end to requestFinish() and keeps its size in bounds;
     // for every reply sent through networkAccessManager().
     void track(QNetworkReply *reply);
+    // True after parseResponse when the reply asks for another exchange of the same
+    // request (the next page): it is sent again and reports once, after the last one.
+    virtual bool wantsNextRound() const { return false; }
     // Parses a reply body that must be a JSON object; anything else is logged once
     // and yields false.
     bool parseObject(const QByteArray &body, QJsonObject *object) const;

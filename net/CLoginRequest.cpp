@@ -2,6 +2,7 @@
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"
+#include "e2ee/CindralRecords.h"
 #include "e2ee/ZeroManager.h"
 
 #include <QJsonObject>
@@ -31,6 +32,8 @@ void CLoginRequest::buildBody()
         const QByteArray sealed = ZeroManager::instance()->sealForServer(digest.toUtf8(), publicKey);
         map.insert(QStringLiteral("pwd_hash"), QString::fromLatin1(sealed.toBase64()));
     }
+    // Sent once: the password need not stay in memory for the request's lifetime.
+    CindralRecords::wipe(m_password);
     setBody(toJson(map));
 }
 

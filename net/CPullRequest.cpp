@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/EntryCheck.h"
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/HistoryService.h"
@@ -12,6 +13,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
 
 using namespace Zorvel;
 
@@ -31,6 +34,8 @@ void CPullRequest::buildUrl()
 
 QVariant CPullRequest::parseResponse(const QByteArray &body)
 {
+    m_nextPage = false;
+    ++m_pages;
     QJsonObject reply;
     if (!parseObject(body, &reply))
         return QVariant();
@@ -43,10 +48,10 @@ QVariant CPullRequest::parseResponse(const QByteArray &body)
     if (code != 0)
         return code;
 
-    if (reply.contains(QLatin1String("request_timestamp")))
-        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp),
-                                        reply.value(QLatin1String("request_timestamp")).toVariant().toString());
-
+    // One transaction per page: hundreds of rows in one commit rather than one each,
+    // and the cursor moves on only once the page is stored.
+    QSqlDatabase db = QSqlDatabase::database();
+    const bool batched = db.transaction();
     applyActions(reply);
 
     if (reply.contains(QLatin1String("clear_all_ts"))) {
@@ -55,15 +60,60 @@ QVariant CPullRequest::parseResponse(const QByteArray &body)
     }
 
     if (reply.contains(QLatin1String("histories"))) {
+        m_sawHistories = true;
         const QJsonArray items = reply.value(QLatin1String("histories")).toArray();
         for (const QJsonValue &item : items)
             applyItem(item.toObject().toVariantMap());
-        HistoryStore::pruneCategory(QLatin1String(Category::History));
-        HistoryQueries::removeWithoutFiles();
-        SyncHandOver::instance()->requestBrokerConnect();
-        HistoryService::instance()->pushPending();
     }
+    if (batched && !db.commit()) {
+        qWarning("pull: the page could not be stored (%s); it comes again with the next sync",
+                 qPrintable(db.lastError().text()));
+        db.rollback();
+        return QVariant();
+    }
+
+    bool advanced = false;
+    if (reply.contains(QLatin1String("request_timestamp"))) {
+        const QString next = reply.value(QLatin1String("request_timestamp")).toVariant().toString();
+        clipUtils::settings()->setValue(QLatin1String(Key::RequestTimestamp), next);
+        bool ok = false;
+        const qint32 value = next.toInt(&ok);
+        // Only a cursor that moves on can fetch another page; anything else would
+        // ask for the same page forever.
+        advanced = ok && value > m_lastRequestTimestamp;
+        if (ok)
+            m_lastRequestTimestamp = value;
+    }
+
+    const bool more = reply.value(QLatin1String("more")).toBool();
+    if (more && advanced && m_pages < Net::kPullMaxPages) {
+        m_nextPage = true;
+        return 0;
+    }
+    if (more)
+        qInfo("pull: %d pages applied, the rest follows with the next sync", m_pages);
+    finishSync();
     return 0;
+}
+
+// Pruning waits for the last page: pruned after the first, a fresh device would keep
+// the oldest entries of the account.
+void CPullRequest::finishSync()
+{
+    if (!m_sawHistories)
+        return;
+    HistoryStore::pruneCategory(QLatin1String(Category::History));
+    // A short text travels whole in "content": its file is written from the row, and
+    // only for the entries the pruning kept (60 files on a first sync, not thousands).
+    for (const History &row : HistoryQueries::withoutLocalFile(QLatin1String(Category::History))) {
+        const QByteArray bytes = row.content().toUtf8();
+        // A file that could not be written (disk full) is left to the file download.
+        if (clipUtils::md5Hex(bytes) == row.file_hash() && CFileManager::saveFile(bytes, row))
+            HistoryQueries::setLocalFileOk(row.file_hash());
+    }
+    HistoryQueries::removeWithoutFiles();
+    SyncHandOver::instance()->requestBrokerConnect();
+    HistoryService::instance()->pushPending();
 }
 
 void CPullRequest::applyActions(const QJsonObject &reply)
@@ -116,16 +166,13 @@ void CPullRequest::applyItem(const QVariantMap &item)
         const QString plain = ZeroManager::instance()->decryptText(record.content());
         if (plain.isEmpty())
             return;
+        if (record.type().startsWith(QLatin1String("text_")) && !EntryCheck::textMayBelong(plain, record.file_hash())) {
+            qWarning("pull: entry %s decrypts to another entry's text; dropped", qPrintable(record.file_hash()));
+            return;
+        }
         record.setContent(plain);
     } else if (encrypted || keyed) {
         return;
     }
     record.save();
-
-    // A short text travels whole in "content": its file needs no download.
-    const QByteArray bytes = record.content().toUtf8();
-    if (clipUtils::md5Hex(bytes) == record.file_hash()) {
-        CFileManager::saveFile(bytes, record);
-        HistoryQueries::setLocalFileOk(record.file_hash());
-    }
 }

@@ -2,6 +2,8 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/EntryCheck.h"
+#include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "store/HistoryQueries.h"
 
@@ -67,8 +69,9 @@ QVariant CRequestDownloadFile::parseResponse(const QByteArray &body)
     for (const QString &stale : {landing, encrypted, archive})
         QFile::remove(stale);
     QFile out(landing);
-    if (!out.open(QIODevice::WriteOnly) || out.write(body) != body.size()) {
-        qWarning("download: could not write %s", qPrintable(landing));
+    // Buffered bytes that do not fit (disk full) fail only at flush.
+    if (!out.open(QIODevice::WriteOnly) || out.write(body) != body.size() || !out.flush()) {
+        qWarning("download: could not write %s: %s", qPrintable(landing), qPrintable(out.errorString()));
         out.remove();
         return QVariant();
     }
@@ -85,6 +88,13 @@ QVariant CRequestDownloadFile::parseResponse(const QByteArray &body)
         } else if (tags.at(i) == QLatin1String("zip")) {
             ok = QFile::rename(landing, archive) && extractEntry(archive, hash, landing);
         }
+    }
+    // The service could serve another entry's file under this hash; texts and files
+    // name the MD5 of their plain bytes.
+    if (ok && EntryCheck::hashNamesPlainBytes(m_history.type()) && clipUtils::fileMd5(landing) != hash) {
+        qWarning("download: entry %s holds other content than its hash names; dropped", qPrintable(hash));
+        QFile::remove(landing);
+        ok = false;
     }
     if (ok) {
         QFile::remove(result);

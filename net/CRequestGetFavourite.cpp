@@ -1,6 +1,7 @@
 #include "net/CRequestGetFavourite.h"
 
 #include "app/Constants.h"
+#include "app/EntryCheck.h"
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/FavouriteService.h"
@@ -87,7 +88,12 @@ bool CRequestGetFavourite::applyServiceFavourites(const QJsonObject &reply)
             changed = true;
             const bool encrypted = service.type().contains(QLatin1String("enc"));
             if (!service.key_hash().isEmpty() && encrypted) {
-                const QString plain = zero->decryptText(service.content());
+                QString plain = zero->decryptText(service.content());
+                if (service.type().startsWith(QLatin1String("text_")) && !plain.isEmpty()
+                    && !EntryCheck::textMayBelong(plain, hash)) {
+                    qWarning("favourites: entry %s decrypts to another entry's text; dropped", qPrintable(hash));
+                    plain.clear();
+                }
                 service.setContent(plain);
                 service.setCategory(kFavourite);
                 if (!plain.isEmpty())

@@ -30,7 +30,10 @@ void CRequestSetFavourite::buildUrl()
 void CRequestSetFavourite::buildBody()
 {
     QVariantMap item = m_history.toPushMap();
-    if (m_history.type().contains(QLatin1String("enc"))) {
+    // The service merges the mark by file hash; a confidential text stays here.
+    if (m_history.secert()) {
+        item.remove(QStringLiteral("content"));
+    } else if (m_history.type().contains(QLatin1String("enc"))) {
         ZeroManager *zero = ZeroManager::instance();
         item.insert(QStringLiteral("content"), zero->encryptText(m_history.content()));
         item.insert(QStringLiteral("key_hash"), zero->keyHash());
@@ -46,8 +49,11 @@ QVariant CRequestSetFavourite::parseResponse(const QByteArray &body)
     verifyCipher(reply);
     const int code = reply.value(QLatin1String("code")).toInt();
     if (code == kEntryDeleted) {
-        HistoryQueries::removeByHash(m_history.file_hash());
-        SyncHandOver::instance()->requestMenuUpdate();
+        // Only an entry that had been on the service can have been deleted there.
+        if (m_history.history_id() > 0) {
+            HistoryQueries::removeByHash(m_history.file_hash());
+            SyncHandOver::instance()->requestMenuUpdate();
+        }
         return code;
     }
     if (code != 0)

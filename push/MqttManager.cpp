@@ -3,6 +3,7 @@
 #include "app/Constants.h"
 #include "app/clipUtils.h"
 #include "net/BuildSettings.h"
+#include "net/CPullRequest.h"
 #include "net/FileService.h"
 #include "net/SyncHandOver.h"
 
@@ -75,6 +76,7 @@ void MqttManager::connectBroker()
 
 void MqttManager::disconnectBroker()
 {
+    m_subscribedBefore.store(false);
     if (!m_client || !MQTTAsync_isConnected(m_client))
         return;
     MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
@@ -121,6 +123,22 @@ void MqttManager::setLastError(const QString &text)
 void MqttManager::checkoutService()
 {
     connectBroker();
+}
+
+void MqttManager::catchUp()
+{
+    if (m_catchingUp || !clipUtils::hasUserToken())
+        return;
+    m_catchingUp = true;
+    qInfo("mqtt: reconnected, pulling what was missed");
+    auto *pull = new CPullRequest;
+    connect(pull, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
+        m_catchingUp = false;
+        if (done->replyOk())
+            SyncHandOver::instance()->requestMenuUpdate();
+        done->deleteLater();
+    });
+    pull->start();
 }
 
 // --- Paho callbacks: library threads ---
@@ -171,7 +189,10 @@ void MqttManager::onSubscribeSuccess(void *context, MQTTAsync_successData *respo
 {
     Q_UNUSED(response)
     qInfo("mqtt Subscribe succeeded");
-    Q_EMIT static_cast<MqttManager *>(context)->subscribed();
+    auto *self = static_cast<MqttManager *>(context);
+    if (self->m_subscribedBefore.exchange(true))
+        QMetaObject::invokeMethod(self, &MqttManager::catchUp, Qt::QueuedConnection);
+    Q_EMIT self->subscribed();
 }
 
 void MqttManager::onSubscribeFailure(void *context, MQTTAsync_failureData *response)

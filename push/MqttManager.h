@@ -63,6 +63,9 @@ private:
     // The pending clipboard entry arrived: put it on the clipboard and tell the user.
     void placeIfPending(const History &record);
     void fileArrived(const QString &fileHash);
+    // Back on the broker after a loss: notices published meanwhile are gone, so one
+    // pull fetches what they announced.
+    void catchUp();
 
     static void onConnectionLost(void *context, char *cause);
     static int onMessageArrived(void *context, char *topicName, int topicLen, MQTTAsync_message *message);
@@ -74,6 +77,10 @@ private:
 
     MQTTAsync m_client = nullptr;
     std::atomic<int> m_state{Disconnected};
+    // The user's topic was subscribed since the last deliberate disconnect: the next
+    // subscription is a reconnection.
+    std::atomic<bool> m_subscribedBefore{false};
+    bool m_catchingUp = false;
     QString m_lastError;
     QTimer *m_timer = nullptr;
     mutable QMutex m_errorMutex;

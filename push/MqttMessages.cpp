@@ -2,6 +2,7 @@
 #include "push/MqttManager.h"
 
 #include "app/CFileManager.h"
+#include "app/EntryCheck.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
@@ -134,14 +135,20 @@ void MqttManager::requestFinish(CBaseRequest *request, QVariant data)
         ZeroManager *zero = ZeroManager::instance();
         if (!record.key_hash().isEmpty() && record.key_hash() == zero->keyHash()) {
             record.setContent(zero->decryptText(record.content()));
+            if (record.type().startsWith(QLatin1String("text_")) && !record.content().isEmpty()
+                && !EntryCheck::textMayBelong(record.content(), record.file_hash())) {
+                qWarning("mqtt: entry %s decrypts to another entry's text; dropped", qPrintable(record.file_hash()));
+                record.setContent(QString());
+            }
             if (!record.content().isEmpty()) {
                 record.save();
                 stored = true;
             }
         }
     }
-    if (stored && clipUtils::md5Hex(record.content().toUtf8()) == record.file_hash()) {
-        CFileManager::saveFile(record.content().toUtf8(), record);
+    // Marked local only when its file was written (a full disk leaves it to the download).
+    if (stored && clipUtils::md5Hex(record.content().toUtf8()) == record.file_hash()
+        && CFileManager::saveFile(record.content().toUtf8(), record)) {
         HistoryQueries::setLocalFileOk(record.file_hash());
         placeIfPending(record);
     }
@@ -165,7 +172,7 @@ void MqttManager::placeIfPending(const History &record)
     const QString pending = ConfigureManager::instance()->pendingHash();
     if (pending.isEmpty() || pending != record.file_hash())
         return;
-    Selvane::copyRecord(record);
+    Selvane::copyRecord(record, false);
     if (record.type().startsWith(QLatin1String("text"))) {
         Q_EMIT clipboardUpdated(record.content(), QImage());
     } else if (record.type().startsWith(QLatin1String("image"))) {

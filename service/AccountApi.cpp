@@ -157,7 +157,12 @@ void AccountApi::registerRoutes(httplib::Server &server)
     server.Get("/developer/", page("Zorvel plugins", "Plugins are .cpk packages holding a plugin.lua file."));
     server.Get("/help/e2ee.html", page("Zorvel end-to-end encryption",
                                        "Your entries are encrypted with a key that only your PIN unlocks. The "
-                                       "service stores the wrapped key and never sees your PIN."));
+                                       "service stores the wrapped key and never sees your PIN. Whoever obtained "
+                                       "the service's data could still try PINs one by one, at about a second of "
+                                       "computing per guess: choose a long PIN (at least 6 characters are required; "
+                                       "10 or more, mixing letters and digits, is much safer) and do not reuse your "
+                                       "account password. A forgotten PIN cannot be recovered; only resetting the "
+                                       "key archive, which deletes your online data, helps then."));
     server.Get("/download/", page("Zorvel download", "The newest version is available from your administrator."));
 }
 

@@ -198,6 +198,10 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
             .bind(12, Database::nextRevision(db, userId));
         if (!insert.step())
             throw DatabaseError("the new entry has no id");
+        SqlStatement(db, "DELETE FROM deleted_hashes WHERE user_id = ?1 AND file_hash = ?2")
+            .bind(1, userId)
+            .bind(2, e.fileHash)
+            .run();
         e.historyId = insert.integer(0);
         insert.run();
         result.entry = e;
@@ -268,6 +272,11 @@ std::optional<Entry> EntryStore::remove(std::int64_t userId, std::int64_t histor
         return std::nullopt;
     SqlStatement(db, "DELETE FROM entries WHERE history_id = ?1").bind(1, historyId).run();
     addTombstone(db, userId, historyId, Database::nextRevision(db, userId));
+    // set_favourite/ tells a deletion from an entry it never received by the hash.
+    SqlStatement(db, "INSERT INTO deleted_hashes(user_id, file_hash) VALUES (?1, ?2) ON CONFLICT DO NOTHING")
+        .bind(1, userId)
+        .bind(2, stored->fileHash)
+        .run();
     tx.commit();
     return stored;
 }
@@ -329,6 +338,7 @@ EntryStore::Changes EntryStore::changesSince(std::int64_t userId, std::int64_t s
         // Entries of one revision travel together, so every answer makes progress.
         if (full && rev != lastRev) {
             next = rev;
+            changes.more = true;
             break;
         }
         changes.items.push_back(readEntry(items));
@@ -428,6 +438,14 @@ std::optional<Entry> EntryStore::setFavourite(std::int64_t userId, const Entry &
         writeEntry(db, *stored, Database::nextRevision(db, userId));
     tx.commit();
     return stored;
+}
+
+bool EntryStore::wasDeleted(std::int64_t userId, const std::string &fileHash)
+{
+    auto lease = m_db.lease();
+    SqlStatement select(lease.handle(), "SELECT 1 FROM deleted_hashes WHERE user_id = ?1 AND file_hash = ?2");
+    select.bind(1, userId).bind(2, fileHash);
+    return select.step();
 }
 
 std::vector<Entry> EntryStore::purgeForNewKey(std::int64_t userId, const std::function<void(SqlConnection &)> &storeKey)

@@ -70,6 +70,7 @@ public:
         std::vector<std::int64_t> deleted;
         std::optional<std::int64_t> clearTime;
         std::int64_t requestTimestamp = 0;
+        bool more = false; // the answer was full: changes from requestTimestamp on are left
     };
     Changes changesSince(std::int64_t userId, std::int64_t since);
 
@@ -85,8 +86,11 @@ public:
     // Marks the client holds (history id → positive mark) merged with the service's:
     // the larger absolute value, the later toggle, wins on both sides.
     FavouriteMerge mergeFavourites(std::int64_t userId, const std::map<std::int64_t, std::int64_t> &marks);
-    // nullopt when the service has no entry with the hash (deleted here).
+    // nullopt when the service has no entry with the hash.
     std::optional<Entry> setFavourite(std::int64_t userId, const Entry &item);
+    // The user deleted an entry with this hash here (push DELETE) and has not pushed
+    // it again since.
+    bool wasDeleted(std::int64_t userId, const std::string &fileHash);
 
     // Removes the user's encrypted entries and favourites and, in the same
     // transaction, runs storeKey (the new key pair replacing the old one).

@@ -97,9 +97,13 @@ void FavouriteApi::registerRoutes(httplib::Server &server)
             return api.fail(Code::BadRequest, reason);
         const json cipher = ctx.keys.summary(*user);
         const auto stored = ctx.entries.setFavourite(*user, *entry);
-        if (!stored)
+        // -4 tells the device to drop its copy: only for an entry deleted here, never
+        // for one the service has not received yet.
+        if (!stored && ctx.entries.wasDeleted(*user, entry->fileHash))
             return api.reply(
                 {{"code", Code::FavouriteGone}, {"msg", "the entry was deleted on the service"}, {"cipher", cipher}});
+        if (!stored)
+            return api.reply({{"code", Code::UnknownEntry}, {"msg", "no such entry"}, {"cipher", cipher}});
         api.reply({{"code", Code::Ok}, {"history", stored->toJson()}, {"cipher", cipher}});
     });
 }

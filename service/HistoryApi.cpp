@@ -63,6 +63,7 @@ void HistoryApi::registerRoutes(httplib::Server &server)
                       {"request_timestamp", changes.requestTimestamp},
                       {"histories", std::move(histories)},
                       {"action", std::move(actions)},
+                      {"more", changes.more},
                       {"cipher", ctx.keys.summary(*user)}};
         if (changes.clearTime)
             reply["clear_all_ts"] = *changes.clearTime;

@@ -15,6 +15,9 @@ constexpr std::size_t kWrappedBytes = 48;
 constexpr std::size_t kSaltBytes = 16;
 constexpr std::size_t kVerifierBytes = 16;
 constexpr std::size_t kPinHashBytes = 32;
+// Prefixed to the verified message by the current wrapping construction, so that a
+// verifier of the first one (keyed with an unsalted PIN hash) never matches.
+constexpr char kVerifierDomain[] = "cindral verifier v2";
 
 } // namespace
 
@@ -59,7 +62,7 @@ bool KeyPair::pinMatches(const std::string &lastPinHashBase64) const
     if (!pinHash || pinHash->size() != kPinHashBytes || !saltAndVerifier
         || saltAndVerifier->size() != kSaltBytes + kVerifierBytes || wrapped.size() != kWrappedBytes)
         return false;
-    const std::string message = saltAndVerifier->substr(0, kSaltBytes) + wrapped;
+    const std::string message = kVerifierDomain + saltAndVerifier->substr(0, kSaltBytes) + wrapped;
     unsigned char verifier[kVerifierBytes];
     crypto_generichash(verifier, sizeof verifier, reinterpret_cast<const unsigned char *>(message.data()),
                        message.size(), reinterpret_cast<const unsigned char *>(pinHash->data()), pinHash->size());

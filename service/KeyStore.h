@@ -22,8 +22,10 @@ struct KeyPair {
     std::string wrapped;    // the 48 decoded bytes of "cipher"
 
     static std::optional<KeyPair> fromDict(const nlohmann::json &dict, std::string *reason);
-    // True when lastPinHash (Base64 of the 32-byte PIN hash H) reproduces the
-    // verifier: BLAKE2b-128 keyed with H over salt ‖ wrapped bytes.
+    // True when lastPinHash (Base64 of the 32-byte PIN proof P, derived from the PIN
+    // and this wrap's salt) reproduces the verifier: BLAKE2b-128 keyed with P over
+    // "cindral verifier v2" ‖ salt ‖ wrapped bytes. One PIN guess thus costs the
+    // client's slow hash for this one record.
     bool pinMatches(const std::string &lastPinHashBase64) const;
 };
 

@@ -72,6 +72,13 @@ ALTER TABLE users ADD COLUMN rev INTEGER NOT NULL DEFAULT 0;
 UPDATE users SET rev = (SELECT value FROM counters WHERE name = 'revision');
 CREATE INDEX users_email_lower ON users(lower(email));
 )sql",
+    // Hashes of entries deleted by push/ DELETE, for set_favourite/'s -4.
+    R"sql(
+CREATE TABLE IF NOT EXISTS deleted_hashes (
+    user_id INTEGER NOT NULL,
+    file_hash TEXT NOT NULL,
+    PRIMARY KEY (user_id, file_hash));
+)sql",
 };
 
 const std::vector<const char *> kPostgresSteps = {
@@ -124,6 +131,12 @@ CREATE TABLE tombstones (
     rev BIGINT NOT NULL);
 CREATE INDEX tombstones_rev ON tombstones(user_id, rev);
 CREATE SEQUENCE file_ids;
+)sql",
+    R"sql(
+CREATE TABLE IF NOT EXISTS deleted_hashes (
+    user_id BIGINT NOT NULL,
+    file_hash TEXT NOT NULL,
+    PRIMARY KEY (user_id, file_hash));
 )sql",
 };
 

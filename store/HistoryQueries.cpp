@@ -123,6 +123,13 @@ void HistoryQueries::removeWithoutFiles()
     SqlQuery("delete from history where file_ready = 0 and local_file_ok = 0;").exec();
 }
 
+HistoryList HistoryQueries::withoutLocalFile(const QString &category)
+{
+    SqlQuery q(QStringLiteral("select * from History where local_file_ok = 0 and category is :cate;"));
+    q.bind(kCate, category);
+    return q.histories();
+}
+
 HistoryPtr HistoryQueries::nextFileTransfer()
 {
     return SqlQuery(QStringLiteral("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "

@@ -22,6 +22,8 @@ public:
     static void resetUpload(const QString &fileHash);
     static void resetForKey(const QString &keyHash);
     static void removeWithoutFiles();
+    // Rows of the category whose file is not on this device.
+    static HistoryList withoutLocalFile(const QString &category);
 
     static HistoryPtr nextFileTransfer();
     static HistoryPtr nextPushHistory();

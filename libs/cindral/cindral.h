@@ -38,7 +38,9 @@ enum {
     CE_WRAPPED_BYTES = 48,
     CE_HASH_TEXT_BYTES = 64,
     CE_PUBLIC_KEY_BYTES = 32,
-    CE_HASH_DATA_BYTES = 32
+    CE_HASH_DATA_BYTES = 32,
+    CE_SALT_BYTES = 16,
+    CE_UNWRAPPED_EARLIER = 1
 };
 
 #pragma pack(push, 1)
@@ -73,11 +75,18 @@ CINDRAL_STATIC_ASSERT(offsetof(ce_cipher_record, reserved) == 120, "cipher paddi
 /* A new random content key with its timestamp and key hash; NULL on failure. */
 CINDRAL_API ce_key_record *ce_data_new(void);
 
+/* 0 when key->hash is exactly the fingerprint of key->key (the text ce_data_new
+ * writes, NUL-padded); -1 otherwise. Tells whether a key hash received from
+ * elsewhere belongs to an unwrapped key. */
+CINDRAL_API int ce_check_key_hash(const ce_key_record *key);
+
 /* Wraps key->key under the PIN with a fresh salt; NULL on failure. */
 CINDRAL_API ce_cipher_record *ce_generate_cipher(const char *pin, int32_t pin_len, const ce_key_record *key);
 
-/* Unwraps the content key into out (32 bytes). Returns 0 on success; on any
- * failure (wrong PIN, damaged record) out is all zero and the result non-zero. */
+/* Unwraps the content key into out (32 bytes). Returns 0 on success, and
+ * CE_UNWRAPPED_EARLIER (also a success, the key is in out) for a wrap made by the
+ * first construction, which the caller should wrap anew. On any failure (wrong PIN,
+ * damaged record) out is all zero and the result is negative. */
 CINDRAL_API int ce_decrypt_key_data(const char *pin, int32_t pin_len, const ce_cipher_record *cipher,
                                     unsigned char *out);
 
@@ -94,7 +103,9 @@ CINDRAL_API int ce_decrypt_data(const unsigned char *in, int64_t in_len, unsigne
 CINDRAL_API int ce_encrypt(const char *target_path, const char *source_path, const ce_key_record *key);
 CINDRAL_API int ce_decrypt(const char *target_path, const char *source_path, const ce_key_record *key);
 
-/* Deterministic slow hash (32 bytes) of the input; 0 on success. */
+/* Deterministic slow hash (32 bytes) of salted input: the first 16 bytes are the
+ * salt, the rest the secret (salt of a wrap ‖ PIN gives that wrap's PIN proof, the
+ * service's "last_pwd_hash"). Input shorter than 16 bytes is refused. 0 on success. */
 CINDRAL_API int ce_hash_data(const unsigned char *in, int64_t in_len, unsigned char **out, int32_t *out_len);
 
 /* Anonymous sealed box to the 32-byte X25519 public key. *out_len stays 0 on failure. */

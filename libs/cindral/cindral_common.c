@@ -18,14 +18,26 @@ int ce_ready(void)
     return ce_init_result;
 }
 
-int ce_argon2id(unsigned char out[32], const unsigned char *in, unsigned long long in_len,
-                const unsigned char salt[CE_SALT_BYTES])
+static int argon2id_at(unsigned char out[32], const unsigned char *in, unsigned long long in_len,
+                       const unsigned char salt[CE_SALT_BYTES], unsigned long long opslimit, size_t memlimit)
 {
     static const char empty[1] = {0};
     if (in_len > crypto_pwhash_PASSWD_MAX)
         return -1;
-    return crypto_pwhash(out, 32, in ? (const char *)in : empty, in_len, salt, crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                         crypto_pwhash_MEMLIMIT_INTERACTIVE, crypto_pwhash_ALG_ARGON2ID13);
+    return crypto_pwhash(out, 32, in ? (const char *)in : empty, in_len, salt, opslimit, memlimit,
+                         crypto_pwhash_ALG_ARGON2ID13);
+}
+
+int ce_argon2id(unsigned char out[32], const unsigned char *in, unsigned long long in_len,
+                const unsigned char salt[CE_SALT_BYTES])
+{
+    return argon2id_at(out, in, in_len, salt, crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE);
+}
+
+int ce_argon2id_earlier(unsigned char out[32], const unsigned char *in, unsigned long long in_len,
+                        const unsigned char salt[CE_SALT_BYTES])
+{
+    return argon2id_at(out, in, in_len, salt, crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE);
 }
 
 void ce_free_secret(void *p, size_t len)

@@ -1,10 +1,12 @@
 #include "support/TestMain.h"
 
 #include "app/Constants.h"
+#include "app/PrivateFile.h"
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
 
 #include <QSettings>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QRegularExpression>
 
@@ -32,6 +34,38 @@ private slots:
         QSettings reread(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brenmoor"),
                          QStringLiteral("zorvel"));
         QCOMPARE(reread.value(QStringLiteral("deviceToken")).toString(), token);
+    }
+
+    // The settings file holds the content key: owner only, from the first start on,
+    // and narrowed when an older version left it wider.
+    void settingsFileIsPrivate()
+    {
+        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("t"));
+        clipUtils::settings()->sync();
+        const QFileInfo file(clipUtils::settings()->fileName());
+        QCOMPARE(file.absoluteFilePath(), QDir::homePath() + QStringLiteral("/.config/brenmoor/zorvel.conf"));
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        // Owner, group and other bits; the "user" bits repeat the owner's for the owner.
+        const auto mode = [](const QString &path) { return QFile::permissions(path) & 0x7077; };
+        QCOMPARE(mode(file.absoluteFilePath()), ownerOnly);
+        QCOMPARE(mode(file.absolutePath()), ownerOnly | QFileDevice::ExeOwner);
+
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("wide"));
+        const QString wide = folder + QStringLiteral("/zorvel.conf");
+        QVERIFY(QDir().mkpath(folder));
+        QFile f(wide);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nkept=1\n");
+        f.close();
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(wide, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QVERIFY(PrivateFile::secure(wide));
+        QCOMPARE(mode(wide), ownerOnly);
+        QCOMPARE(mode(folder), ownerOnly | QFileDevice::ExeOwner);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("[General]\nkept=1\n"));
     }
 
     void flagsAreStoredAsZeroOrOneText()

@@ -99,11 +99,14 @@ private Q_SLOTS:
         Selvane::putText(QStringLiteral("put by a plugin"));
         QTRY_COMPARE(rows().size(), 3);
 
-        // A stored text goes back on the clipboard and its row moves up.
+        // A stored text goes back on the clipboard and the selection (PRIMARY, which
+        // Shift+Insert pastes in terminals); its row moves up, and the selection write
+        // is not captured a second time.
         const History first = byText(QStringLiteral("from the menu"));
         HistoryQueries::setTimestamp(1000, first.file_hash());
-        Selvane::copyRecord(first);
+        QVERIFY(Selvane::copyRecord(first));
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("from the menu"));
+        QCOMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("from the menu"));
         QTRY_VERIFY(byHash(first.file_hash()).timeStamp() > 1000);
         QCOMPARE(rows().size(), 3);
     }
@@ -119,7 +122,7 @@ private Q_SLOTS:
         missing.save();
         QTest::ignoreMessage(QtWarningMsg,
                              qPrintable(QStringLiteral("copyRecord: entry %1 has no local file").arg(missing.file_hash())));
-        Selvane::copyRecord(missing);
+        QVERIFY(!Selvane::copyRecord(missing));
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("keep me"));
     }
 

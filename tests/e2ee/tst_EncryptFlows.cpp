@@ -2,12 +2,14 @@
 // account: this process is the first, e2ee_peer (in a home of its own, kept
 // between its runs) the second. Wizards and message boxes are answered by timers.
 #include "support/TestMain.h"
+#include "EarlierWrap.h"
 #include "WizardDriver.h"
 #include "net/BoxDriver.h"
 #include "net/NetFixture.h"
 
 #include "desktop/MenuManager.h"
 #include "e2ee/CRequestZeroGet.h"
+#include "e2ee/CRequestZeroPush.h"
 #include "e2ee/EncryptWindow.h"
 #include "net/CRequestPushGet.h"
 #include "net/HistoryService.h"
@@ -144,7 +146,7 @@ private Q_SLOTS:
         QVERIFY(child<QLabel>("label_alert")->isVisibleTo(window));
 
         BoxDriver boxes;
-        WizardDriver driver({QStringLiteral("1234"), QStringLiteral("1234")});
+        WizardDriver driver({QStringLiteral("123456"), QStringLiteral("123456")});
         child<QPushButton>("button_active")->click();
         QVERIFY(window->isBusy());
         QVERIFY(!window->isEnabled());
@@ -176,8 +178,8 @@ private Q_SLOTS:
 
     void secondDeviceUnlocksWithTheRightPinOnly()
     {
-        const QJsonArray steps = peer({QStringLiteral("signin"), QStringLiteral("unlock:9999"),
-                                       QStringLiteral("unlock:1234"), QStringLiteral("pull")});
+        const QJsonArray steps = peer({QStringLiteral("signin"), QStringLiteral("unlock:999999"),
+                                       QStringLiteral("unlock:123456"), QStringLiteral("pull")});
         QCOMPARE(steps.size(), 4);
         const QJsonObject wrong = steps.at(1).toObject();
         QCOMPARE(strings(wrong.value(QStringLiteral("boxes"))), QStringList({kWrongPin}));
@@ -202,7 +204,7 @@ private Q_SLOTS:
         const QString cipherHash = zero->cipherHash();
 
         BoxDriver boxes;
-        WizardDriver driver({QStringLiteral("0000"), QStringLiteral("5678"), QStringLiteral("5678")});
+        WizardDriver driver({QStringLiteral("000000"), QStringLiteral("567890"), QStringLiteral("567890")});
         child<QPushButton>("button_active")->click();
         QVERIFY(settled(boxes, 1));
         QCOMPARE(driver.pages().first(), QStringLiteral("2:当前加密PIN"));
@@ -210,7 +212,7 @@ private Q_SLOTS:
         QCOMPARE(zero->cipherHash(), cipherHash);
 
         boxes.clear();
-        driver.setAnswers({QStringLiteral("1234"), QStringLiteral("5678"), QStringLiteral("5678")});
+        driver.setAnswers({QStringLiteral("123456"), QStringLiteral("567890"), QStringLiteral("567890")});
         child<QPushButton>("button_active")->click();
         QTRY_VERIFY_WITH_TIMEOUT(zero->cipherHash() != cipherHash, 60000);
         QVERIFY(settled(boxes, 0));
@@ -224,7 +226,7 @@ private Q_SLOTS:
     void secondDeviceMustUnlockAgainWithTheNewPin()
     {
         const QJsonArray steps =
-            peer({QStringLiteral("pull"), QStringLiteral("unlock:1234"), QStringLiteral("unlock:5678")});
+            peer({QStringLiteral("pull"), QStringLiteral("unlock:123456"), QStringLiteral("unlock:567890")});
         QCOMPARE(steps.size(), 3);
         const QJsonObject pulled = steps.at(0).toObject();
         QVERIFY(!pulled.value(QStringLiteral("has_key")).toBool());
@@ -242,7 +244,7 @@ private Q_SLOTS:
         QVERIFY(onService(first));
 
         BoxDriver boxes;
-        WizardDriver driver({QStringLiteral("not my password"), QStringLiteral("4321"), QStringLiteral("4321")});
+        WizardDriver driver({QStringLiteral("not my password"), QStringLiteral("432100"), QStringLiteral("432100")});
         child<QPushButton>("button_revert")->click();
         QVERIFY(settled(boxes, 2));
         QCOMPARE(boxes.seen(), QStringList({kResetWarning, kWrongPassword}));
@@ -251,7 +253,7 @@ private Q_SLOTS:
         QVERIFY(onService(first));
 
         boxes.clear();
-        driver.setAnswers({password, QStringLiteral("4321"), QStringLiteral("4321")});
+        driver.setAnswers({password, QStringLiteral("432100"), QStringLiteral("432100")});
         child<QPushButton>("button_revert")->click();
         QVERIFY(settled(boxes, 2));
         QCOMPARE(boxes.seen(), QStringList({kResetWarning, kResetDone}));
@@ -269,13 +271,41 @@ private Q_SLOTS:
         }
 
         // The other device loses its key and its rows of the old key; the new PIN opens the new key.
-        const QJsonArray steps = peer({QStringLiteral("pull"), QStringLiteral("unlock:4321")});
+        const QJsonArray steps = peer({QStringLiteral("pull"), QStringLiteral("unlock:432100")});
         QCOMPARE(steps.size(), 2);
         const QJsonObject pulled = steps.at(0).toObject();
         QVERIFY(!pulled.value(QStringLiteral("has_key")).toBool());
         QCOMPARE(row(pulled, first.file_hash()).value(QStringLiteral("history_id")).toVariant().toLongLong(), 0LL);
         QCOMPARE(strings(steps.at(1).toObject().value(QStringLiteral("boxes"))), QStringList({kActivated}));
         QCOMPARE(steps.at(1).toObject().value(QStringLiteral("key_hash")).toString(), zero->keyHash());
+    }
+
+    // A key the service holds under the first wrapping construction still unlocks,
+    // and the unlock stores it anew under the current one.
+    void earlierWrapIsReplacedOnUnlock()
+    {
+        ZeroManager *zero = ZeroManager::instance();
+        const QString keyHash = zero->keyHash();
+        const QByteArray key =
+            clipUtils::settings()->value(zero->storageKey()).toMap().value(QStringLiteral("keyData")).toByteArray().left(32);
+        const QVariantMap earlier =
+            earlierWrap(run(new CRequestZeroGet).map().value(QStringLiteral("cipher")).toMap(), key, "432100");
+        auto *push = new CRequestZeroPush;
+        push->setKeyDict(earlier);
+        QCOMPARE(run(push).code(), 0);
+        zero->clearAllKeys();
+        window->refresh();
+
+        BoxDriver boxes;
+        WizardDriver driver({QStringLiteral("432100")});
+        child<QPushButton>("button_active")->click();
+        QVERIFY(settled(boxes, 1));
+        QCOMPARE(boxes.seen(), QStringList({kActivated}));
+        QCOMPARE(zero->keyHash(), keyHash);
+        QVERIFY(zero->cipherHash() != earlier.value(QStringLiteral("cipher_hash")).toString());
+        const Outcome stored = run(new CRequestZeroGet);
+        QCOMPARE(stored.map().value(QStringLiteral("cipher")).toMap().value(QStringLiteral("cipher_hash")).toString(),
+                 zero->cipherHash());
     }
 };
 

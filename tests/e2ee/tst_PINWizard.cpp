@@ -40,6 +40,10 @@ QVariant runWizard(int mode, const QStringList &answers, WizardDriver &driver)
     QSignalSpy results(&wizard, &PINWizard::resultHandler);
     driver.setAnswers(answers);
     wizard.exec();
+    for (QLineEdit *edit : wizard.findChildren<QLineEdit *>()) {
+        if (!edit->text().isEmpty())
+            return QStringLiteral("an entry stayed in the wizard");
+    }
     return results.isEmpty() ? QVariant() : results.first().first();
 }
 
@@ -86,18 +90,18 @@ private Q_SLOTS:
         WizardDriver driver;
         QCOMPARE(runWizard(PINWizard::Unlock, {QStringLiteral("1111")}, driver).toMap(),
                  QVariantMap({{QStringLiteral("last_pin"), QStringLiteral("1111")}}));
-        QCOMPARE(runWizard(PINWizard::Activate, {QStringLiteral("2222"), QStringLiteral("2222")}, driver).toMap(),
-                 QVariantMap({{QStringLiteral("new_pin"), QStringLiteral("2222")}}));
-        QCOMPARE(runWizard(PINWizard::ChangePin, {QStringLiteral("1111"), QStringLiteral("3333"), QStringLiteral("3333")},
+        QCOMPARE(runWizard(PINWizard::Activate, {QStringLiteral("222222"), QStringLiteral("222222")}, driver).toMap(),
+                 QVariantMap({{QStringLiteral("new_pin"), QStringLiteral("222222")}}));
+        QCOMPARE(runWizard(PINWizard::ChangePin, {QStringLiteral("1111"), QStringLiteral("333333"), QStringLiteral("333333")},
                            driver)
                      .toMap(),
                  QVariantMap({{QStringLiteral("last_pin"), QStringLiteral("1111")},
-                              {QStringLiteral("new_pin"), QStringLiteral("3333")}}));
-        QCOMPARE(runWizard(PINWizard::Reset, {QStringLiteral("secret pw"), QStringLiteral("4444"), QStringLiteral("4444")},
+                              {QStringLiteral("new_pin"), QStringLiteral("333333")}}));
+        QCOMPARE(runWizard(PINWizard::Reset, {QStringLiteral("secret pw"), QStringLiteral("444444"), QStringLiteral("444444")},
                            driver)
                      .toMap(),
                  QVariantMap({{QStringLiteral("pwd"), QStringLiteral("secret pw")},
-                              {QStringLiteral("new_pin"), QStringLiteral("4444")}}));
+                              {QStringLiteral("new_pin"), QStringLiteral("444444")}}));
         QVERIFY(boxes.seen().isEmpty());
         QCOMPARE(driver.cancelled(), 0);
 
@@ -111,12 +115,12 @@ private Q_SLOTS:
         BoxDriver boxes;
         WizardDriver driver;
         // Each empty entry keeps the page; the next answer is typed into the same page.
-        QCOMPARE(runWizard(PINWizard::Reset, {QString(), QStringLiteral("pw"), QString(), QStringLiteral("6"),
-                                              QString(), QStringLiteral("6")},
+        QCOMPARE(runWizard(PINWizard::Reset, {QString(), QStringLiteral("pw"), QString(), QStringLiteral("666666"),
+                                              QString(), QStringLiteral("666666")},
                            driver)
                      .toMap()
                      .value(QStringLiteral("new_pin")),
-                 QVariant(QStringLiteral("6")));
+                 QVariant(QStringLiteral("666666")));
         QCOMPARE(driver.pages(), QStringList({QStringLiteral("3:登录密码验证"), QStringLiteral("3:登录密码验证"),
                                               QStringLiteral("3:新的PIN"), QStringLiteral("3:新的PIN"),
                                               QStringLiteral("3:再次输入新的加密PIN"),
@@ -124,25 +128,43 @@ private Q_SLOTS:
         QVERIFY(boxes.seen().isEmpty());
     }
 
-    void newPinMustDifferAndRepeat()
+    // A new PIN has at least six characters (a current shorter one is still accepted),
+    // differs from the current one and is repeated.
+    void newPinRules()
     {
         BoxDriver boxes;
         WizardDriver driver;
+        const QString same = QStringLiteral("不能和上一个PIN相同");
+        const QString differs = QStringLiteral("和上一次的PIN不相同");
         const QVariantMap result =
             runWizard(PINWizard::ChangePin,
-                      {QStringLiteral("1234"), QStringLiteral("1234"), QStringLiteral("5678"), QStringLiteral("5679"),
-                       QStringLiteral("5678")},
+                      {QStringLiteral("1234"), QStringLiteral("12345"), QStringLiteral("五六七八九"),
+                       QStringLiteral("😀😀😀"), QStringLiteral("567890"), QStringLiteral("567891"), QStringLiteral("567890")},
                       driver)
                 .toMap();
-        QCOMPARE(boxes.seen(), QStringList({QStringLiteral("不能和上一个PIN相同"), QStringLiteral("和上一次的PIN不相同")}));
-        QCOMPARE(result.value(QStringLiteral("new_pin")).toString(), QStringLiteral("5678"));
-        QCOMPARE(driver.pages().size(), 5);
+        const QString tooShort = PINPage::tooShortText();
+        QCOMPARE(boxes.seen(), QStringList({tooShort, tooShort, tooShort, differs}));
+        QCOMPARE(result.value(QStringLiteral("last_pin")).toString(), QStringLiteral("1234"));
+        QCOMPARE(result.value(QStringLiteral("new_pin")).toString(), QStringLiteral("567890"));
+        QCOMPARE(driver.pages().size(), 7);
 
-        // Without a current-PIN page there is nothing to differ from.
         boxes.clear();
-        driver.clear();
-        QVERIFY(runWizard(PINWizard::Activate, {QStringLiteral("1234"), QStringLiteral("1234")}, driver).isValid());
-        QVERIFY(boxes.seen().isEmpty());
+        QVERIFY(runWizard(PINWizard::ChangePin,
+                          {QStringLiteral("123456"), QStringLiteral("123456"), QStringLiteral("654321"),
+                           QStringLiteral("654321")},
+                          driver)
+                    .toMap()
+                    .contains(QStringLiteral("new_pin")));
+        QCOMPARE(boxes.seen(), QStringList({same}));
+
+        // Without a current-PIN page there is nothing to differ from; the length still counts.
+        boxes.clear();
+        QVERIFY(runWizard(PINWizard::Reset,
+                          {QStringLiteral("pw"), QStringLiteral("1234"), QStringLiteral("123456"), QStringLiteral("123456")},
+                          driver)
+                    .toMap()
+                    .contains(QStringLiteral("new_pin")));
+        QCOMPARE(boxes.seen(), QStringList({PINPage::tooShortText()}));
     }
 
     void keyRequestsNeedASignedInUserButNoKey()
@@ -181,9 +203,12 @@ private Q_SLOTS:
 
         CRequestZeroModify modify;
         modify.setKeyDict(dictionary);
-        modify.setLastPwdHash(zero->hashText(QStringLiteral("old pin")));
+        const QByteArray salt = QByteArray::fromHex(dictionary.value(QStringLiteral("cipher_hash")).toString().left(32).toLatin1());
+        const QString proof = zero->hashText(salt, QStringLiteral("old pin"));
+        QCOMPARE(QByteArray::fromBase64(proof.toLatin1()).size(), 32);
+        modify.setLastPwdHash(proof);
         const QJsonObject modifyBody = bodyOf(modify);
-        QCOMPARE(modifyBody.value(QStringLiteral("last_pwd_hash")).toString(), zero->hashText(QStringLiteral("old pin")));
+        QCOMPARE(modifyBody.value(QStringLiteral("last_pwd_hash")).toString(), proof);
         QVERIFY(!modify.body().contains("old pin"));
 
         // The reset seals the password's MD5 text to the service's key.
@@ -199,7 +224,9 @@ private Q_SLOTS:
 
         clipUtils::settings()->setValue(QLatin1String(Zorvel::Key::ServerPublicKey),
                                         QByteArray(reinterpret_cast<const char *>(publicKey), sizeof publicKey));
+        reset.setPassword(password); // each body build uses the password up
         const QJsonObject resetBody = bodyOf(reset);
+        QVERIFY(reset.password().isEmpty());
         QCOMPARE(resetBody.value(QStringLiteral("key_dict")).toObject().toVariantMap(), dictionary);
         QVERIFY(!reset.body().contains(password.toUtf8()));
         const QByteArray sealed = QByteArray::fromBase64(resetBody.value(QStringLiteral("pwd_hash_cipher")).toString().toLatin1());

@@ -3,6 +3,7 @@
 
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
+#include "EarlierWrap.h"
 #include "store/DBFetcher.h"
 #include "store/HistoryQueries.h"
 
@@ -160,7 +161,9 @@ private Q_SLOTS:
         QCOMPARE(stored(), ownEntry);
         QVERIFY(zm->decryptText(encrypted).isEmpty());
 
+        zm->rewrapKey(QStringLiteral("a failed PIN change")); // pending, never to be stored after an unlock
         QVERIFY(zm->importKey(QStringLiteral("2580"), first));
+        QVERIFY(zm->pendingDictionary().isEmpty());
         QCOMPARE(zm->keyHash(), first.value(QStringLiteral("key_hash")).toString());
         QCOMPARE(zm->cipherHash(), first.value(QStringLiteral("cipher_hash")).toString());
         QCOMPARE(zm->decryptText(encrypted), secret);
@@ -184,40 +187,61 @@ private Q_SLOTS:
         QVERIFY(ZeroManager::keyDictionary(nullptr, nullptr).isEmpty());
     }
 
-    void rewrapAndCommit()
+    // The service may pair a wrapped key with another key's hash; unlocking refuses it.
+    void importRefusesAnotherKeysHash()
     {
-        createCurrent(QStringLiteral("1111"));
-        const QString keyHash = zm->keyHash();
-        const QString oldCipherHash = zm->cipherHash();
-        const QVariantMap rewrapped = zm->rewrapKey(QStringLiteral("2222"));
-        QCOMPARE(zm->cipherHash(), oldCipherHash); // not accepted yet
-        zm->commitPendingKey();
-        QCOMPARE(zm->keyHash(), keyHash);
-        QVERIFY(zm->cipherHash() != oldCipherHash);
-        QCOMPARE(zm->cipherHash(), rewrapped.value(QStringLiteral("cipher_hash")).toString());
+        const QVariantMap first = zm->createKey(QStringLiteral("135790"));
+        QVariantMap mixed = zm->createKey(QStringLiteral("135790"));
+        mixed.insert(QStringLiteral("key_hash"), first.value(QStringLiteral("key_hash")));
+        QVERIFY(!zm->importKey(QStringLiteral("135790"), mixed));
+        QVERIFY(!zm->hasKey());
+    }
 
-        QVERIFY(!zm->importKey(QStringLiteral("1111"), rewrapped));
-        QVERIFY(zm->importKey(QStringLiteral("2222"), rewrapped));
+    // The PIN change is checked against this device's wrap; its proof is over that
+    // wrap's salt, and the new wrap only becomes current once committed.
+    void changePin()
+    {
+        createCurrent(QStringLiteral("1111")); // a short PIN from before the minimum still works
+        const QString cipherHash = zm->cipherHash();
+        const ZeroManager::PinChange wrong = zm->changePin(QStringLiteral("1112"), QStringLiteral("222222"));
+        QVERIFY(wrong.wrongPin);
+        QVERIFY(wrong.dictionary.isEmpty() && wrong.lastPinHash.isEmpty());
+
+        const ZeroManager::PinChange change = zm->changePin(QStringLiteral("1111"), QStringLiteral("222222"));
+        QVERIFY(!change.wrongPin && !change.earlierWrap);
+        QCOMPARE(change.lastPinHash, zm->hashText(QByteArray::fromHex(cipherHash.left(32).toLatin1()), QStringLiteral("1111")));
+        QVERIFY(zm->hashText(QByteArray(15, 'x'), QStringLiteral("1111")).isEmpty());
+        QCOMPARE(zm->cipherHash(), cipherHash);
+        QCOMPARE(zm->pendingDictionary(), change.dictionary);
+        const QString keyHash = zm->keyHash();
+        zm->commitPendingKey();
+        QCOMPARE(zm->cipherHash(), change.dictionary.value(QStringLiteral("cipher_hash")).toString());
+        QCOMPARE(zm->keyHash(), keyHash);
+
+        zm->clearAllKeys(); // another device: the new PIN opens the new wrap
+        QVERIFY(zm->importKey(QStringLiteral("222222"), change.dictionary));
         QCOMPARE(zm->keyHash(), keyHash);
     }
 
-    // What the service does with "last_pwd_hash": it never sees the PIN.
-    void pinVerifierWithLibsodiumAlone()
+    // A wrap made before the current construction (Argon2id at the interactive
+    // limits keyed the box) unlocks and comes back wrapped anew as the pending pair;
+    // its PIN change skips the service's proof.
+    void earlierWrapUnlocksAndIsWrappedAnew()
     {
-        const QVariantMap dict = zm->createKey(QStringLiteral("2468"));
-        const auto serviceAccepts = [&](const QString &lastPwdHash) {
-            const QByteArray cipherHash = dict.value(QStringLiteral("cipher_hash")).toString().toLatin1();
-            const QByteArray message = QByteArray::fromHex(cipherHash.left(32))
-                + QByteArray::fromBase64(dict.value(QStringLiteral("cipher")).toString().toLatin1());
-            const QByteArray key = QByteArray::fromBase64(lastPwdHash.toLatin1());
-            unsigned char mac[16];
-            crypto_generichash(mac, sizeof mac, reinterpret_cast<const unsigned char *>(message.constData()),
-                               quint64(message.size()), reinterpret_cast<const unsigned char *>(key.constData()),
-                               size_t(key.size()));
-            return QByteArray(reinterpret_cast<const char *>(mac), 16) == QByteArray::fromHex(cipherHash.mid(32));
-        };
-        QVERIFY(serviceAccepts(zm->hashText(QStringLiteral("2468"))));
-        QVERIFY(!serviceAccepts(zm->hashText(QStringLiteral("2469"))));
+        const QVariantMap current = createCurrent(QStringLiteral("2468"));
+        const QByteArray key = stored().value(QStringLiteral("keyData")).toByteArray().left(32);
+        const QVariantMap earlier = earlierWrap(current, key, "2468");
+        zm->clearAllKeys();
+        QVERIFY(zm->importKey(QStringLiteral("2468"), earlier));
+        QCOMPARE(zm->cipherHash(), earlier.value(QStringLiteral("cipher_hash")).toString()); // as the service has it
+        const QVariantMap rewrapped = zm->pendingDictionary();
+        QCOMPARE(rewrapped.value(QStringLiteral("key_hash")), current.value(QStringLiteral("key_hash")));
+        QVERIFY(rewrapped.value(QStringLiteral("cipher_hash")) != earlier.value(QStringLiteral("cipher_hash")));
+
+        const ZeroManager::PinChange change = zm->changePin(QStringLiteral("2468"), QStringLiteral("864200"));
+        QVERIFY(change.earlierWrap && !change.wrongPin);
+        QVERIFY(change.lastPinHash.isEmpty());
+        QCOMPARE(change.dictionary.value(QStringLiteral("key_hash")), current.value(QStringLiteral("key_hash")));
     }
 
     void verifyHashes()

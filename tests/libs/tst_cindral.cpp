@@ -22,11 +22,12 @@ namespace {
 QByteArray bytesOf(const unsigned char *p, size_t n) { return QByteArray(reinterpret_cast<const char *>(p), int(n)); }
 const unsigned char *raw(const QByteArray &b) { return reinterpret_cast<const unsigned char *>(b.constData()); }
 
-QByteArray argon2id(const QByteArray &input, const QByteArray &salt)
+QByteArray argon2id(const QByteArray &input, const QByteArray &salt, bool earlierLimits = false)
 {
     unsigned char out[32];
     if (crypto_pwhash(out, sizeof out, input.constData(), quint64(input.size()), raw(salt),
-                      crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE,
+                      earlierLimits ? crypto_pwhash_OPSLIMIT_INTERACTIVE : crypto_pwhash_OPSLIMIT_MODERATE,
+                      earlierLimits ? crypto_pwhash_MEMLIMIT_INTERACTIVE : crypto_pwhash_MEMLIMIT_MODERATE,
                       crypto_pwhash_ALG_ARGON2ID13)
         != 0)
         return QByteArray();
@@ -87,20 +88,80 @@ private Q_SLOTS:
         const QByteArray verifier = QByteArray::fromHex(hashText.mid(32));
         const QByteArray wrapped = bytesOf(cipher->wrapped, 48);
 
-        const QByteArray wrappingKey = argon2id(pin, salt);
+        const QByteArray master = argon2id(pin, salt);
+        const QByteArray wrappingKey = blake2b(32, "cindral wrap key v2", master);
         const QByteArray nonce = blake2b(24, salt);
         unsigned char unwrapped[32];
         QCOMPARE(crypto_secretbox_open_easy(unwrapped, raw(wrapped), 48, raw(nonce), raw(wrappingKey)), 0);
         QCOMPARE(bytesOf(unwrapped, 32), bytesOf(key->key, 32));
 
-        const QByteArray pinHash = argon2id(pin, "cindral-hash-v01");
-        QCOMPARE(blake2b(16, salt + wrapped, pinHash), verifier);
-
+        // The service's check: the proof over this wrap's salt reproduces the verifier.
+        const QByteArray proof = blake2b(32, "cindral pin proof v2", master);
+        const auto verifies = [&](const QByteArray &candidate, const QByteArray &saltOf, const QByteArray &wrappedOf,
+                                  const QByteArray &verifierOf) {
+            return blake2b(16, "cindral verifier v2" + saltOf + wrappedOf, candidate) == verifierOf;
+        };
+        QVERIFY(verifies(proof, salt, wrapped, verifier));
         unsigned char *hashOut = nullptr;
         int32_t hashLen = 0;
-        QCOMPARE(ce_hash_data(raw(pin), pin.size(), &hashOut, &hashLen), 0);
-        QCOMPARE(bytesOf(hashOut, size_t(hashLen)), pinHash);
+        QCOMPARE(ce_hash_data(raw(salt + pin), salt.size() + pin.size(), &hashOut, &hashLen), 0);
+        QCOMPARE(bytesOf(hashOut, size_t(hashLen)), proof);
         std::free(hashOut);
+        // The first construction's unsalted hash of the PIN proves nothing.
+        QVERIFY(!verifies(argon2id(pin, "cindral-hash-v01", true), salt, wrapped, verifier));
+        QVERIFY(!verifies(wrappingKey, salt, wrapped, verifier));
+        hashOut = reinterpret_cast<unsigned char *>(1);
+        QVERIFY(ce_hash_data(raw(salt), 15, &hashOut, &hashLen) != 0);
+        QVERIFY(!hashOut && hashLen == 0);
+
+        // The same PIN wrapped again (another user, another device): nothing shared.
+        Owned<ce_cipher_record> other(ce_generate_cipher(pin.constData(), pin.size(), key.get()));
+        const QByteArray otherText(other->hash, 64);
+        QVERIFY(otherText.left(32) != hashText.left(32));
+        QVERIFY(otherText.mid(32) != hashText.mid(32));
+        QVERIFY(!verifies(proof, QByteArray::fromHex(otherText.left(32)), bytesOf(other->wrapped, 48),
+                          QByteArray::fromHex(otherText.mid(32))));
+
+        unsigned char out[32];
+        QCOMPARE(ce_decrypt_key_data(pin.constData(), pin.size(), other.get(), out), 0);
+        QCOMPARE(bytesOf(out, 32), bytesOf(key->key, 32));
+    }
+
+    // A wrap of the first construction (Argon2id at the interactive limits keyed the
+    // box directly) still opens, reported so that the caller wraps the key anew.
+    void earlierWrapStillOpens()
+    {
+        Owned<ce_key_record> key(ce_data_new());
+        const QByteArray pin("1234");
+        const QByteArray salt = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+        ce_cipher_record earlier;
+        std::memset(&earlier, 0, sizeof earlier);
+        crypto_secretbox_easy(earlier.wrapped, key->key, 32, raw(blake2b(24, salt)), raw(argon2id(pin, salt, true)));
+        std::memcpy(earlier.hash, salt.toHex().constData(), 32);
+        std::memset(earlier.hash + 32, 'a', 32);
+
+        unsigned char out[32];
+        QCOMPARE(ce_decrypt_key_data(pin.constData(), pin.size(), &earlier, out), int(CE_UNWRAPPED_EARLIER));
+        QCOMPARE(bytesOf(out, 32), bytesOf(key->key, 32));
+        QVERIFY(ce_decrypt_key_data("1235", 4, &earlier, out) < 0);
+        QCOMPARE(bytesOf(out, 32), QByteArray(32, '\0'));
+    }
+
+    // Whether a key hash received with a wrapped key belongs to it.
+    void keyHashCheck()
+    {
+        Owned<ce_key_record> key(ce_data_new());
+        QCOMPARE(ce_check_key_hash(key.get()), 0);
+        ce_key_record copy = *key;
+        copy.hash[5] ^= 1;
+        QVERIFY(ce_check_key_hash(&copy) != 0);
+        copy = *key;
+        copy.key[31] ^= 1;
+        QVERIFY(ce_check_key_hash(&copy) != 0);
+        copy = *key;
+        copy.hash[40] = 'x'; // text after the fingerprint
+        QVERIFY(ce_check_key_hash(&copy) != 0);
+        QVERIFY(ce_check_key_hash(nullptr) != 0);
     }
 
     void dataFormat()

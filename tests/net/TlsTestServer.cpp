@@ -122,6 +122,17 @@ TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
         seen(req);
         res.set_redirect("/landing/");
     });
+    // Pull pages that always say "more": the cursor moves on (+1) on /pull-more/ and
+    // stays put on /pull-stuck/.
+    for (int step : {1, 0}) {
+        s.Get(step ? "/pull-more/" : "/pull-stuck/", [=](const httplib::Request &req, httplib::Response &res) {
+            seen(req);
+            const qint64 since = QString::fromStdString(req.get_param_value("last_request_timestamp")).toLongLong();
+            ok(res, {{QStringLiteral("request_timestamp"), since + step},
+                     {QStringLiteral("more"), true},
+                     {QStringLiteral("histories"), QVariantList()}});
+        });
+    }
     s.Get("/landing/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res, {{QStringLiteral("landed"), true}}); });
     s.Get("/check_version/", [=](const httplib::Request &req, httplib::Response &res) {
         seen(req);

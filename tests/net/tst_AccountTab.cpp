@@ -11,7 +11,10 @@
 #include "net/CInitRequest.h"
 #include "net/CPullRequest.h"
 #include "net/CRequestCheckUpdate.h"
+#include "net/CRequestGetFavourite.h"
 #include "net/CRequestPushGet.h"
+#include "net/FavouriteService.h"
+#include "store/HistoryQueries.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
 
@@ -296,6 +299,56 @@ private Q_SLOTS:
         QCOMPARE(run(new CPullRequest).data.toInt(), 0);
         QCOMPARE(rows(), 0);
         clipUtils::setMenuCleanup(false);
+    }
+
+    // Signed in, "收藏" on an entry the service does not hold (not uploaded yet, or
+    // confidential) marks it here only: the entry stays, and a confidential text is
+    // not sent in any form.
+    void menuFavouriteOfEntriesTheServiceLacks_data()
+    {
+        QTest::addColumn<bool>("confidential");
+        QTest::newRow("not uploaded yet") << false;
+        QTest::newRow("confidential") << true;
+    }
+    void menuFavouriteOfEntriesTheServiceLacks()
+    {
+        QFETCH(bool, confidential);
+        QCOMPARE(NetFixture::signIn(email, password).code(), 0);
+        createKey();
+        const QString text = confidential ? QStringLiteral("secret favourite 4711") : QStringLiteral("unsent favourite");
+        const History entry = captureText(text);
+        if (confidential) // as the capture marks it
+            QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(entry.file_hash())).exec();
+        MenuManager *menu = MenuManager::instance();
+        menu->updateMenu();
+        QAction *item = nullptr;
+        for (QAction *a : menu->menu()->actions())
+            if (a->data().value<History>().file_hash() == entry.file_hash())
+                item = a;
+        QVERIFY(item);
+        menu->hovered(item);
+        QAction *mark = findAction(item->menu(), QStringLiteral("收藏"));
+        QVERIFY(mark);
+        mark->trigger();
+        QTRY_VERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
+        QVERIFY(stored(entry.file_hash()).favourite() > 0);
+        QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("history")));
+        if (!confidential)
+            return;
+        // Whatever runs after the toggle (the favourites chain included) leaves it here.
+        QCOMPARE(run(new CRequestGetFavourite).code(), 0);
+        QTRY_VERIFY(!FavouriteService::instance()->isBusy());
+        History probe;
+        probe.setFileHash(entry.file_hash());
+        auto *get = new CRequestPushGet;
+        get->setHistory(probe);
+        QCOMPARE(run(get).code(), -10);
+        for (const QString &name : {QStringLiteral("service.db"), QStringLiteral("service.db-wal")}) {
+            QFile db(QStringLiteral(ZORVEL_SERVICE_DATA_DIR "/") + name);
+            if (db.open(QIODevice::ReadOnly))
+                QVERIFY2(!db.readAll().contains(text.toUtf8()), qPrintable(name));
+        }
+        QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
     }
 };
 

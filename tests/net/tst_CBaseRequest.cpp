@@ -5,6 +5,7 @@
 #include "TlsTestServer.h"
 
 #include "app/CFileManager.h"
+#include "app/Constants.h"
 #include "app/LogHandler.h"
 #include "net/CClearHistoryRequest.h"
 #include "net/CInitRequest.h"
@@ -156,6 +157,34 @@ private Q_SLOTS:
         // A request that is allowed reaches the endpoint; none of the refused did.
         QCOMPARE(run(probe(QStringLiteral("echo/"))).code(), 0);
         QCOMPARE(server->hits(QStringLiteral("/echo/")), 1);
+    }
+
+    // A service that always says "more": a sync stops after its page limit, or at once
+    // when the cursor does not move; either way it reports once.
+    void pagingEndsOnItsOwn_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("cursor moves") << "pull-more/" << Zorvel::Net::kPullMaxPages;
+        QTest::newRow("cursor stuck") << "pull-stuck/" << 1;
+    }
+    void pagingEndsOnItsOwn()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, pages);
+        signInLocally();
+        createKey();
+        clipUtils::settings()->setValue(QStringLiteral("request_timestamp"), QStringLiteral("100"));
+        auto *pull = new CPullRequest;
+        pull->setBaseUrl(server->baseUrl());
+        pull->setPath(path);
+        const int before = server->hits(QLatin1Char('/') + path);
+        const Outcome out = run(pull);
+        QCOMPARE(out.reports, 1);
+        QCOMPARE(out.data.toInt(), 0);
+        QCOMPARE(server->hits(QLatin1Char('/') + path) - before, pages);
+        QCOMPARE(clipUtils::settings()->value(QStringLiteral("request_timestamp")).toString(),
+                 QString::number(100 + (path == QLatin1String("pull-more/") ? pages : 0)));
     }
 
     void methodsAndHeaders()

@@ -8,12 +8,16 @@
 #include "net/SyncHandOver.h"
 #include "store/HistoryQueries.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 #include <QtTest>
+
+#include <sys/mount.h>
 
 using namespace NetFixture;
 
@@ -104,7 +108,10 @@ private Q_SLOTS:
         // An empty item list prunes, drops entries without files and hands over.
         History orphan = storedEntry(100, 0, 9000);
         orphan.setLocalFileOk(false);
-        QSqlQuery(QStringLiteral("update History set local_file_ok = 0 where file_hash = '%1'").arg(orphan.file_hash())).exec();
+        // Its content is a preview, not the whole text: no file can be made from it.
+        QSqlQuery(QStringLiteral("update History set local_file_ok = 0, content = 'preview…' where file_hash = '%1'")
+                      .arg(orphan.file_hash()))
+            .exec();
         QCOMPARE(apply(reply({})).toInt(), 0);
         QCOMPARE(rows(), 59); // 62 pruned to 60, then the one without a file
         QVERIFY(!HistoryQueries::exists(clipUtils::md5Hex("stored 1"), QStringLiteral("history")));
@@ -221,8 +228,17 @@ private Q_SLOTS:
         keyNoEnc.insert(QStringLiteral("key_hash"), zero->keyHash());
         QVariantMap image = item(QStringLiteral("thumbnail"), QStringLiteral("image_tiff+zip"));
         image.insert(QStringLiteral("file_hash"), clipUtils::md5Hex("the tiff bytes"));
+        // A long text travels as its preview; another entry's ciphertext (valid under
+        // the key) handed out under this entry's hash is neither the text nor a preview of it.
+        const QString longText = QStringLiteral("a long text\n\nwhose preview is all that travels with it in the item");
+        QVariantMap preview = item(longText, QStringLiteral("text_txt+enc"));
+        preview.insert(QStringLiteral("content"), zero->encryptText(clipUtils::previewText(longText)));
+        preview.insert(QStringLiteral("key_hash"), zero->keyHash());
+        QVariantMap swapped = item(QStringLiteral("this entry's own text"), QStringLiteral("text_txt+enc"));
+        swapped.insert(QStringLiteral("content"), zero->encryptText(QStringLiteral("another-entry's-text")));
+        swapped.insert(QStringLiteral("key_hash"), zero->keyHash());
 
-        QCOMPARE(apply(reply({encrypted, item(plain), encNoKey, keyNoEnc, image})).toInt(), 0);
+        QCOMPARE(apply(reply({encrypted, item(plain), encNoKey, keyNoEnc, image, preview, swapped})).toInt(), 0);
 
         const QString secretHash = clipUtils::md5Hex(secret.toUtf8());
         History got = stored(secretHash);
@@ -244,7 +260,12 @@ private Q_SLOTS:
         QVERIFY(got.exists());
         QVERIFY(!got.local_file_ok()); // its file comes with the file service
         QVERIFY(!hasFile(got.file_hash()));
-        QCOMPARE(rows(), 3);
+
+        got = stored(preview.value(QStringLiteral("file_hash")).toString());
+        QCOMPARE(got.content(), clipUtils::previewText(longText));
+        QVERIFY(!got.local_file_ok());
+        QVERIFY(!stored(swapped.value(QStringLiteral("file_hash")).toString()).exists());
+        QCOMPARE(rows(), 4);
     }
 
     void encryptedItemWithoutTheRightKeyIsSkipped()
@@ -278,6 +299,39 @@ private Q_SLOTS:
         QCOMPARE(rows(), 1);
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/zorvel-evil")));
         QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), files + 1);
+    }
+
+    // The files folder on a small tmpfs filled to the last block: texts that arrive
+    // whole cannot be written (not even as empty files), so their rows stay not local
+    // for the file service.
+    void fullDiskMarksNothingLocal()
+    {
+        const QString files = CFileManager::filesPath();
+        QVERIFY(QDir().mkpath(files));
+        if (::mount("tmpfs", QFile::encodeName(files).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("mounting a tmpfs needs root (CI has it): the full-disk pull did not run");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(files).constData(), MNT_DETACH); });
+        QFile filler(files + QStringLiteral("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+
+        QVariantList items;
+        for (int i = 0; i < 3; ++i) {
+            QVariantMap one = item(QStringLiteral("arrives on a full disk %1 ").arg(i) + QString(3000, QLatin1Char('x')),
+                                   QStringLiteral("text_txt"), 6000 + i);
+            one.insert(QStringLiteral("history_id"), 900 + i);
+            items << one;
+        }
+        QCOMPARE(apply(reply(items)).toInt(), 0);
+        QCOMPARE(rows(), 3);
+        QSqlQuery q(QStringLiteral("select file_hash from History where local_file_ok = 1"));
+        while (q.next())
+            QVERIFY2(hasFile(q.value(0).toString()), qPrintable(q.value(0).toString()));
+        QCOMPARE(rows(QStringLiteral("where local_file_ok = 1")), 0);
+        QCOMPARE(QDir(files).entryList(QDir::Files), QStringList({QStringLiteral("filler")}));
     }
 };
 

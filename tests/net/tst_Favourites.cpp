@@ -1,9 +1,11 @@
-// Favourites against the real service: merges by absolute mark, -4, and the chain
+// Favourites against the real service: merges by absolute mark, when -4 deletes, and the chain
 // that posts a favourite the service has never seen.
 #include "support/TestMain.h"
 #include "NetFixture.h"
 
 #include "net/CRequestGetFavourite.h"
+#include "net/CRequestPushDel.h"
+#include "net/CRequestPushPost.h"
 #include "net/CRequestSetFavourite.h"
 #include "net/FavouriteService.h"
 #include "store/HistoryQueries.h"
@@ -68,13 +70,39 @@ private Q_SLOTS:
         QCOMPARE(stored(fav.file_hash()).favourite(), qint64(0));
     }
 
-    void deletedOnTheServiceRemovesEveryRow()
+    // -4 drops the rows only of an entry that had been on the service and was deleted
+    // there; an entry the service never received keeps its rows.
+    void onlyADeletionOnTheServiceRemovesRows_data()
     {
-        History fav = favourite(QStringLiteral("never pushed"), clipUtils::currentTime());
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("never uploaded") << "never" << -10 << true;
+        QTest::newRow("id the service never gave") << "foreign id" << -10 << true;
+        QTest::newRow("deleted on the service") << "deleted" << -4 << false;
+    }
+    void onlyADeletionOnTheServiceRemovesRows()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, code);
+        QFETCH(bool, kept);
+        History fav = favourite(QStringLiteral("favourite, ") + kind, clipUtils::currentTime());
+        if (kind == QLatin1String("foreign id")) {
+            fav.setHistoryId(987654321);
+        } else if (kind == QLatin1String("deleted")) {
+            auto *post = new CRequestPushPost;
+            post->setHistory(fav);
+            QCOMPARE(run(post).data.toInt(), 0);
+            fav = stored(fav.file_hash(), QStringLiteral("favourite"));
+            QVERIFY(fav.history_id() > 0);
+            auto *del = new CRequestPushDel;
+            del->setHistory(fav);
+            QCOMPARE(run(del).code(), 0);
+        }
         auto *request = new CRequestSetFavourite;
         request->setHistory(fav);
-        QCOMPARE(run(request).data.toInt(), -4);
-        QCOMPARE(rows(QStringLiteral("where file_hash = '") + fav.file_hash() + QLatin1Char('\'')), 0);
+        QCOMPARE(run(request).data.toInt(), code);
+        QCOMPARE(rows(QStringLiteral("where file_hash = '") + fav.file_hash() + QLatin1Char('\'')), kept ? 2 : 0);
     }
 };
 

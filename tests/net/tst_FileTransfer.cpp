@@ -12,6 +12,7 @@
 #include <JlCompress.h>
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace NetFixture;
@@ -84,6 +85,31 @@ private Q_SLOTS:
         FileService::instance()->transferNext();
         QTRY_VERIFY_WITH_TIMEOUT(stored(h.file_hash()).local_file_ok(), 20000);
         QCOMPARE(CFileManager::readFile(h), bytes);
+    }
+
+    // The service hands out one entry's file (valid under the key) for another: the
+    // plain bytes do not hash to the entry, so nothing is stored.
+    void anotherEntrysFileIsRefused()
+    {
+        const History a = pushedEntry("the first entry's text", QStringLiteral("text_txt+enc"));
+        const History b = pushedEntry("the second entry's text", QStringLiteral("text_txt+enc"));
+        FileService::instance()->transferNext();
+        QTRY_VERIFY_WITH_TIMEOUT(stored(a.file_hash()).file_ready() && stored(b.file_hash()).file_ready(), 20000);
+        QTRY_VERIFY(!FileService::instance()->isBusy());
+
+        // The object store of the local service this build runs.
+        const QString objects = QStringLiteral(ZORVEL_SERVICE_DATA "/objects/") + clipUtils::userId() + QLatin1Char('/');
+        const QString bObject = objects + QString::number(b.file_id());
+        QVERIFY(QFile::remove(bObject));
+        QVERIFY(QFile::copy(objects + QString::number(a.file_id()), bObject));
+        QFile::remove(CFileManager::filesPath() + b.file_hash());
+        QSqlQuery(QStringLiteral("update History set local_file_ok = 0 where file_hash = '%1'").arg(b.file_hash())).exec();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("holds other content than its hash")));
+        FileService::instance()->transferNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!FileService::instance()->isBusy(), 20000);
+        QVERIFY(!stored(b.file_hash()).local_file_ok());
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + b.file_hash()));
+        HistoryQueries::removeByHash(b.file_hash());
     }
 
     void localFileIsMarkedWithoutTraffic()

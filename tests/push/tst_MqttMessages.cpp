@@ -1,9 +1,12 @@
 // Notification messages through the real broker: what is handled, what is dropped,
-// and the reconnect after a broker restart.
+// and the reconnect after a broker restart with the pull that catches up.
 #include "support/TestMain.h"
 #include "net/NetFixture.h"
 
 #include "app/Constants.h"
+#include "net/CPullRequest.h"
+#include "net/CRequestPushDel.h"
+#include "net/CRequestPushPost.h"
 #include "push/MqttManager.h"
 #include "store/HistoryQueries.h"
 
@@ -192,16 +195,32 @@ private Q_SLOTS:
         QSignalSpy subscribed(mqtt, &MqttManager::subscribed);
         QVERIFY(subscribed.wait(10000));
 
+        // An entry on the service and here, pulled up to date.
+        History missed = entry(QStringLiteral("deleted while the broker was away"));
+        auto *post = new CRequestPushPost;
+        post->setHistory(missed);
+        QCOMPARE(run(post).data.toInt(), 0);
+        missed = stored(missed.file_hash());
+        QVERIFY(missed.history_id() > 0);
+        QCOMPARE(run(new CPullRequest).data.toInt(), 0);
+
         broker.terminate();
         QVERIFY(broker.waitForFinished(10000));
         QTRY_COMPARE_WITH_TIMEOUT(mqtt->connectionState(), int(MqttManager::Disconnected), 10000);
         // Refused while the broker is away: the last error says why.
         QTRY_VERIFY_WITH_TIMEOUT(!mqtt->lastError().isEmpty(), 10000);
+        // Another device deletes it now: its notice never reaches this one.
+        auto *del = new CRequestPushDel;
+        del->setHistory(missed);
+        QCOMPARE(run(del).map().value(QStringLiteral("deleted")).toInt(), 1);
+        QVERIFY(missed.exists());
 
         QProcess again;
         startBroker(again);
         QVERIFY(subscribed.count() > 1 || subscribed.wait(10000));
         QTRY_VERIFY_WITH_TIMEOUT(mqtt->lastError().isEmpty(), 5000);
+        // Back on the broker, one pull catches up: no restart needed.
+        QTRY_VERIFY_WITH_TIMEOUT(!missed.exists(), 15000);
         const History gone = entry(QStringLiteral("after restart"));
         QVERIFY(publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), gone.file_hash()}}),
                         QStringLiteral("127.0.0.2")));

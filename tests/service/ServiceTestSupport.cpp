@@ -329,7 +329,7 @@ TestKey makeKey(const std::string &keyHash, const std::string &pin)
                        nullptr, 0);
     const std::string wrapped = ZorvelService::Codec::randomBytes(48);
     const std::string salt = ZorvelService::Codec::randomBytes(16);
-    const std::string message = salt + wrapped;
+    const std::string message = "cindral verifier v2" + salt + wrapped;
     unsigned char verifier[16];
     crypto_generichash(verifier, sizeof verifier, reinterpret_cast<const unsigned char *>(message.data()),
                        message.size(), pinHash, sizeof pinHash);

@@ -132,7 +132,8 @@ private:
 
 std::string md5Hex(const std::string &text);
 // What the client's key engine hands over for a PIN: the key dictionary whose
-// cipher_hash carries salt and PIN verifier, and Base64 of the PIN hash H.
+// cipher_hash carries salt and PIN verifier, and Base64 of the PIN proof (a stand-in
+// here: a fast hash of the PIN; the engine's own records are checked in tst_service_keys).
 struct TestKey {
     json dict;
     std::string pinHash;

@@ -141,7 +141,7 @@ private slots:
         QCOMPARE(intruder.registerUser("quinn@example.com", "pw").code(), 0);
         QCOMPARE(intruder.get("push/", "&history_id=" + id).code(), -10);
         QCOMPARE(intruder.del("push/", "&history_id=" + id).body["deleted"].get<int>(), 0);
-        QCOMPARE(intruder.post("set_favourite/", json {{"history", {{"file_hash", md5Hex("first")}, {"favourite", 9e15}}}}.dump()).code(), -4);
+        QCOMPARE(intruder.post("set_favourite/", json {{"history", {{"file_hash", md5Hex("first")}, {"favourite", 9e15}}}}.dump()).code(), -10);
         const Reply merged = intruder.post("get_favourite/", json {{"favourites", {{id, {{"favourite", 9000000}}}}}}.dump());
         QVERIFY(merged.body["delfavourites"].size() == 1);
         QVERIFY(merged.body["histories"].empty());

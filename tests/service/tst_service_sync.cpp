@@ -205,10 +205,12 @@ private slots:
             QVERIFY(!a.pushText("entry " + std::to_string(i), 0, 1000 + i).is_null());
         const Reply first = a.get("pull/", "&last_request_timestamp=0");
         QCOMPARE(first.body["histories"].size(), size_t(ZorvelService::kPullMaxItems));
+        QVERIFY(first.body["more"] == true);
         const Reply rest = a.get("pull/", "&last_request_timestamp="
                                               + std::to_string(first.body["request_timestamp"].get<std::int64_t>()));
         QCOMPARE(rest.body["histories"].size(), size_t(20));
         QVERIFY(rest.body["histories"][19]["content"] == "entry " + std::to_string(total - 1));
+        QVERIFY(rest.body["more"] == false);
     }
 
     void favouritesMergeByLaterToggle()
@@ -246,7 +248,11 @@ private slots:
         QCOMPARE(a.post("set_favourite/", body(item("tie", -200))).body["history"]["favourite"].get<std::int64_t>(), 300);
         QCOMPARE(a.post("set_favourite/", body(item("tie", -900))).body["history"]["favourite"].get<std::int64_t>(), -900);
         QCOMPARE(a.post("set_favourite/", body(item("gone", 1000))).code(), -4);
-        QCOMPARE(a.post("set_favourite/", body(item("never pushed", 1000))).code(), -4);
+        // -4 only for what was deleted here; never received, or pushed again after the
+        // deletion, is not "deleted".
+        QCOMPARE(a.post("set_favourite/", body(item("never pushed", 1000))).code(), -10);
+        a.pushText("gone", 100);
+        QCOMPARE(a.post("set_favourite/", body(item("gone", 2000))).code(), 0);
     }
 
     void contentUnderAnotherKey()
