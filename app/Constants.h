@@ -27,11 +27,17 @@ inline constexpr char UserKeyWords[] = "user_key_words";
 inline constexpr char NewVersion[] = "newversion";
 inline constexpr char PastKey[] = "pastKey";
 inline constexpr char FirstShow[] = "firstShow";
+// The interface language: "zh", "en", or absent to follow the locale.
+inline constexpr char Language[] = "language";
 inline constexpr char HomePage[] = "homepage";
 inline constexpr char Developer[] = "developer";
 inline constexpr char E2eePage[] = "e2eePage";
 inline constexpr char ServerPublicKey[] = "server_public_key";
 inline constexpr char RequestTimestamp[] = "request_timestamp";
+// The broker account the service issued with the user token.
+inline constexpr char MqttUser[] = "mqtt_user";
+inline constexpr char MqttPassword[] = "mqtt_password";
+inline constexpr char MqttClientId[] = "mqtt_client_id";
 inline constexpr char UserKeyRecord[] = "user_%1_key";
 inline constexpr char ShortkeyFirst[] = "shortkey_first";
 inline constexpr char ShortkeyMiddle[] = "shortkey_middle";
@@ -107,7 +113,7 @@ inline constexpr qint64 kMaxExtractedBytes = 64 * 1024 * 1024;
 } // namespace Net
 
 namespace Mqtt {
-inline constexpr int kPort = 1883;
+// Used only while the service has issued no broker account (an older service).
 inline constexpr char kUserName[] = "pubclient";
 inline constexpr char kPassword[] = "5d2a9e41";
 inline constexpr int kKeepAliveSeconds = 20;
@@ -118,7 +124,7 @@ inline constexpr int kCheckIntervalMs = 60000;
 inline constexpr char kTopicPrefix[] = "user_id_";
 // Notices are a few hundred bytes; anything far larger is not one of them.
 inline constexpr int kMaxPayloadBytes = 64 * 1024;
-inline constexpr char kUnknownFailure[] = "无法链接Zorvel自动同步服务，原因未知";
+inline constexpr char kUnknownFailure[] = QT_TRANSLATE_NOOP("MqttManager", "无法链接Zorvel自动同步服务，原因未知");
 } // namespace Mqtt
 
 // Clipboard capture

@@ -55,7 +55,12 @@ QString clipUtils::userToken() { return settings()->value(QLatin1String(Key::Use
 QString clipUtils::userEmail() { return settings()->value(QLatin1String(Key::UserEmail)).toString(); }
 QString clipUtils::userId() { return settings()->value(QLatin1String(Key::UserId)).toString(); }
 bool clipUtils::hasUserToken() { return !userToken().isEmpty(); }
-void clipUtils::removeUserToken() { settings()->remove(QLatin1String(Key::UserToken)); }
+void clipUtils::removeUserToken()
+{
+    // The broker account ends with the token.
+    for (const char *key : {Key::UserToken, Key::MqttUser, Key::MqttPassword, Key::MqttClientId})
+        settings()->remove(QLatin1String(key));
+}
 
 bool clipUtils::flag(const char *key, bool defaultValue)
 {

@@ -1,5 +1,7 @@
+#include "app/CommandLine.h"
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "app/Translation.h"
 #include "capture/Selvane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
@@ -15,7 +17,6 @@
 #include "store/DBFetcher.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 
 #include <cstdio>
 
@@ -25,18 +26,19 @@ int main(int argc, char *argv[])
     // icon) loads the GL driver stack, which doubles the resident memory.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    const CommandLine commandLine(CommandLine::arguments(argc, argv));
+    if (!commandLine.startsProgram()) {
+        // Help, version or a wrong option: answered in the user's language, without a display.
+        QCoreApplication core(argc, argv);
+        Translation::install();
+        return CommandLine(QCoreApplication::arguments()).report();
+    }
+    const bool show = commandLine.isSet(QStringLiteral("show"));
     // X11, or Wayland directly; decides Qt's platform too, so before the application.
     const QString platformNote = PlatformBackend::chooseBeforeApplication();
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
-
-    QCommandLineParser parser;
-    const QCommandLineOption showOption(QStringLiteral("show"),
-                                        QCoreApplication::translate("main", "Opens the menu at the mouse pointer "
-                                                                            "(in the running instance)."));
-    parser.addOption(showOption);
-    parser.process(app);
-    const bool show = parser.isSet(showOption);
+    Translation::install();
 
     if (!SingleInstance::acquire(QLatin1String(Zorvel::kAppIdentifier))) {
         // A desktop shortcut bound to `zorvel --show`: the running instance opens its menu.

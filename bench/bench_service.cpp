@@ -2,14 +2,18 @@
 // connections (push POST, incremental pull) on SQLite with one node, on PostgreSQL
 // with one node and with two nodes (two service instances on one database, the
 // connections spread over both); and the delay from a finished upload to the MQTT
-// notification at a subscriber. Runs its own service instances on free ports; needs
-// the broker from scripts/services.d/mosquitto and the PostgreSQL cluster from
-// scripts/services.d/postgresql (the PostgreSQL rows are left out without it).
+// notification at a subscriber. On SQLite also: push/pull with the limits lifted (as
+// before the service had them), pull latency during a burst of 64 sign-ins with the
+// peak memory, and pull latency with 200 idle connections open. Runs its own service
+// instances on free ports; needs the broker from scripts/services.d/mosquitto and the
+// PostgreSQL cluster from scripts/services.d/postgresql (the PostgreSQL rows are left
+// out without it).
 
 #include "BenchTable.h"
 
 #include "Codec.h"
 #include "PgConnection.h"
+#include "support/TestBroker.h"
 #include "Service.h"
 
 #include <MQTTAsync.h>
@@ -19,10 +23,17 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include <sodium.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -120,6 +131,7 @@ Throughput throughput(const std::vector<ZorvelService::Service *> &nodes,
 struct Account {
     std::string query;
     std::int64_t userId = 0;
+    json mqtt; // the device's broker account
 };
 
 Account signUp(ZorvelService::Service &service, const std::string &email)
@@ -128,7 +140,143 @@ Account signUp(ZorvelService::Service &service, const std::string &email)
     const auto reg = setup.http.Get(
         ("/api/register/" + query("") + "&username=" + email + "&pwd_hash=" + ZorvelService::Codec::md5Hex("pw")).c_str());
     const json account = json::parse(reg->body);
-    return {query(account["token"]), account["user_id"]};
+    return {query(account["token"]), account["user_id"], account.value("mqtt", json::object())};
+}
+
+// Every benchmark client comes from 127.0.0.1: sign-up and sign-in rates are lifted;
+// the other limits hold unless `limits` says otherwise.
+ZorvelService::ServiceOptions benchOptions(const std::string &dataDir, const json &limits = json::object())
+{
+    ZorvelService::ServiceOptions options;
+    options.port = 0;
+    options.dataDir = dataDir;
+    options.broker = TestBroker::uri();
+    const TestBroker::Account account = TestBroker::serviceAccount();
+    options.brokerUser = account.user;
+    options.brokerPassword = account.password;
+    options.limitOverrides = {{"register_per_address_per_minute", 1000000},
+                              {"login_per_address_per_minute", 1000000},
+                              {"login_per_account_per_minute", 1000000},
+                              {"tokens_per_user", 1000}};
+    options.limitOverrides.update(limits);
+    return options;
+}
+
+// What the service allowed before it had limits: 32 threads, long time-outs, no
+// quotas to speak of.
+const json kUnlimited = {{"connections", 32},
+                         {"read_timeout_seconds", 30},
+                         {"write_timeout_seconds", 30},
+                         {"keep_alive_requests", 100000},
+                         {"header_lines", 100000},
+                         {"password_workers", 32},
+                         {"entries_per_user", 1000000000},
+                         {"tokens_per_user", 1000000}};
+
+double peakRssMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    }
+    return 0;
+}
+
+// Pull latencies (ms), each on a fresh connection, until `busy` is false (at least one).
+QVector<double> pullLatencies(const ZorvelService::Service &service, const std::string &q, const std::atomic<bool> &busy)
+{
+    QVector<double> samples;
+    do {
+        Client client(service);
+        const auto start = Clock::now();
+        auto r = client.http.Get(("/api/pull/" + q + "&last_request_timestamp=0").c_str());
+        if (r && r->status == 200)
+            samples.append(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    } while (busy);
+    return samples;
+}
+
+// Three bursts of 64 sign-ins at once (each an Argon2id at 64 MiB) with pulls running
+// alongside; the p95 column holds the 99th percentile.
+void signInBurst()
+{
+    QTemporaryDir dir;
+    ZorvelService::Service service(benchOptions(dir.path().toStdString()));
+    std::string error;
+    if (!service.start(&error))
+        return;
+    const Account account = signUp(service, "burst@example.com");
+    Client setup(service);
+    const json key = json::parse(setup.http.Get("/api/public_key/")->body);
+    const std::string publicKey = *ZorvelService::Codec::fromBase64(key["public_key"]);
+    const std::string md5 = ZorvelService::Codec::md5Hex("pw");
+    std::string sealed(md5.size() + crypto_box_SEALBYTES, '\0');
+    crypto_box_seal(reinterpret_cast<unsigned char *>(sealed.data()), reinterpret_cast<const unsigned char *>(md5.data()),
+                    md5.size(), reinterpret_cast<const unsigned char *>(publicKey.data()));
+    const std::string body =
+        json {{"username", "burst@example.com"}, {"pwd_hash", ZorvelService::Codec::toBase64(sealed)}}.dump();
+    QVector<double> latencies;
+    int refused = 0;
+    for (int round = 0; round < 3; ++round) {
+        std::atomic<bool> busy {true};
+        std::atomic<int> busyReplies {0};
+        std::vector<std::thread> burst;
+        for (int i = 0; i < 64; ++i) {
+            burst.emplace_back([&] {
+                Client client(service);
+                auto r = client.http.Post(("/api/login_v2/" + query("")).c_str(), body, "application/octet-stream");
+                if (!r || r->status != 200)
+                    ++busyReplies;
+            });
+        }
+        std::thread puller([&] { latencies += pullLatencies(service, account.query, busy); });
+        for (auto &t : burst)
+            t.join();
+        busy = false;
+        puller.join();
+        refused += busyReplies;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const Bench::Stats p50p99 = latencies.isEmpty()
+        ? Bench::Stats {}
+        : Bench::Stats {latencies.at(latencies.size() / 2),
+                        latencies.at(std::min<int>(latencies.size() - 1, int(latencies.size() * 0.99)))};
+    Bench::report("service: pull during 64 sign-ins (median | p99; " + QString::number(refused)
+                      + " of 192 sign-ins answered 503)",
+                  p50p99, "ms", "p99 <= 1000 ms");
+    Bench::report("service: peak RSS after the 64-sign-in bursts", {peakRssMiB(), peakRssMiB()}, "MiB", "<= 512 MiB");
+}
+
+// 200 TCP connections that never speak, then a normal client's pulls.
+void idleConnections()
+{
+    QTemporaryDir dir;
+    ZorvelService::Service service(benchOptions(dir.path().toStdString()));
+    std::string error;
+    if (!service.start(&error))
+        return;
+    const Account account = signUp(service, "idle@example.com");
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(service.port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+            idle.push_back(fd);
+        else
+            close(fd);
+    }
+    const std::atomic<bool> once {false};
+    QVector<double> latencies;
+    for (int i = 0; i < 10; ++i)
+        latencies += pullLatencies(service, account.query, once);
+    Bench::report("service: pull with 200 idle connections open", Bench::stats(latencies), "ms", "<= 1000 ms");
+    for (const int fd : idle)
+        close(fd);
 }
 
 // Push and incremental-pull rows for one set of nodes. Each connection is a user of
@@ -182,9 +330,7 @@ public:
     Nodes(const std::string &root, const std::string &database, int count)
     {
         for (int n = 0; n < count; ++n) {
-            ZorvelService::ServiceOptions options;
-            options.port = 0;
-            options.dataDir = root;
+            ZorvelService::ServiceOptions options = benchOptions(root);
             options.database = database;
             m_services.push_back(std::make_unique<ZorvelService::Service>(options));
             std::string error;
@@ -260,6 +406,8 @@ int onMessage(void *context, char *topic, int, MQTTAsync_message *message)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (sodium_init() < 0)
+        return 1;
     for (int nodes : {1, 2}) {
         PgSchema schema;
         QTemporaryDir pgDir;
@@ -270,17 +418,24 @@ int main(int argc, char *argv[])
             measure(cluster.all(), nodes == 1 ? "PostgreSQL, 1 node" : "PostgreSQL, 2 nodes");
     }
 
+    {
+        QTemporaryDir unlimitedDir;
+        ZorvelService::Service unlimited(benchOptions(unlimitedDir.path().toStdString(), kUnlimited));
+        std::string error;
+        if (unlimited.start(&error))
+            measure({&unlimited}, "SQLite, 1 node, limits lifted");
+    }
     QTemporaryDir dir;
-    ZorvelService::ServiceOptions options;
-    options.port = 0;
-    options.dataDir = dir.path().toStdString();
-    ZorvelService::Service service(options);
+    ZorvelService::Service service(benchOptions(dir.path().toStdString()));
     std::string error;
     if (!service.start(&error)) {
         std::fprintf(stderr, "service did not start: %s\n", error.c_str());
         return 1;
     }
     measure({&service}, "SQLite, 1 node");
+    signInBurst();
+    idleConnections();
+    // A new connection: the others have been idle past the keep-alive time.
     Client setup(service);
     const Account account = signUp(service, "notices@example.com");
     const std::string &q = account.query;
@@ -289,12 +444,14 @@ int main(int argc, char *argv[])
     // Upload → notification at a subscriber of the user's topic.
     Subscriber subscriber;
     MQTTAsync mqtt = nullptr;
-    MQTTAsync_create(&mqtt, "tcp://127.0.0.1:1883", ("bench-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(4))).c_str(),
+    MQTTAsync_create(&mqtt, TestBroker::uri().c_str(), account.mqtt.value("client_id", "").c_str(),
                      MQTTCLIENT_PERSISTENCE_NONE, nullptr);
     MQTTAsync_setCallbacks(mqtt, &subscriber, nullptr, &onMessage, nullptr);
     MQTTAsync_connectOptions connect = MQTTAsync_connectOptions_initializer;
-    connect.username = "pubclient";
-    connect.password = "5d2a9e41";
+    const std::string user = account.mqtt.value("username", "");
+    const std::string password = account.mqtt.value("password", "");
+    connect.username = user.c_str();
+    connect.password = password.c_str();
     struct Ctx {
         MQTTAsync client;
         std::string topic;
@@ -317,7 +474,7 @@ int main(int argc, char *argv[])
     {
         std::unique_lock<std::mutex> lock(subscriber.mutex);
         if (!subscriber.arrived.wait_for(lock, std::chrono::seconds(10), [&] { return subscriber.ready; })) {
-            std::fprintf(stderr, "no broker at 127.0.0.1:1883 (scripts/services start <build>)\n");
+            std::fprintf(stderr, "no broker at %s (scripts/services start <build>)\n", TestBroker::uri().c_str());
             return 1;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/Translation.h"
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
@@ -14,6 +15,7 @@
 #include "desktop/TextExport.h"
 #include "e2ee/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
+#include "net/SyncHandOver.h"
 #include "platform/HotKeyRegistrar.h"
 #include "push/MqttManager.h"
 #include "store/HistoryStore.h"
@@ -87,8 +89,15 @@ MainWindow::MainWindow()
 
     QSettings *settings = clipUtils::settings();
     if (settings->value(QLatin1String(Key::FirstShow), 0).toInt() == 0) {
-        m_trayIcon->showMessage(QStringLiteral("Zorvel"), QStringLiteral("Zorvel在任务栏"),
-                                QSystemTrayIcon::Information, kFirstShowBalloonMs);
+        // Names the two ways in: the tray icon and the hot key (when one is set).
+        const HotKeyChoice hotKey = HotKeyChoice::load();
+        // Spelled as the settings boxes show it ("Shift+Alt+V"); Qt would say "Alt+Shift+V".
+        QStringList keys{hotKey.first, hotKey.middle, hotKey.last.toUpper()};
+        keys.removeAll(QString());
+        const QString text = hotKey.isComplete()
+            ? tr("Zorvel在任务栏：点击托盘图标或按 %1 打开剪贴板历史").arg(keys.join(QLatin1Char('+')))
+            : tr("Zorvel在任务栏：点击托盘图标打开剪贴板历史");
+        m_trayIcon->showMessage(QStringLiteral("Zorvel"), text, QSystemTrayIcon::Information, kFirstShowBalloonMs);
         settings->setValue(QLatin1String(Key::FirstShow), 1);
     }
 
@@ -101,6 +110,7 @@ MainWindow::MainWindow()
     ui->check_file_secert->setChecked(clipUtils::fileAsSecret());
     ui->checkAutoSet->setChecked(clipUtils::isAutoSetClipboard());
     ui->label_version->setText(QStringLiteral("Zorvel ver ") + clipUtils::appVersion());
+    ui->combo_language->setCurrentIndex(Translation::storedChoice());
 
     connectControls();
     presetHotKeyBoxes();
@@ -135,6 +145,8 @@ void MainWindow::connectControls()
     connect(ui->button_check_update, &QPushButton::clicked, this, &MainWindow::checkUpdate);
     connect(ui->button_link_home_site, &QPushButton::clicked, this, &MainWindow::gotoHomePage);
     connect(ui->button_check_service, &QPushButton::clicked, this, &MainWindow::showMQTTerr);
+    connect(SyncHandOver::instance(), &SyncHandOver::sessionEnded, this, &MainWindow::sessionEnded,
+            Qt::QueuedConnection);
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
     connect(ui->button_add, &QPushButton::clicked, this, &MainWindow::addButtonClicked);
     connect(ui->button_remove, &QPushButton::clicked, this, &MainWindow::removeButtonClickec);
@@ -143,6 +155,7 @@ void MainWindow::connectControls()
     connect(ui->comboBox_2, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::comBoxMChanged);
     connect(ui->comboBox_3, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::comBoxLChanged);
     connect(ui->comboBox_4, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::comBoxPChanged);
+    connect(ui->combo_language, QOverload<int>::of(&QComboBox::activated), this, &Translation::storeChoice);
     connect(ui->button_encrypt, &QPushButton::clicked, this, &MainWindow::showEncryptWindow);
     connect(ui->button_send_log, &QPushButton::clicked, this, &MainWindow::sendLog);
     connect(ui->list_user_keywords->itemDelegate(), &QAbstractItemDelegate::commitData, this,
@@ -168,7 +181,7 @@ void MainWindow::updateLoginUi()
         tabs->removeTab(unwantedIndex);
     if (tabs->indexOf(wanted) < 0)
         tabs->insertTab(tabs->indexOf(ui->tab_setting) + 1, wanted,
-                        signedIn ? QStringLiteral("用户信息") : QStringLiteral("登录/注册"));
+                        signedIn ? tr("用户信息") : tr("登录/注册"));
     if (signedIn)
         ui->label_user_email->setText(clipUtils::userEmail());
     tabs->setCurrentIndex(TabAccount);
@@ -199,10 +212,10 @@ void MainWindow::alert(const QString &text)
 void MainWindow::showClipboardNotice(const QString &text, const QImage &image)
 {
     if (!text.isEmpty())
-        m_trayIcon->showMessage(QStringLiteral("剪贴板已更新"), text, QSystemTrayIcon::Information,
+        m_trayIcon->showMessage(tr("剪贴板已更新"), text, QSystemTrayIcon::Information,
                                 kClipboardNoticeMs);
     if (!image.isNull())
-        m_trayIcon->showMessage(QStringLiteral("剪贴板已更新"), QString(), QIcon(QPixmap::fromImage(image)),
+        m_trayIcon->showMessage(tr("剪贴板已更新"), QString(), QIcon(QPixmap::fromImage(image)),
                                 kClipboardNoticeMs);
 }
 
@@ -267,7 +280,7 @@ void MainWindow::menuCleanupCheck(bool checkValue)
 
 void MainWindow::clearButtonClicked()
 {
-    if (!ask(this, QStringLiteral("清空历史记录?"), QStringLiteral("清空操作会清空您所有的历史记录(除收藏外)"))) {
+    if (!ask(this, tr("清空历史记录?"), tr("清空操作会清空您所有的历史记录(除收藏外)"))) {
         qDebug("cancel");
         return;
     }
@@ -278,7 +291,7 @@ void MainWindow::clearButtonClicked()
     }
     const int removed = HistoryStore::clearNonFavourites();
     MenuManager::instance()->updateMenu();
-    alert(QStringLiteral("删除了") + QString::number(removed) + QStringLiteral("条"));
+    alert(tr("删除了%1条").arg(removed));
     ui->clear_button->setEnabled(true);
 }
 
@@ -387,13 +400,13 @@ void MainWindow::radioChange(bool change)
 {
     Q_UNUSED(change)
     if (ui->radio_login->isChecked()) {
-        ui->button_login->setText(QStringLiteral("登录"));
+        ui->button_login->setText(tr("登录"));
         ui->line_passwd->setEnabled(true);
     } else if (ui->radio_register->isChecked()) {
-        ui->button_login->setText(QStringLiteral("注册"));
+        ui->button_login->setText(tr("注册"));
         ui->line_passwd->setEnabled(true);
     } else if (ui->radio_findpwd->isChecked()) {
-        ui->button_login->setText(QStringLiteral("找回密码"));
+        ui->button_login->setText(tr("找回密码"));
         ui->line_email->setFocus();
         ui->line_passwd->setEnabled(false);
     }
@@ -405,7 +418,7 @@ void MainWindow::loginButtonClicked()
     if (address.isEmpty())
         return;
     if (!EmailAddress::isValid(address)) {
-        alert(QStringLiteral("邮箱格式存在问题"));
+        alert(tr("邮箱格式存在问题"));
         return;
     }
     startAccountRequest(address);
@@ -439,8 +452,8 @@ void MainWindow::addButtonClicked()
 {
     if (m_keywordModel->rowCount() >= kMaxUserKeywords) {
         QMessageBox box(this);
-        box.setText(QStringLiteral("超出最大数"));
-        box.setInformativeText(QStringLiteral("自定义关键字最多支持25个"));
+        box.setText(tr("超出最大数"));
+        box.setInformativeText(tr("自定义关键字最多支持25个"));
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
         return;
@@ -448,7 +461,7 @@ void MainWindow::addButtonClicked()
     const int row = m_keywordModel->rowCount();
     m_keywordModel->insertRows(row, 1);
     const QModelIndex index = m_keywordModel->index(row);
-    m_keywordModel->setData(index, QStringLiteral("新关键字"));
+    m_keywordModel->setData(index, tr("新关键字"));
     ui->list_user_keywords->setCurrentIndex(index);
     ui->list_user_keywords->edit(index);
 }
@@ -490,14 +503,14 @@ void MainWindow::gotoHomePage()
 void MainWindow::showMQTTerr()
 {
     if (!clipUtils::hasUserToken()) {
-        QMessageBox::information(this, QString(), QStringLiteral("未登录无法检测服务"));
+        QMessageBox::information(this, QString(), tr("未登录无法检测服务"));
         return;
     }
     const QString error = MqttManager::instance()->lastError();
     if (error.isEmpty())
-        QMessageBox::information(this, QStringLiteral("自动同步服务状态正常"), QStringLiteral("自动同步服务状态正常"));
+        QMessageBox::information(this, tr("自动同步服务状态正常"), tr("自动同步服务状态正常"));
     else
-        QMessageBox::information(this, QStringLiteral("自动同步服务状态错误："), error);
+        QMessageBox::information(this, tr("自动同步服务状态错误："), error);
 }
 
 void MainWindow::sendLog()

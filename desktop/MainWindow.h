@@ -99,6 +99,7 @@ private:
     void startAccountRequest(const QString &address);
     void clearHistorySignedIn();
     void signedOut();
+    void sessionEnded();
     // Fetches the server's public key, then signs in or up.
     void startKeyRequest(const QString &address, bool signUp);
     void keyRequestFinish(CBaseRequest *request, const QVariant &var, const QString &address, bool signUp);

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QNetworkReply>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 using namespace Zorvel;
@@ -69,15 +70,15 @@ void MainWindow::startAccountRequest(const QString &address)
     if (ui->radio_login->isChecked() && hasPassword) {
         startKeyRequest(address, false);
     } else if (ui->radio_register->isChecked() && hasPassword) {
-        if (!ask(this, QStringLiteral("确认邮箱: ") + address,
-                 QStringLiteral("邮箱将会用于您找回密码等服务,确认使用此邮箱?"))) {
+        if (!ask(this, tr("确认邮箱: %1").arg(address),
+                 tr("邮箱将会用于您找回密码等服务,确认使用此邮箱?"))) {
             qDebug("cancel");
             return;
         }
         ui->tab_login->setEnabled(false);
         startKeyRequest(address, true);
     } else if (ui->radio_findpwd->isChecked()) {
-        if (!ask(this, QStringLiteral("确认邮箱: ") + address, QStringLiteral("确认向此邮箱发送重置密码的邮件?"))) {
+        if (!ask(this, tr("确认邮箱: %1").arg(address), tr("确认向此邮箱发送重置密码的邮件?"))) {
             qDebug("cancel");
             return;
         }
@@ -104,11 +105,11 @@ void MainWindow::keyRequestFinish(CBaseRequest *request, const QVariant &var, co
 {
     QString failure;
     if (!request->reply())
-        failure = QStringLiteral("内部错误");
+        failure = tr("内部错误");
     else if (request->reply()->error() != QNetworkReply::NoError || request->httpStatus() != 200)
-        failure = QStringLiteral("网络错误, 请稍候重试");
+        failure = tr("网络错误, 请稍候重试");
     else if (replyCode(var) != 0)
-        failure = QStringLiteral("未知错误，请稍候重试");
+        failure = tr("未知错误，请稍候重试");
     if (!failure.isEmpty()) {
         if (m_keyRequest == request)
             m_keyRequest = nullptr;
@@ -143,11 +144,11 @@ void MainWindow::requestFinish(CBaseRequest *request, QVariant var)
     const bool ok = answered(request, var);
     delete request;
     if (!ok) {
-        alert(QStringLiteral("登录失败,网络有问题"));
+        alert(tr("登录失败,网络有问题"));
         return;
     }
     if (replyCode(var) != 0) {
-        inform(QStringLiteral("登录失败"), QStringLiteral("密码或用户名错误"));
+        inform(tr("登录失败"), tr("密码或用户名错误"));
         return;
     }
     SyncHandOver::instance()->requestBrokerConnect();
@@ -159,11 +160,11 @@ void MainWindow::registerRequestFinish(CBaseRequest *request, QVariant var)
     ui->tab_login->setEnabled(true);
     request->deleteLater();
     if (answered(request, var) && replyCode(var) != 0) {
-        alert(replyCode(var) == kEmailTaken ? QStringLiteral("邮箱已被注册,尝试找回密码") : QStringLiteral("服务器错误"));
+        alert(replyCode(var) == kEmailTaken ? tr("邮箱已被注册,尝试找回密码") : tr("服务器错误"));
         return;
     }
     if (!answered(request, var))
-        alert(QStringLiteral("注册失败,网络有问题"));
+        alert(tr("注册失败,网络有问题"));
     updateLoginUi();
 }
 
@@ -173,15 +174,22 @@ void MainWindow::findPwdRequestFinish(CBaseRequest *request, QVariant var)
     request->deleteLater();
     if (answered(request, var)) {
         if (replyCode(var) != 0) {
-            alert(replyCode(var) == kUnknownEmail ? QStringLiteral("无此邮箱") : QStringLiteral("服务器错误"));
+            alert(replyCode(var) == kUnknownEmail ? tr("无此邮箱") : tr("服务器错误"));
             return;
         }
-        inform(QStringLiteral("请求成功"),
-               QStringLiteral("请访问你的邮箱并且重置密码。\n注意：某些邮件服务器会把Zorvel的邮件认作\"垃圾邮件\""));
+        inform(tr("请求成功"),
+               tr("请访问你的邮箱并且重置密码。\n注意：某些邮件服务器会把Zorvel的邮件认作\"垃圾邮件\""));
     } else {
-        alert(QStringLiteral("请求失败,网络有问题"));
+        alert(tr("请求失败,网络有问题"));
     }
     updateLoginUi();
+}
+
+// The service ended the sign-in: sign out completely and say so once.
+void MainWindow::sessionEnded()
+{
+    logoutButtonClicked();
+    inform(QStringLiteral("已退出登录"), QStringLiteral("服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
 }
 
 // What signing out adds to forgetting keys, token and entries.
@@ -244,14 +252,14 @@ void MainWindow::versionReply(CBaseRequest *request, const QVariant &var, bool f
 
     const bool upToDate = newer.isEmpty() || newer == clipUtils::appVersion();
     if (fromButton && upToDate) {
-        alert(QStringLiteral("您的版本为最新版"));
+        alert(tr("您的版本为最新版"));
         return;
     }
     if (upToDate || newer != version)
         return;
     if (!fromButton)
         showTab(TabAbout);
-    if (ask(this, QStringLiteral("有更新: ver") + version, data.value(QStringLiteral("update_info")).toString()))
+    if (ask(this, tr("有更新: ver%1").arg(version), data.value(QStringLiteral("update_info")).toString()))
         QDesktopServices::openUrl(QUrl(data.value(QStringLiteral("download_url")).toString()));
 }
 
@@ -270,8 +278,7 @@ void MainWindow::clearHistoryRequestFinish(CBaseRequest *request, QVariant var)
         return;
     HistoryStore::clearNonFavourites();
     MenuManager::instance()->updateMenu();
-    alert(QStringLiteral("删除了") + QString::number(var.toMap().value(QStringLiteral("count")).toLongLong())
-          + QStringLiteral("条"));
+    alert(tr("删除了%1条").arg(var.toMap().value(QStringLiteral("count")).toLongLong()));
 }
 
 void MainWindow::sendStartupRequests()

@@ -54,7 +54,7 @@ QString textLabel(const History &record)
         text += QLatin1String(" ...");
     }
     if (record.secert())
-        text.prepend(QStringLiteral("[*机密*] "));
+        text.prepend(MenuManager::tr("[*机密*] "));
     return text;
 }
 
@@ -72,7 +72,7 @@ QString storedText(const History &record)
 // what the clipboard held before.
 void contentMissing()
 {
-    MainWindow::instance()->showTrayNotice(QStringLiteral("该条目的内容尚未下载到本机"));
+    MainWindow::instance()->showTrayNotice(MenuManager::tr("该条目的内容尚未下载到本机"));
 }
 
 QString desktopFolder()
@@ -107,7 +107,7 @@ MenuManager::MenuManager()
     PluginObject::registerMetaType();
     m_menu = new QMenu;
     m_favouriteMenu = new QMenu;
-    m_favouriteMenu->setTitle(QStringLiteral("收藏"));
+    m_favouriteMenu->setTitle(tr("收藏", "the favourites sub-menu"));
     connect(this, &MenuManager::sigUpdateMenu, this, &MenuManager::updateMenu);
     connect(m_menu, &QMenu::hovered, this, &MenuManager::hovered);
     // The key's arrival or loss changes the "激活端对端加密" item.
@@ -121,23 +121,23 @@ void MenuManager::updateMenu()
     appendEntries(m_menu, HistoryQueries::list(QLatin1String(Category::History)));
 
     const bool signedIn = clipUtils::hasUserToken();
-    auto *quitItem = new QAction(QStringLiteral("退出"), m_menu);
+    auto *quitItem = new QAction(tr("退出"), m_menu);
     connect(quitItem, &QAction::triggered, this, &MenuManager::quit);
     QAction *accountItem = nullptr;
     if (signedIn) {
-        accountItem = new QAction(QStringLiteral("同步剪贴板"), m_menu);
+        accountItem = new QAction(tr("同步剪贴板"), m_menu);
         connect(accountItem, &QAction::triggered, this, &MenuManager::pull);
     } else {
-        accountItem = new QAction(QStringLiteral("登录/注册"), m_menu);
+        accountItem = new QAction(tr("登录/注册"), m_menu);
         connect(accountItem, &QAction::triggered, this, &MenuManager::login);
     }
     QAction *settingItem = nullptr;
     if (clipUtils::hasNewVersion())
-        settingItem = new QAction(QIcon(QStringLiteral(":/new")), QStringLiteral("设置 (有新版本!)"), m_menu);
+        settingItem = new QAction(QIcon(QStringLiteral(":/new")), tr("设置 (有新版本!)"), m_menu);
     else
-        settingItem = new QAction(QStringLiteral("设置"), m_menu);
+        settingItem = new QAction(tr("设置"), m_menu);
     connect(settingItem, &QAction::triggered, this, &MenuManager::setting);
-    auto *pluginItem = new QAction(QIcon(QStringLiteral(":/plugin")), QStringLiteral("插件"), m_menu);
+    auto *pluginItem = new QAction(QIcon(QStringLiteral(":/plugin")), tr("插件"), m_menu);
     connect(pluginItem, &QAction::triggered, this, &MenuManager::openPlugin);
 
     m_menu->addSeparator();
@@ -145,7 +145,7 @@ void MenuManager::updateMenu()
     m_menu->addMenu(m_favouriteMenu);
     m_menu->addSeparator();
     if (clipUtils::menuCleanup()) {
-        auto *cleanupItem = m_menu->addAction(QStringLiteral("清空剪贴板"));
+        auto *cleanupItem = m_menu->addAction(tr("清空剪贴板"));
         connect(cleanupItem, &QAction::triggered, this, &MenuManager::cleanup);
         m_menu->addSeparator();
     }
@@ -153,7 +153,7 @@ void MenuManager::updateMenu()
     m_menu->addAction(pluginItem);
     m_menu->addAction(settingItem);
     if (signedIn && needsEncryptionKey()) {
-        auto *zeroItem = m_menu->addAction(QIcon(QStringLiteral(":/alert")), QStringLiteral("激活端对端加密"));
+        auto *zeroItem = m_menu->addAction(QIcon(QStringLiteral(":/alert")), tr("激活端对端加密"));
         connect(zeroItem, &QAction::triggered, this, &MenuManager::activeZero);
     }
     m_menu->addAction(quitItem);
@@ -165,7 +165,7 @@ void MenuManager::rebuildFavourites()
     appendEntries(m_favouriteMenu, HistoryQueries::list(QLatin1String(Category::Favourite)));
     if (clipUtils::hasUserToken()) {
         m_favouriteMenu->addSeparator();
-        auto *syncItem = m_favouriteMenu->addAction(QStringLiteral("同步收藏"));
+        auto *syncItem = m_favouriteMenu->addAction(tr("同步收藏"));
         connect(syncItem, &QAction::triggered, this, &MenuManager::syncFav);
     }
 }
@@ -188,15 +188,15 @@ QAction *MenuManager::ActionFromHistory(History &history)
     const QString &type = history.type();
     QAction *item = nullptr;
     if (type.startsWith(kImage)) {
-        const QString label = history.file_size() <= kMaxEntryBytes ? QStringLiteral("<图片>")
-                                                                     : QStringLiteral("<图片>(大于5M,无法上传)");
+        const QString label = history.file_size() <= kMaxEntryBytes ? tr("<图片>")
+                                                                    : tr("<图片>(大于5M,无法上传)");
         const QPixmap thumbnail = QPixmap::fromImage(clipUtils::imageFromBase64(history.content()));
         item = new QAction(QIcon(thumbnail), label);
     } else if (type.startsWith(kText)) {
         item = new QAction(literal(textLabel(history)));
     } else if (type.startsWith(kFile)) {
         item = new QAction(QIcon(QStringLiteral(":/file_icon")),
-                           literal(QStringLiteral("[文件]") + history.file_name()));
+                           literal(tr("[文件]%1").arg(history.file_name())));
     } else {
         return nullptr;
     }
@@ -232,36 +232,36 @@ QMenu *MenuManager::subMenuFor(const History &record)
     const QVariantMap map = record.toMap();
     auto *subMenu = new QMenu;
     if (text || image) {
-        QAction *paste = subMenu->addAction(QStringLiteral("复制并粘贴"));
+        QAction *paste = subMenu->addAction(tr("复制并粘贴"));
         paste->setData(map);
         connect(paste, &QAction::triggered, this, &MenuManager::item_clicked);
         subMenu->addSeparator();
     }
     if (text) {
-        QAction *batch = subMenu->addAction(QStringLiteral("由此批量粘贴"));
+        QAction *batch = subMenu->addAction(tr("由此批量粘贴"));
         batch->setData(map);
         connect(batch, &QAction::triggered, this, &MenuManager::batch_clicked);
         subMenu->addSeparator();
         appendPluginItems(subMenu, record);
     }
     if (record.secert()) {
-        QAction *unlock = subMenu->addAction(QIcon(QStringLiteral(":/unlock")), QStringLiteral("解除机密并上传"));
+        QAction *unlock = subMenu->addAction(QIcon(QStringLiteral(":/unlock")), tr("解除机密并上传"));
         unlock->setData(record.file_hash());
         connect(unlock, &QAction::triggered, this, &MenuManager::unlockSecertClick);
         subMenu->setIcon(QIcon(QStringLiteral(":/lock")));
     }
     if (!desktopFolder().isEmpty() && (image || file)) {
-        QAction *save = subMenu->addAction(QStringLiteral("保存到桌面"));
+        QAction *save = subMenu->addAction(tr("保存到桌面"));
         save->setData(map);
         connect(save, &QAction::triggered, this, image ? &MenuManager::saveImageClicked : &MenuManager::saveFileClicked);
     }
     subMenu->addSeparator();
     QAction *favourite =
-        subMenu->addAction(record.favourite() > 0 ? QStringLiteral("取消收藏") : QStringLiteral("收藏"));
+        subMenu->addAction(record.favourite() > 0 ? tr("取消收藏") : tr("收藏", "add the entry to the favourites"));
     favourite->setData(map);
     connect(favourite, &QAction::triggered, this, [this, favourite] { toggleFavourite(favourite); });
     subMenu->addSeparator();
-    QAction *remove = subMenu->addAction(QStringLiteral("删除"));
+    QAction *remove = subMenu->addAction(tr("删除"));
     remove->setData(map);
     connect(remove, &QAction::triggered, this, &MenuManager::delete_clicked);
     return subMenu;

@@ -7,12 +7,12 @@
 AccountPwdWizardPage::AccountPwdWizardPage(QWidget *parent)
     : QWizardPage(parent)
 {
-    setTitle(QStringLiteral("登录密码验证"));
-    setSubTitle(QStringLiteral("请输入当前帐号登录密码"));
+    setTitle(tr("登录密码验证"));
+    setSubTitle(tr("请输入当前帐号登录密码"));
     m_edit = new QLineEdit(this);
     m_edit->setEchoMode(QLineEdit::Password);
     auto *layout = new QFormLayout(this);
-    layout->addRow(new QLabel(QStringLiteral("登录密码"), this), m_edit);
+    layout->addRow(new QLabel(tr("登录密码"), this), m_edit);
     registerField(QStringLiteral("pwd"), m_edit);
 }
 

@@ -24,11 +24,12 @@ constexpr int kNoKeyStored = 404;
 constexpr int kWrongPin = 401;
 constexpr int kWrongPassword = -5;
 
-const QString kActivated = QStringLiteral(
-    "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
-const QString kUnknown = QStringLiteral("未知错误，请稍候重试");
-const QString kWrongCurrentPin = QStringLiteral("您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
-                                                "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据");
+const char *const kActivated = QT_TRANSLATE_NOOP(
+    "EncryptWindow", "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
+const char *const kUnknown = QT_TRANSLATE_NOOP("EncryptWindow", "未知错误，请稍候重试");
+const char *const kWrongCurrentPin =
+    QT_TRANSLATE_NOOP("EncryptWindow", "您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
+                                       "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据");
 
 int replyCode(const QVariant &var)
 {
@@ -60,12 +61,12 @@ void EncryptWindow::refresh()
     ZeroManager *zero = ZeroManager::instance();
     const QString hash = zero->keyHash();
     if (hash.isEmpty()) {
-        ui->label_hash->setText(QStringLiteral("指纹（空）"));
-        ui->button_active->setText(QStringLiteral("激活端对端加密"));
+        ui->label_hash->setText(tr("指纹（空）"));
+        ui->button_active->setText(tr("激活端对端加密"));
         ui->label_alert->show();
     } else {
-        ui->label_hash->setText(QStringLiteral("指纹: %1").arg(hash));
-        ui->button_active->setText(QStringLiteral("修改PIN"));
+        ui->label_hash->setText(tr("指纹: %1").arg(hash));
+        ui->button_active->setText(tr("修改PIN"));
         ui->label_alert->hide();
     }
     Q_EMIT zero->menuUpdateRequested();
@@ -131,11 +132,11 @@ bool EncryptWindow::replyUsable(CBaseRequest *request, const QVariant &var, bool
 {
     QString failure;
     if (!request->reply())
-        failure = QStringLiteral("内部错误");
+        failure = tr("内部错误");
     else if (request->reply()->error() != QNetworkReply::NoError || request->httpStatus() != 200)
-        failure = QStringLiteral("网络错误, 请稍候重试");
+        failure = tr("网络错误, 请稍候重试");
     else if (!var.isValid())
-        failure = kUnknown; // not a JSON object: never taken for success
+        failure = tr(kUnknown); // not a JSON object: never taken for success
     delete request;
     if (!failure.isEmpty() || !moreFollows)
         setBusy(false);
@@ -183,7 +184,7 @@ void EncryptWindow::keyFetchFinish(CBaseRequest *request, QVariant var)
         m_fetchedKey = cipher;
         showWizard(PINWizard::Unlock);
     } else {
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
     }
 }
 
@@ -204,7 +205,7 @@ void EncryptWindow::unlockFinished(bool imported)
     setBusy(false);
     if (imported) {
         m_fetchedKey.clear();
-        showKeyNotice(this, kActivated);
+        showKeyNotice(this, tr(kActivated));
         refresh();
         // A wrap of the first construction was opened: store its replacement.
         const QVariantMap rewrapped = ZeroManager::instance()->pendingDictionary();
@@ -216,8 +217,8 @@ void EncryptWindow::unlockFinished(bool imported)
         return;
     }
     qInfo("e2ee: the PIN did not unlock the account's key");
-    showKeyNotice(this, QStringLiteral("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
-                                       "包括收藏内容！"));
+    showKeyNotice(this, tr("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
+                           "包括收藏内容！"));
     showWizard(PINWizard::Unlock);
 }
 
@@ -230,7 +231,7 @@ void EncryptWindow::activationEntered(const QVariantMap &pins)
                                                     return;
                                                 if (dictionary.isEmpty()) {
                                                     qWarning("e2ee: no key could be made");
-                                                    self->finishWith(QStringLiteral("内部错误"));
+                                                    self->finishWith(tr("内部错误"));
                                                     return;
                                                 }
                                                 self->sendKeyPush(dictionary, PushPurpose::Activation);
@@ -267,13 +268,13 @@ void EncryptWindow::keyPushFinish(CBaseRequest *request, QVariant var)
         return;
     if (replyCode(var) != 0) {
         qInfo("e2ee: the service refused the new key (code %d)", replyCode(var));
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
         return;
     }
     ZeroManager::instance()->commitPendingKey();
     refresh();
     if (m_pushPurpose == PushPurpose::Activation)
-        showKeyNotice(this, kActivated);
+        showKeyNotice(this, tr(kActivated));
 }
 
 // --- change PIN ---
@@ -294,12 +295,12 @@ void EncryptWindow::changePrepared(const ZeroManager::PinChange &change)
     if (change.wrongPin) {
         // Checked against this device's wrap: nothing needs to reach the service.
         qInfo("e2ee: the current PIN does not open this device's key");
-        finishWith(kWrongCurrentPin);
+        finishWith(tr(kWrongCurrentPin));
         return;
     }
     if (change.dictionary.isEmpty()) {
         qWarning("e2ee: the key could not be wrapped under the new PIN");
-        finishWith(QStringLiteral("内部错误"));
+        finishWith(tr("内部错误"));
         return;
     }
     if (change.earlierWrap) {
@@ -327,10 +328,10 @@ void EncryptWindow::keyModifyFinish(CBaseRequest *request, QVariant var)
         ZeroManager::instance()->commitPendingKey();
         refresh();
     } else if (code == kWrongPin) {
-        showKeyNotice(this, kWrongCurrentPin);
+        showKeyNotice(this, tr(kWrongCurrentPin));
     } else {
         qInfo("e2ee: the service refused the PIN change (code %d)", code);
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
     }
 }
 
@@ -340,7 +341,7 @@ void EncryptWindow::revertClicked()
 {
     if (m_busy)
         return;
-    showKeyNotice(this, QStringLiteral("销毁并重建加密档案会清空线上所有加密内容，包括收藏！请谨慎操作！"));
+    showKeyNotice(this, tr("销毁并重建加密档案会清空线上所有加密内容，包括收藏！请谨慎操作！"));
     startWizard(PINWizard::Reset);
 }
 
@@ -363,7 +364,7 @@ void EncryptWindow::publicKeyFinish(CBaseRequest *request, QVariant var)
     if (!usable)
         return;
     if (replyCode(var) != 0) {
-        finishWith(kUnknown);
+        finishWith(tr(kUnknown));
         return;
     }
     QPointer<EncryptWindow> self(this);
@@ -374,7 +375,7 @@ void EncryptWindow::publicKeyFinish(CBaseRequest *request, QVariant var)
                 return;
             if (dictionary.isEmpty()) {
                 qWarning("e2ee: no key could be made");
-                self->finishWith(QStringLiteral("内部错误"));
+                self->finishWith(tr("内部错误"));
                 return;
             }
             delete self->m_keyReset;
@@ -398,11 +399,11 @@ void EncryptWindow::keyResetFinish(CBaseRequest *request, QVariant var)
         zero->commitPendingKey();
         HistoryQueries::resetForKey(zero->keyHash());
         refresh();
-        showKeyNotice(this, QStringLiteral("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
+        showKeyNotice(this, tr("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
     } else if (code == kWrongPassword) {
-        showKeyNotice(this, QStringLiteral("您输入的帐号登录密码有误, 如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
+        showKeyNotice(this, tr("您输入的帐号登录密码有误, 如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
     } else {
         qInfo("e2ee: the service refused the key reset (code %d)", code);
-        showKeyNotice(this, kUnknown);
+        showKeyNotice(this, tr(kUnknown));
     }
 }

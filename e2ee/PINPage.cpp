@@ -16,16 +16,19 @@ struct PageTexts {
 };
 
 const PageTexts kTexts[] = {
-    {"当前加密PIN", "请输入当前加密PIN", "当前加密PIN"},
-    {"新的PIN", "请输入新的加密PIN", "加密PIN"},
-    {"再次输入新的加密PIN", "再次输入新的加密PIN", "加密PIN"},
+    {QT_TRANSLATE_NOOP("PINPage", "当前加密PIN"), QT_TRANSLATE_NOOP("PINPage", "请输入当前加密PIN"),
+     QT_TRANSLATE_NOOP("PINPage", "当前加密PIN")},
+    {QT_TRANSLATE_NOOP("PINPage", "新的PIN"), QT_TRANSLATE_NOOP("PINPage", "请输入新的加密PIN"),
+     QT_TRANSLATE_NOOP("PINPage", "加密PIN")},
+    {QT_TRANSLATE_NOOP("PINPage", "再次输入新的加密PIN"), QT_TRANSLATE_NOOP("PINPage", "再次输入新的加密PIN"),
+     QT_TRANSLATE_NOOP("PINPage", "加密PIN")},
 };
 
 } // namespace
 
 QString PINPage::tooShortText()
 {
-    return QStringLiteral("新的PIN至少需要%1个字符，PIN越长越安全").arg(kMinNewPinLength);
+    return tr("新的PIN至少需要%1个字符，PIN越长越安全").arg(kMinNewPinLength);
 }
 
 PINPage::PINPage(int index, QWidget *parent)
@@ -33,9 +36,9 @@ PINPage::PINPage(int index, QWidget *parent)
     , m_index(qBound(0, index, 2))
 {
     const PageTexts &texts = kTexts[m_index];
-    setTitle(QString::fromUtf8(texts.title));
-    setSubTitle(QString::fromUtf8(texts.subTitle));
-    m_label = new QLabel(QString::fromUtf8(texts.label), this);
+    setTitle(tr(texts.title));
+    setSubTitle(tr(texts.subTitle));
+    m_label = new QLabel(tr(texts.label), this);
     m_edit = new QLineEdit(this);
     m_edit->setEchoMode(QLineEdit::Password);
     auto *layout = new QFormLayout(this);
@@ -55,11 +58,11 @@ bool PINPage::validatePage()
         return false;
     }
     if (m_index == 1 && owner && owner->asksCurrentPin() && pin == field(QStringLiteral("pin0")).toString()) {
-        showKeyNotice(this, QStringLiteral("不能和上一个PIN相同"));
+        showKeyNotice(this, tr("不能和上一个PIN相同"));
         return false;
     }
     if (m_index == 2 && pin != field(QStringLiteral("pin1")).toString()) {
-        showKeyNotice(this, QStringLiteral("和上一次的PIN不相同"));
+        showKeyNotice(this, tr("和上一次的PIN不相同"));
         return false;
     }
     return true;

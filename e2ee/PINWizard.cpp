@@ -9,7 +9,7 @@ PINWizard::PINWizard(QWidget *parent, int mode)
     : QWizard(parent)
     , m_mode(qBound(int(Unlock), mode, int(Reset)))
 {
-    setWindowTitle(QStringLiteral("端对端加密"));
+    setWindowTitle(tr("端对端加密"));
     setFixedSize(486, 283);
     switch (m_mode) {
     case Unlock:

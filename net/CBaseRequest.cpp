@@ -4,6 +4,7 @@
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/BuildSettings.h"
+#include "net/SyncHandOver.h"
 #include "net/TlsTrust.h"
 
 #include <QJsonDocument>
@@ -168,6 +169,7 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
     if (m_reply && m_reply != reply)
         m_reply->deleteLater();
     m_reply = reply;
+    endSessionOnRefusal();
 
     if (reply->error() != QNetworkReply::NoError) {
         if (m_oversized)
@@ -219,6 +221,20 @@ void CBaseRequest::finish(const QVariant &data)
         return;
     m_reported = true;
     Q_EMIT responseData(this, data);
+}
+
+// HTTP 401: the service no longer knows the token (expired, or every sign-in ended
+// by a password reset). Only the first refusal of the current token signs out;
+// requests still under way with it find the token gone.
+void CBaseRequest::endSessionOnRefusal()
+{
+    if (httpStatus() != 401 || m_userToken.isEmpty() || m_userToken != clipUtils::userToken())
+        return;
+    qWarning("the service refused the sign-in (HTTP 401 on %s): signing out", qPrintable(m_path));
+    clipUtils::removeUserToken();
+    ZeroManager::instance()->clearAllKeys();
+    SyncHandOver::instance()->requestBrokerDisconnect();
+    SyncHandOver::instance()->announceSessionEnded();
 }
 
 int CBaseRequest::httpStatus() const

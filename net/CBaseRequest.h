@@ -87,6 +87,7 @@ private:
     void prepare(QNetworkRequest &request, bool withIdentity) const;
     void watchSize(QNetworkReply *reply);
     void finish(const QVariant &data);
+    void endSessionOnRefusal();
     QString logUrl(const QUrl &url) const;
 
     QString m_baseUrl;

@@ -2,6 +2,7 @@
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"
+#include "net/CLoginRequest.h"
 
 #include <QJsonObject>
 #include <QSettings>
@@ -32,5 +33,8 @@ QVariant CInitRequest::parseResponse(const QByteArray &body)
     const QByteArray key = QByteArray::fromBase64(object.value(QLatin1String("public_key")).toString().toLatin1());
     settings->setValue(QLatin1String(Key::ServerPublicKey), key);
     settings->setValue(QLatin1String(Key::E2eePage), object.value(QLatin1String("e2ee")).toString());
+    // A device signed in before the service issued broker accounts gets its own here.
+    if (clipUtils::hasUserToken())
+        CLoginRequest::storeBrokerAccount(object);
     return object.toVariantMap();
 }

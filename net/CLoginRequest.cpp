@@ -56,5 +56,20 @@ void CLoginRequest::storeAccount(const QJsonObject &reply, const QString &userNa
     const QString userId = QString::number(reply.value(QLatin1String("user_id")).toVariant().toLongLong());
     settings->setValue(QLatin1String(Key::UserId), userId);
     settings->setValue(QLatin1String(Key::UserEmail), userName);
+    storeBrokerAccount(reply);
     qInfo("signed in as user %s", qPrintable(userId));
+}
+
+void CLoginRequest::storeBrokerAccount(const QJsonObject &reply)
+{
+    const QJsonObject mqtt = reply.value(QLatin1String("mqtt")).toObject();
+    const QString user = mqtt.value(QLatin1String("username")).toString();
+    const QString password = mqtt.value(QLatin1String("password")).toString();
+    const QString clientId = mqtt.value(QLatin1String("client_id")).toString();
+    if (user.isEmpty() || password.isEmpty() || clientId.isEmpty())
+        return;
+    QSettings *settings = clipUtils::settings();
+    settings->setValue(QLatin1String(Key::MqttUser), user);
+    settings->setValue(QLatin1String(Key::MqttPassword), password);
+    settings->setValue(QLatin1String(Key::MqttClientId), clientId);
 }

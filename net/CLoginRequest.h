@@ -24,6 +24,8 @@ public:
     bool canContinue() override { return true; }
 
     // Stores token, user id and e-mail from a successful sign-in or sign-up reply.
+    // Keeps the broker account of a reply that carries one ({"mqtt": {...}}).
+    static void storeBrokerAccount(const QJsonObject &reply);
     static void storeAccount(const QJsonObject &reply, const QString &userName);
 
 private:

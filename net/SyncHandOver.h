@@ -19,6 +19,7 @@ public:
     void requestBrokerDisconnect() { Q_EMIT brokerDisconnectRequested(); }
     void requestMenuUpdate() { Q_EMIT menuUpdateRequested(); }
     void announceFileArrived(const QString &fileHash) { Q_EMIT fileArrived(fileHash); }
+    void announceSessionEnded() { Q_EMIT sessionEnded(); }
 
 Q_SIGNALS:
     // A pull or a sign-in finished: the MQTT connection should be (re)established.
@@ -31,6 +32,9 @@ Q_SIGNALS:
     void menuUpdateRequested();
     // The file of an entry was downloaded into files/.
     void fileArrived(const QString &fileHash);
+    // The service refused the user token (HTTP 401): token and keys are gone already;
+    // the rest of signing out and telling the user follow. Once per token.
+    void sessionEnded();
 
 private:
     SyncHandOver() = default;

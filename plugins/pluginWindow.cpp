@@ -67,8 +67,7 @@ void pluginWindow::fillTable()
     QTableWidget *table = ui->tableWidget;
     table->clear();
     table->setRowCount(0);
-    table->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("描述"), QStringLiteral("版本"),
-                                      QStringLiteral("作者"), tr("状态")});
+    table->setHorizontalHeaderLabels({tr("名称"), tr("描述"), tr("版本"), tr("作者"), tr("状态")});
     for (const PluginObject &plugin : plugins) {
         const int row = table->rowCount();
         table->insertRow(row);

@@ -7,6 +7,7 @@
 #include "net/FileService.h"
 #include "net/SyncHandOver.h"
 
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -34,10 +35,32 @@ MqttManager::~MqttManager()
     disconnectBroker();
 }
 
+MqttManager::Login MqttManager::currentLogin()
+{
+    QSettings *settings = clipUtils::settings();
+    Login login{settings->value(QLatin1String(Key::MqttUser)).toString().toLatin1(),
+                settings->value(QLatin1String(Key::MqttPassword)).toString().toLatin1(),
+                settings->value(QLatin1String(Key::MqttClientId)).toString().toLatin1()};
+    if (login.user.isEmpty() || login.password.isEmpty() || login.clientId.isEmpty())
+        login = Login{Mqtt::kUserName, Mqtt::kPassword, clipUtils::deviceToken().toLatin1()};
+    return login;
+}
+
+void MqttManager::destroyClient()
+{
+    if (!m_client)
+        return;
+    MQTTAsync_destroy(&m_client);
+    m_client = nullptr;
+    m_state.store(Disconnected);
+}
+
 void MqttManager::createClient(const QString &host)
 {
-    const QByteArray uri = "tcp://" + host.toLatin1() + ':' + QByteArray::number(Mqtt::kPort);
-    m_clientId = clipUtils::deviceToken().toLatin1();
+    destroyClient();
+    m_host = host;
+    const QByteArray uri = "tcp://" + host.toLatin1() + ':' + QByteArray::number(Build::kMqttPort);
+    m_clientId = currentLogin().clientId;
     if (MQTTAsync_create(&m_client, uri.constData(), m_clientId.constData(), MQTTCLIENT_PERSISTENCE_NONE, nullptr)
         != MQTTASYNC_SUCCESS) {
         qWarning("mqtt: could not create the client");
@@ -52,8 +75,24 @@ void MqttManager::connectBroker()
     qDebug("connecting mqtt");
     if (!clipUtils::hasUserToken() || !m_client)
         return;
+    const Login login = currentLogin();
+    if (login.clientId != m_clientId) {
+        // Another sign-in or a newly issued account: the old connection must not
+        // linger under the previous account.
+        if (MQTTAsync_isConnected(m_client)) {
+            disconnectBroker();
+            return; // the next check connects with the new account
+        }
+        if (m_state.load() == Connecting)
+            return;
+        createClient(m_host);
+        if (!m_client)
+            return;
+    }
     if (MQTTAsync_isConnected(m_client) || m_state.load() > Disconnected)
         return;
+    m_user = login.user;
+    m_password = login.password;
     m_state.store(Connecting);
     MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
     options.keepAliveInterval = Mqtt::kKeepAliveSeconds;
@@ -61,8 +100,8 @@ void MqttManager::connectBroker()
     options.maxInflight = Mqtt::kMaxInflight;
     options.connectTimeout = Mqtt::kConnectTimeoutSeconds;
     options.retryInterval = 0;
-    options.username = Mqtt::kUserName;
-    options.password = Mqtt::kPassword;
+    options.username = m_user.constData();
+    options.password = m_password.constData();
     options.onSuccess = &MqttManager::onConnectSuccess;
     options.onFailure = &MqttManager::onConnectFailure;
     options.context = this;
@@ -181,7 +220,7 @@ void MqttManager::onConnectFailure(void *context, MQTTAsync_failureData *respons
     if (response && response->message && *response->message)
         self->setLastError(QString::fromUtf8(response->message));
     else
-        self->setLastError(QString::fromUtf8(Mqtt::kUnknownFailure));
+        self->setLastError(tr(Mqtt::kUnknownFailure));
     qInfo("mqtt Connect failed");
 }
 
@@ -197,14 +236,32 @@ void MqttManager::onSubscribeSuccess(void *context, MQTTAsync_successData *respo
 
 void MqttManager::onSubscribeFailure(void *context, MQTTAsync_failureData *response)
 {
-    Q_UNUSED(context)
     Q_UNUSED(response)
     qInfo("mqtt Subscribe failed");
+    // Refused by the broker's access control: a connection that hears nothing is no
+    // use; the next check connects again, with the account the service issued by then.
+    auto *self = static_cast<MqttManager *>(context);
+    self->setLastError(QString::fromUtf8(Mqtt::kUnknownFailure));
+    MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
+    options.timeout = 0;
+    options.onSuccess = &MqttManager::onDisconnectSuccess;
+    options.context = self;
+    MQTTAsync_disconnect(self->m_client, &options);
 }
 
 void MqttManager::onDisconnectSuccess(void *context, MQTTAsync_successData *response)
 {
     Q_UNUSED(response)
-    static_cast<MqttManager *>(context)->setConnectionState(Disconnected);
+    auto *self = static_cast<MqttManager *>(context);
+    self->setConnectionState(Disconnected);
     qInfo("mqtt Successful disconnection\n");
+    // Left for another account (a new sign-in): connect with it at once rather than
+    // at the next check.
+    QMetaObject::invokeMethod(
+        self,
+        [self] {
+            if (currentLogin().clientId != self->m_clientId)
+                self->connectBroker();
+        },
+        Qt::QueuedConnection);
 }

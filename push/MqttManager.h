@@ -84,6 +84,19 @@ private:
     QString m_lastError;
     QTimer *m_timer = nullptr;
     mutable QMutex m_errorMutex;
+    // The broker account the service issued with the user token; without one (an
+    // older service) the shared account and the device token.
+    struct Login {
+        QByteArray user;
+        QByteArray password;
+        QByteArray clientId;
+    };
+    static Login currentLogin();
+    void destroyClient();
+
     // Paho keeps pointers to these until the next connect.
+    QString m_host;
     QByteArray m_clientId;
+    QByteArray m_user;
+    QByteArray m_password;
 };

@@ -1,7 +1,7 @@
 // Draws the program's icons. Each is designed on a 16 x 16 grid with straight
 // edges on whole grid lines, then rendered at a multiple of 16 pixels, so it stays
 // sharp when the menu or the tray shows it at 16, 22 or 32 pixels.
-//   zorvel_icongen <output folder>
+//   zorvel_icongen <output folder>   (also <output folder>/hicolor/<n>x<n>/apps/zorvel.png)
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -255,6 +255,15 @@ int main(int argc, char *argv[])
         const QString path = out + QLatin1Char('/') + QLatin1String(icon.file);
         if (!render(path, icon.pixels, icon.draw)) {
             std::fprintf(stderr, "zorvel_icongen: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    // The application icon for the desktop's icon theme, at the sizes menus and docks ask for.
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString dir = out + QStringLiteral("/hicolor/%1x%1/apps").arg(size);
+        QDir().mkpath(dir);
+        if (!render(dir + QStringLiteral("/zorvel.png"), size, drawLogo)) {
+            std::fprintf(stderr, "zorvel_icongen: cannot write %s\n", qPrintable(dir));
             return 1;
         }
     }

@@ -2,10 +2,12 @@
 
 #include "Accounts.h"
 #include "ApiRequest.h"
+#include "BrokerAccounts.h"
 #include "Codec.h"
 #include "Json.h"
 #include "Log.h"
 #include "Outbox.h"
+#include "RateLimiter.h"
 #include "ServerKeys.h"
 #include "ServiceConfig.h"
 #include "ServiceConstants.h"
@@ -33,6 +35,25 @@ std::string resetForm(const std::string &token)
                           "password</button></p></form>");
 }
 
+constexpr std::int64_t kMinute = 60;
+constexpr std::int64_t kHour = 60 * 60;
+
+// A reply that hands the device its token carries the broker account that goes with it.
+nlohmann::json sessionReply(ApiContext &ctx, const Accounts::Session &session)
+{
+    return {{"code", Code::Ok},
+            {"token", session.token},
+            {"user_id", session.userId},
+            {"mqtt", ctx.broker.credentialsJson(Codec::tokenDigest(session.token))}};
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 } // namespace
 
 AccountApi::AccountApi(ApiContext &context)
@@ -47,17 +68,23 @@ void AccountApi::registerRoutes(httplib::Server &server)
     server.Get("/api/init/", [&ctx](const httplib::Request &req, httplib::Response &res) {
         ApiRequest api(req, res);
         int expired = 0;
+        nlohmann::json broker;
         if (api.hasParam("user_token")) {
             Accounts::TokenState state;
             expired = ctx.accounts.userForToken(api.param("user_token"), &state) ? 0 : 1;
+            if (!expired)
+                broker = ctx.broker.credentialsJson(Codec::tokenDigest(api.param("user_token")));
         }
-        api.reply({{"code", Code::Ok},
-                   {"public_key", ctx.serverKeys.publicKeyBase64()},
-                   {"e2ee", ctx.publicUrl + "/help/e2ee.html"},
-                   {"data",
-                    {{"homepage", ctx.publicUrl + "/"},
-                     {"developer", ctx.publicUrl + "/developer/"},
-                     {"token_expire", expired}}}});
+        nlohmann::json reply = {{"code", Code::Ok},
+                                {"public_key", ctx.serverKeys.publicKeyBase64()},
+                                {"e2ee", ctx.publicUrl + "/help/e2ee.html"},
+                                {"data",
+                                 {{"homepage", ctx.publicUrl + "/"},
+                                  {"developer", ctx.publicUrl + "/developer/"},
+                                  {"token_expire", expired}}}};
+        if (!broker.is_null())
+            reply["mqtt"] = broker;
+        api.reply(reply);
     });
 
     server.Get("/api/public_key/", [&ctx](const httplib::Request &req, httplib::Response &res) {
@@ -76,10 +103,12 @@ void AccountApi::registerRoutes(httplib::Server &server)
             return api.fail(Code::BadRequest, "\"username\" must be an e-mail address");
         if (!Accounts::isPasswordHash(hash))
             return api.fail(Code::BadRequest, "\"pwd_hash\" must be 32 lower-case hexadecimal digits");
+        if (!api.withinRate(ctx.rates, "register@" + req.remote_addr, ctx.limits.registerPerAddress, kMinute))
+            return;
         const auto session = ctx.accounts.registerUser(email, hash);
         if (!session)
             return api.fail(Code::EmailTaken, "this e-mail address is already registered");
-        api.reply({{"code", Code::Ok}, {"token", session->token}, {"user_id", session->userId}});
+        api.reply(sessionReply(ctx, *session));
     });
 
     server.Post("/api/login_v2/", [&ctx](const httplib::Request &req, httplib::Response &res) {
@@ -94,6 +123,9 @@ void AccountApi::registerRoutes(httplib::Server &server)
             return api.fail(Code::BadRequest, "\"username\" and \"pwd_hash\" must be texts");
         if (sealed.empty())
             return api.fail(Code::LoginRefused, "no sealed password hash; fetch public_key/ first");
+        if (!api.withinRate(ctx.rates, "login@" + req.remote_addr, ctx.limits.loginPerAddress, kMinute)
+            || !api.withinRate(ctx.rates, "login#" + lowerCase(email), ctx.limits.loginPerAccount, kMinute))
+            return;
         const auto box = Codec::fromBase64(sealed);
         auto hash = box ? ctx.serverKeys.openSealed(*box) : std::nullopt;
         const auto session = hash && Accounts::isPasswordHash(*hash) && Accounts::isEmail(email)
@@ -101,12 +133,15 @@ void AccountApi::registerRoutes(httplib::Server &server)
             : std::nullopt;
         if (!session)
             return api.fail(Code::LoginRefused, "wrong e-mail address or password");
-        api.reply({{"code", Code::Ok}, {"token", session->token}, {"user_id", session->userId}});
+        api.reply(sessionReply(ctx, *session));
     });
 
     server.Get("/api/forget_pwd/", [&ctx](const httplib::Request &req, httplib::Response &res) {
         ApiRequest api(req, res);
         const std::string email = api.param("user_email");
+        if (!api.withinRate(ctx.rates, "mail@" + req.remote_addr, ctx.limits.resetMailPerAddress, kHour)
+            || !api.withinRate(ctx.rates, "mail#" + lowerCase(email), ctx.limits.resetMailPerAccount, kHour))
+            return;
         const auto user = Accounts::isEmail(email) ? ctx.accounts.userByEmail(email) : std::nullopt;
         if (!user)
             return api.fail(Code::UnknownEmail, "no account with this e-mail address");
@@ -135,6 +170,16 @@ void AccountApi::registerRoutes(httplib::Server &server)
     server.Post("/account/reset", [&ctx](const httplib::Request &req, httplib::Response &res) {
         const std::string token = req.get_param_value("token");
         const std::string password = req.get_param_value("password");
+        if (!ctx.rates.allow("reset@" + req.remote_addr, ctx.limits.resetPagePerAddress, kMinute)) {
+            res.status = kRateStatus;
+            return res.set_content(htmlPage("Zorvel", "<p>Too many attempts; try again in a minute.</p>"),
+                                   "text/html");
+        }
+        if (!ctx.rates.allow("reset#" + token.substr(0, 64), ctx.limits.resetPagePerAddress, kMinute)) {
+            res.status = kRateStatus;
+            return res.set_content(htmlPage("Zorvel", "<p>Too many attempts; try again in a minute.</p>"),
+                                   "text/html");
+        }
         if (password.empty() || password.size() > kMaxShortText) {
             res.status = 400;
             return res.set_content(htmlPage("Zorvel", "<p>Please choose a password.</p>"), "text/html");

@@ -2,6 +2,7 @@
 
 #include "Accounts.h"
 #include "Json.h"
+#include "RateLimiter.h"
 #include "ServiceConstants.h"
 
 #include <httplib.h>
@@ -70,6 +71,14 @@ std::optional<std::int64_t> ApiRequest::authenticate(Accounts &accounts)
     if (!user)
         fail(401, "unknown or expired user token", 401);
     return user;
+}
+
+bool ApiRequest::withinRate(RateLimiter &rates, const std::string &key, int limit, std::int64_t windowSeconds)
+{
+    if (rates.allow(key, limit, windowSeconds))
+        return true;
+    fail(kRateStatus, "too many requests; try again later", kRateStatus);
+    return false;
 }
 
 void ApiRequest::reply(const nlohmann::json &body, int status)

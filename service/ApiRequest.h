@@ -15,6 +15,9 @@ struct Response;
 namespace ZorvelService {
 
 class Accounts;
+class BrokerAccounts;
+class RateLimiter;
+struct ServiceLimits;
 class EntryStore;
 class KeyStore;
 class Notifier;
@@ -34,6 +37,9 @@ struct ApiContext {
     ServerKeys &serverKeys;
     ServiceConfig &config;
     std::string publicUrl;
+    BrokerAccounts &broker;
+    RateLimiter &rates;
+    const ServiceLimits &limits;
 };
 
 // One API request: its query parameters, its JSON body and the reply. Replies are
@@ -53,6 +59,8 @@ public:
     std::optional<nlohmann::json> jsonBody();
     // The signed-in user; on failure the reply is HTTP 401.
     std::optional<std::int64_t> authenticate(Accounts &accounts);
+    // False (and the reply HTTP 429) once `key` was used `limit` times within `windowSeconds`.
+    bool withinRate(RateLimiter &rates, const std::string &key, int limit, std::int64_t windowSeconds);
 
     void reply(const nlohmann::json &body, int status = 200);
     void fail(int code, const std::string &message, int status = 200);

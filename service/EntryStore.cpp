@@ -65,7 +65,9 @@ std::optional<Entry> byHash(SqlConnection &db, std::int64_t userId, const std::s
 // The later toggle wins; an equal age keeps what is stored.
 bool laterMark(std::int64_t candidate, std::int64_t stored)
 {
-    return std::llabs(candidate) > std::llabs(stored);
+    // Both are within ±2^62 (validMark), so the magnitudes cannot overflow.
+    const auto magnitude = [](std::int64_t v) { return v < 0 ? -v : v; };
+    return magnitude(candidate) > magnitude(stored);
 }
 
 void writeEntry(SqlConnection &db, const Entry &e, std::int64_t rev)
@@ -146,15 +148,22 @@ std::optional<Entry> Entry::fromItem(const nlohmann::json &item, bool requireCon
         *reason = "\"device_name\", \"type\" or \"file_name\" is too long";
         return std::nullopt;
     }
-    if (e.timestamp < 0 || e.fileSize < 0 || std::llabs(e.favourite) >= kMaxMark) {
+    if (e.timestamp < 0 || e.fileSize < 0 || !validMark(e.favourite)) {
         *reason = "\"timestamp\", \"file_size\" or \"favourite\" is out of range";
         return std::nullopt;
     }
     return e;
 }
 
-EntryStore::EntryStore(Database &db)
+bool Entry::validMark(std::int64_t mark)
+{
+    return mark > -kMaxMark && mark < kMaxMark;
+}
+
+EntryStore::EntryStore(Database &db, std::int64_t maxEntries, std::int64_t maxBytes)
     : m_db(db)
+    , m_maxEntries(maxEntries)
+    , m_maxBytes(maxBytes)
 {
 }
 
@@ -176,6 +185,19 @@ EntryStore::PostResult EntryStore::post(std::int64_t userId, const Entry &item)
         }
     }
     auto stored = byHash(db, userId, item.fileHash);
+    if (!stored || item.keyHash != stored->keyHash) {
+        SqlStatement usage(db, ("SELECT count(*), coalesce(sum(" + Database::byteLength(db, "content")
+                                + " + file_size), 0) FROM entries WHERE user_id = ?1")
+                                   .c_str());
+        usage.bind(1, userId);
+        usage.step();
+        const double bytes = usage.real(1) - (stored ? double(stored->content.size()) + stored->fileSize : 0.0)
+            + double(item.content.size()) + item.fileSize;
+        if ((!stored && usage.integer(0) >= m_maxEntries) || bytes > double(m_maxBytes)) {
+            result.overQuota = true;
+            return result;
+        }
+    }
     if (!stored) {
         Entry e = item;
         e.userId = userId;

@@ -37,6 +37,8 @@ struct Entry {
     nlohmann::json toJson() const;
     // Reads a history item sent by a client. Unknown members are ignored; members of
     // the wrong type, a missing or malformed "file_hash" and over-long texts are not.
+    // Marks are times in seconds with a sign: anything at or beyond ±2^62 is refused.
+    static bool validMark(std::int64_t mark);
     static std::optional<Entry> fromItem(const nlohmann::json &item, bool requireContent, std::string *reason);
 };
 
@@ -44,7 +46,9 @@ struct Entry {
 // (Database::nextRevision) so that pulls see exactly the changes since their last one.
 class EntryStore {
 public:
-    explicit EntryStore(Database &db);
+    // A user holds at most `maxEntries` entries and `maxBytes` of content and files
+    // (as their sizes are pushed).
+    EntryStore(Database &db, std::int64_t maxEntries, std::int64_t maxBytes);
 
     struct PostResult {
         Entry entry;
@@ -52,6 +56,7 @@ public:
         // The item is encrypted under another key than the user's stored one (a key
         // reset on another node came first); nothing was stored.
         bool staleKey = false;
+        bool overQuota = false;           // nothing was stored
     };
     // Creates the entry or finds it by file hash. Content under another key hash than
     // the stored one replaces the stored entry's content and file.
@@ -98,6 +103,8 @@ public:
 
 private:
     Database &m_db;
+    std::int64_t m_maxEntries;
+    std::int64_t m_maxBytes;
 };
 
 } // namespace ZorvelService

@@ -34,7 +34,7 @@ std::optional<std::map<std::int64_t, std::int64_t>> readMarks(const json &body)
             return std::nullopt;
         bool ok = true;
         const std::int64_t mark = Json::integer(value, "favourite", ok);
-        if (!ok || std::llabs(mark) >= (std::int64_t(1) << 62))
+        if (!ok || !Entry::validMark(mark))
             return std::nullopt;
         marks[*historyId] = mark;
     }

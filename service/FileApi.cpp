@@ -79,7 +79,7 @@ void FileApi::registerRoutes(httplib::Server &server)
         ApiRequest api(req, res);
         if (!req.is_multipart_form_data())
             return api.fail(400, "a multipart/form-data upload is expected", 400);
-        for (const char *field : {"key", "policy", "OSSAccessKeyId", "Signature", "file"}) {
+        for (const char *field : {"key", "policy", "callback", "OSSAccessKeyId", "Signature", "success_action_status", "file"}) {
             if (!req.has_file(field))
                 return api.fail(400, std::string("form field \"") + field + "\" is missing", 400);
         }

@@ -90,6 +90,8 @@ void HistoryApi::registerRoutes(httplib::Server &server)
             return api.reply({{"code", Code::StaleKey},
                               {"msg", "the entry is encrypted under a key that is no longer the user's"},
                               {"cipher", ctx.keys.summary(*user)}});
+        if (result.overQuota)
+            return api.fail(kQuotaStatus, "the account's storage quota is used up", kQuotaStatus);
         if (result.discardedFileId)
             ctx.objects.remove({*user, result.discardedFileId});
         api.reply({{"code", Code::Ok}, {"history", result.entry.toJson()}, {"cipher", cipher}});

@@ -18,6 +18,13 @@ std::optional<json> parseObject(const std::string &body, std::string *reason)
             tooDeep = true;
         return !tooDeep;
     };
+    // The parser stops at a NUL byte as at the end of the input: whatever follows
+    // would pass unseen.
+    if (body.find('\0') != std::string::npos) {
+        if (reason)
+            *reason = "body holds a NUL byte";
+        return std::nullopt;
+    }
     json value = json::parse(body, limitDepth, false);
     if (tooDeep) {
         if (reason)
@@ -66,6 +73,11 @@ std::int64_t integer(const json &object, const char *name, bool &ok, std::int64_
     const auto it = object.find(name);
     if (it == object.end() || it->is_null())
         return fallback;
+    // 2^64-1 would read as -1.
+    if (it->is_number_unsigned() && it->get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max())) {
+        ok = false;
+        return fallback;
+    }
     if (it->is_number_integer())
         return it->get<std::int64_t>();
     if (it->is_number_float()) {

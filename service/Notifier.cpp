@@ -12,6 +12,9 @@ namespace ZorvelService {
 
 namespace {
 
+constexpr char kControlTopic[] = "$CONTROL/dynamic-security/v1";
+constexpr char kControlResponseTopic[] = "$CONTROL/dynamic-security/v1/response";
+
 MQTTAsync handle(void *client)
 {
     return static_cast<MQTTAsync>(client);
@@ -37,16 +40,32 @@ struct NotifierCallbacks {
     {
         Log::warning("lost the connection to the MQTT broker " + static_cast<Notifier *>(context)->m_uri);
     }
-    static int message(void *, char *topic, int, MQTTAsync_message *message)
+    static void subscribed(void *context, MQTTAsync_successData *)
     {
+        auto *self = static_cast<Notifier *>(context);
+        if (self->onConnected)
+            self->onConnected();
+    }
+    static int message(void *context, char *topic, int, MQTTAsync_message *message)
+    {
+        auto *self = static_cast<Notifier *>(context);
+        if (self->onControlResponse && std::string(topic) == kControlResponseTopic) {
+            const auto reply = nlohmann::json::parse(static_cast<const char *>(message->payload),
+                                                     static_cast<const char *>(message->payload) + message->payloadlen,
+                                                     nullptr, false);
+            if (reply.is_object())
+                self->onControlResponse(reply);
+        }
         MQTTAsync_freeMessage(&message);
         MQTTAsync_free(topic);
         return 1;
     }
 };
 
-Notifier::Notifier(const std::string &brokerUri)
+Notifier::Notifier(const std::string &brokerUri, std::string user, std::string password)
     : m_uri(brokerUri)
+    , m_user(std::move(user))
+    , m_password(std::move(password))
 {
     MQTTAsync_createOptions options = MQTTAsync_createOptions_initializer;
     options.struct_version = 2;
@@ -109,8 +128,8 @@ void Notifier::connectLoop()
             MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
             options.keepAliveInterval = 20;
             options.cleansession = 1;
-            options.username = kBrokerUser;
-            options.password = kBrokerPassword;
+            options.username = m_user.c_str();
+            options.password = m_password.c_str();
             options.automaticReconnect = 1;
             options.minRetryInterval = 1;
             options.maxRetryInterval = 4;
@@ -132,6 +151,10 @@ void Notifier::connected()
     const bool first = !m_everConnected.exchange(true);
     m_connecting = false;
     Log::info(std::string(first ? "connected" : "reconnected") + " to the MQTT broker " + m_uri);
+    MQTTAsync_responseOptions options = MQTTAsync_responseOptions_initializer;
+    options.context = this;
+    options.onSuccess = &NotifierCallbacks::subscribed;
+    MQTTAsync_subscribe(handle(m_client), kControlResponseTopic, 1, &options);
 }
 
 void Notifier::connectFailed(const char *message)
@@ -150,6 +173,20 @@ void Notifier::disconnected()
         m_disconnected = true;
     }
     m_wake.notify_all();
+}
+
+void Notifier::publishControl(const std::string &payload)
+{
+    if (!m_client)
+        return;
+    MQTTAsync_message message = MQTTAsync_message_initializer;
+    message.payload = const_cast<char *>(payload.data());
+    message.payloadlen = static_cast<int>(payload.size());
+    message.qos = 1;
+    MQTTAsync_responseOptions options = MQTTAsync_responseOptions_initializer;
+    const int rc = MQTTAsync_sendMessage(handle(m_client), kControlTopic, &message, &options);
+    if (rc != MQTTASYNC_SUCCESS)
+        Log::warning("cannot send a broker access-control command (code " + std::to_string(rc) + ")");
 }
 
 void Notifier::publish(std::int64_t userId, const std::string &protocol, nlohmann::json data)

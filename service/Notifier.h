@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,13 +18,19 @@ namespace ZorvelService {
 // while the broker is unreachable, and the connection is retried in the background.
 class Notifier {
 public:
-    explicit Notifier(const std::string &brokerUri);
+    Notifier(const std::string &brokerUri, std::string user, std::string password);
     ~Notifier();
     Notifier(const Notifier &) = delete;
     Notifier &operator=(const Notifier &) = delete;
 
     void publish(std::int64_t userId, const std::string &protocol, nlohmann::json data);
     bool isConnected() const;
+    // A command message for the broker's dynamic-security plugin.
+    void publishControl(const std::string &payload);
+    // Both run on the client library's threads: after every (re)connection, once the
+    // plugin's replies are subscribed to, and for each of those replies.
+    std::function<void()> onConnected;
+    std::function<void(const nlohmann::json &)> onControlResponse;
 
 private:
     friend struct NotifierCallbacks; // the client library's C callbacks
@@ -34,6 +41,8 @@ private:
 
     void *m_client = nullptr;
     std::string m_uri;
+    std::string m_user;
+    std::string m_password;
     std::atomic<bool> m_connecting {false};
     std::atomic<bool> m_everConnected {false};
     std::mutex m_mutex;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -19,6 +20,24 @@ ObjectStore::ObjectStore(std::string folder, std::string secret)
     , m_secret(std::move(secret))
 {
     mkdir(m_folder.c_str(), 0700);
+}
+
+void ObjectStore::removeLeftovers()
+{
+    namespace fs = std::filesystem;
+    std::error_code failure;
+    int removed = 0;
+    for (const auto &file : fs::recursive_directory_iterator(m_folder, failure)) {
+        std::error_code ignored;
+        const std::string name = file.path().filename().string();
+        // Another node sharing the folder may be writing one right now: only old ones go.
+        if (file.is_regular_file(ignored) && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0
+            && file.last_write_time(ignored) < fs::file_time_type::clock::now() - std::chrono::hours(1)
+            && fs::remove(file.path(), ignored))
+            ++removed;
+    }
+    if (removed > 0)
+        Log::info("removed " + std::to_string(removed) + " unfinished uploads");
 }
 
 std::string ObjectStore::keyFor(const Location &location)

@@ -25,6 +25,9 @@ public:
     static std::optional<Location> parseKey(const std::string &key);
 
     bool write(const Location &location, const std::string &bytes);
+    // Unfinished uploads (over an hour old) left by a stop in the middle of a write;
+    // called at start.
+    void removeLeftovers();
     std::optional<std::string> read(const Location &location) const;
     void remove(const Location &location);
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 namespace ZorvelService {
@@ -49,6 +50,18 @@ std::string Outbox::send(const std::string &to, const std::string &subject, cons
         return {};
     }
     return path;
+}
+
+void Outbox::removeOlderThan(int days)
+{
+    namespace fs = std::filesystem;
+    const auto limit = fs::file_time_type::clock::now() - std::chrono::hours(24) * days;
+    std::error_code failure;
+    for (const auto &file : fs::directory_iterator(m_folder, failure)) {
+        std::error_code ignored;
+        if (file.is_regular_file(ignored) && file.last_write_time(ignored) < limit)
+            fs::remove(file.path(), ignored);
+    }
 }
 
 } // namespace ZorvelService

@@ -13,6 +13,9 @@ public:
     // The path of the written file, or empty when it could not be written.
     std::string send(const std::string &to, const std::string &subject, const std::string &body);
 
+    // Removes mails (and unfinished ones) older than `days`.
+    void removeOlderThan(int days);
+
 private:
     std::string m_folder;
 };

@@ -3,6 +3,7 @@
 #include "AccountApi.h"
 #include "Accounts.h"
 #include "ApiRequest.h"
+#include "BrokerAccounts.h"
 #include "Certificates.h"
 #include "Database.h"
 #include "EntryStore.h"
@@ -15,11 +16,18 @@
 #include "Notifier.h"
 #include "ObjectStore.h"
 #include "Outbox.h"
+#include "PasswordGate.h"
+#include "RateLimiter.h"
 #include "ServerKeys.h"
 #include "ServiceConstants.h"
 
 #include <httplib.h>
 #include <sodium.h>
+
+#include <sys/stat.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +37,29 @@ namespace ZorvelService {
 
 namespace {
 
-constexpr int kWorkerThreads = 32;
+constexpr auto kHousekeepingInterval = std::chrono::minutes(1);
+
+// What the server refuses before it reads a body: bodies it would decode or
+// assemble past the size cap (compressed or chunked), more header lines than
+// allowed, and replies of several byte ranges.
+bool refusedBeforeBody(const httplib::Request &req, httplib::Response &res, int headerLines)
+{
+    const auto refuse = [&req, &res](int status, const std::string &message) {
+        ApiRequest(req, res).fail(status, message, status);
+        return true;
+    };
+    if (req.headers.size() > static_cast<std::size_t>(headerLines))
+        return refuse(431, "too many header lines");
+    const std::string encoding = req.get_header_value("Content-Encoding");
+    if (!encoding.empty() && encoding != "identity")
+        return refuse(415, "compressed request bodies are not accepted");
+    const std::string transfer = req.get_header_value("Transfer-Encoding");
+    if (!transfer.empty() && transfer != "identity")
+        return refuse(411, "a request body needs a Content-Length");
+    if (req.has_header("Range") && req.get_header_value("Range").find(',') != std::string::npos)
+        return refuse(416, "one byte range at most");
+    return false;
+}
 
 // The host part of an "https://host:port/..." URL, without IPv6 brackets.
 std::string urlHost(const std::string &url)
@@ -84,6 +114,17 @@ bool Service::start(std::string *error)
     }
     if (!makeFolder(m_options.dataDir, error))
         return false;
+    // The folder holds the database, keys and mail: the service's user only. The
+    // database's -wal and -shm files take the database file's mode.
+    chmod(m_options.dataDir.c_str(), 0700);
+    if (m_options.database.empty()) {
+        const std::string dbPath = m_options.dataDir + "/service.db";
+        const int dbFile = ::open(dbPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        if (dbFile >= 0)
+            ::close(dbFile);
+        for (const char *suffix : {"", "-wal", "-shm"})
+            chmod((dbPath + suffix).c_str(), 0600);
+    }
     try {
         m_db = std::make_unique<Database>(m_options.database.empty() ? m_options.dataDir + "/service.db"
                                                                      : m_options.database);
@@ -120,13 +161,9 @@ bool Service::start(std::string *error)
         *error = "the TLS server cannot use " + certPath + " and " + keyPath;
         return false;
     }
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    m_server->set_payload_max_length(kMaxBodyBytes);
-    m_server->set_keep_alive_max_count(100000);
-    m_server->set_keep_alive_timeout(5);
-    m_server->set_read_timeout(30);
-    m_server->set_write_timeout(30);
-    m_server->set_tcp_nodelay(true);
+    m_config = std::make_unique<ServiceConfig>(m_options.dataDir);
+    m_limits = m_config->limits(m_options.limitOverrides);
+    configureServer(m_limits);
 
     if (m_options.port == 0) {
         m_port = m_server->bind_to_any_port(m_options.host);
@@ -142,19 +179,27 @@ bool Service::start(std::string *error)
     m_publicUrl = m_options.publicUrl.empty() ? "https://" + hostInUrl + ":" + std::to_string(m_port)
                                               : m_options.publicUrl;
 
-    m_config = std::make_unique<ServiceConfig>(m_options.dataDir);
     m_config->ensureFile(m_publicUrl);
-    m_accounts = std::make_unique<Accounts>(*m_db, m_config->tokenDays());
-    m_entries = std::make_unique<EntryStore>(*m_db);
+    m_passwordGate = std::make_unique<PasswordGate>(m_limits.passwordWorkers, m_limits.passwordQueue);
+    m_rates = std::make_unique<RateLimiter>();
+    m_accounts = std::make_unique<Accounts>(*m_db, m_config->tokenDays(), *m_passwordGate, m_limits.tokensPerUser);
+    m_entries = std::make_unique<EntryStore>(*m_db, m_limits.entriesPerUser, m_limits.bytesPerUser);
     m_keys = std::make_unique<KeyStore>(*m_db);
     const std::string objects = m_options.objectsDir.empty() ? m_options.dataDir + "/objects" : m_options.objectsDir;
     if (!makeFolder(objects, error))
         return false;
     m_objects = std::make_unique<ObjectStore>(objects, m_serverKeys->objectSecret());
+    m_objects->removeLeftovers();
     m_outbox = std::make_unique<Outbox>(m_options.dataDir + "/outbox");
-    m_notifier = std::make_unique<Notifier>(m_options.broker);
+    m_notifier = std::make_unique<Notifier>(m_options.broker, m_options.brokerUser, m_options.brokerPassword);
+    m_broker = std::make_unique<BrokerAccounts>(*m_notifier, m_serverKeys->objectSecret());
+    m_broker->activeTokens = [this] { return m_accounts->activeTokens(); };
+    m_accounts->tokenIssued = [this](std::int64_t userId, const std::string &digest) { m_broker->grant(userId, digest); };
+    m_accounts->tokensEnded = [this](const std::vector<std::string> &digests) { m_broker->revoke(digests); };
+    m_notifier->onControlResponse = [this](const nlohmann::json &reply) { m_broker->controlResponse(reply); };
+    m_notifier->onConnected = [this] { m_broker->resynchronise(); };
     m_context.reset(new ApiContext {*m_accounts, *m_entries, *m_keys, *m_objects, *m_notifier, *m_outbox,
-                                    *m_serverKeys, *m_config, m_publicUrl});
+                                    *m_serverKeys, *m_config, m_publicUrl, *m_broker, *m_rates, m_limits});
 
     m_accountApi = std::make_unique<AccountApi>(*m_context);
     m_historyApi = std::make_unique<HistoryApi>(*m_context);
@@ -169,11 +214,18 @@ bool Service::start(std::string *error)
 
     m_server->set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr ep) {
         std::string what = "unknown error";
+        bool busy = false;
         try {
             std::rethrow_exception(ep);
+        } catch (const ServiceBusy &) {
+            busy = true;
         } catch (const std::exception &e) {
             what = e.what();
         } catch (...) {
+        }
+        if (busy) {
+            res.set_header("Retry-After", "1");
+            return ApiRequest(req, res).fail(kBusyStatus, "the service is busy; try again shortly", kBusyStatus);
         }
         Log::critical(req.method + " " + req.path + " failed: " + what);
         ApiRequest(req, res).fail(Code::InternalError, "internal error", 500);
@@ -202,16 +254,63 @@ bool Service::start(std::string *error)
     // stop() only reaches a server that runs already; until then it would be lost.
     while (!m_server->is_running() && !m_listenEnded)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_housekeeper = std::thread([this] { housekeeping(); });
     Log::info("zorvel-service listening on " + m_publicUrl + " (data " + m_options.dataDir + ")");
     return true;
 }
 
+void Service::configureServer(const ServiceLimits &limits)
+{
+    // One thread per connection being served: idle or slow connections hold one each
+    // for at most the read time-out, so there are far more threads than cores; the
+    // password work, the part that costs memory, is bounded on its own.
+    const int threads = limits.connections;
+    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    m_server->set_payload_max_length(kMaxBodyBytes);
+    m_server->set_keep_alive_max_count(static_cast<size_t>(limits.keepAliveRequests));
+    m_server->set_keep_alive_timeout(limits.keepAliveSeconds);
+    m_server->set_read_timeout(limits.readTimeoutSeconds);
+    m_server->set_write_timeout(limits.writeTimeoutSeconds);
+    m_server->set_tcp_nodelay(true);
+    const int headerLines = limits.headerLines;
+    m_server->set_pre_routing_handler([headerLines](const httplib::Request &req, httplib::Response &res) {
+        return refusedBeforeBody(req, res, headerLines) ? httplib::Server::HandlerResponse::Handled
+                                                        : httplib::Server::HandlerResponse::Unhandled;
+    });
+}
+
+void Service::housekeeping()
+{
+    std::unique_lock<std::mutex> lock(m_stopMutex);
+    while (!m_stopping) {
+        lock.unlock();
+        try {
+            m_accounts->removeExpired();
+            m_outbox->removeOlderThan(m_limits.outboxDays);
+        } catch (const std::exception &e) {
+            Log::warning(std::string("housekeeping failed: ") + e.what());
+        }
+        lock.lock();
+        m_stopWake.wait_for(lock, kHousekeepingInterval, [this] { return m_stopping; });
+    }
+}
+
 void Service::stop()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        m_stopping = true;
+    }
+    m_stopWake.notify_all();
+    if (m_housekeeper.joinable())
+        m_housekeeper.join();
     if (m_server)
         m_server->stop();
     if (m_listener.joinable())
         m_listener.join();
+    // No request or housekeeping runs any more; the broker's replies must not reach
+    // objects that are about to go.
+    m_notifier.reset();
 }
 
 } // namespace ZorvelService

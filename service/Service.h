@@ -3,7 +3,9 @@
 #include "ServiceConfig.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -15,6 +17,9 @@ namespace ZorvelService {
 
 class AccountApi;
 class Accounts;
+class BrokerAccounts;
+class PasswordGate;
+class RateLimiter;
 class Database;
 class EntryStore;
 class FavouriteApi;
@@ -48,7 +53,11 @@ public:
     bool brokerConnected() const;
 
 private:
+    void configureServer(const ServiceLimits &limits);
+    void housekeeping();
+
     ServiceOptions m_options;
+    ServiceLimits m_limits;
     int m_port = 0;
     std::string m_publicUrl;
 
@@ -59,7 +68,12 @@ private:
     std::unique_ptr<EntryStore> m_entries;
     std::unique_ptr<KeyStore> m_keys;
     std::unique_ptr<ObjectStore> m_objects;
+    // The notifier's library threads call into m_broker (and through it m_accounts):
+    // it goes first (reverse order of declaration, and in stop()).
+    std::unique_ptr<BrokerAccounts> m_broker;
     std::unique_ptr<Notifier> m_notifier;
+    std::unique_ptr<PasswordGate> m_passwordGate;
+    std::unique_ptr<RateLimiter> m_rates;
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<ApiContext> m_context;
     std::unique_ptr<AccountApi> m_accountApi;
@@ -70,6 +84,10 @@ private:
     std::unique_ptr<httplib::SSLServer> m_server;
     std::thread m_listener;
     std::atomic<bool> m_listenEnded {false};
+    std::thread m_housekeeper;
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopWake;
+    bool m_stopping = false;
 };
 
 } // namespace ZorvelService

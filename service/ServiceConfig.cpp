@@ -6,6 +6,8 @@
 #include "ServiceConstants.h"
 
 #include <fstream>
+#include <limits>
+#include <type_traits>
 #include <iterator>
 
 namespace ZorvelService {
@@ -30,19 +32,78 @@ nlohmann::json defaults(const std::string &publicUrl)
     return {{"version", kDefaultVersion},
             {"download_url", publicUrl + "/download/"},
             {"update_info", ""},
-            {"token_days", kDefaultTokenDays}};
+            {"token_days", kDefaultTokenDays},
+            {"limits", ServiceLimits().toJson()}};
+}
+
+// The members of "limits" in config.json and where they go.
+template <typename Visit>
+void eachLimit(ServiceLimits &l, Visit visit)
+{
+    visit("password_workers", l.passwordWorkers);
+    visit("password_queue", l.passwordQueue);
+    visit("connections", l.connections);
+    visit("read_timeout_seconds", l.readTimeoutSeconds);
+    visit("write_timeout_seconds", l.writeTimeoutSeconds);
+    visit("keep_alive_seconds", l.keepAliveSeconds);
+    visit("keep_alive_requests", l.keepAliveRequests);
+    visit("header_lines", l.headerLines);
+    visit("register_per_address_per_minute", l.registerPerAddress);
+    visit("login_per_address_per_minute", l.loginPerAddress);
+    visit("login_per_account_per_minute", l.loginPerAccount);
+    visit("reset_mail_per_address_per_hour", l.resetMailPerAddress);
+    visit("reset_mail_per_account_per_hour", l.resetMailPerAccount);
+    visit("reset_page_per_address_per_minute", l.resetPagePerAddress);
+    visit("entries_per_user", l.entriesPerUser);
+    visit("bytes_per_user", l.bytesPerUser);
+    visit("tokens_per_user", l.tokensPerUser);
+    visit("outbox_days", l.outboxDays);
 }
 
 } // namespace
 
+ServiceLimits ServiceLimits::fromJson(const nlohmann::json &limits)
+{
+    ServiceLimits l;
+    if (!limits.is_object())
+        return l;
+    eachLimit(l, [&limits](const char *name, auto &value) {
+        const auto it = limits.find(name);
+        if (it == limits.end())
+            return;
+        using Value = std::decay_t<decltype(value)>;
+        // password_workers 0: one per core; password_queue 0: no waiting at all.
+        const std::string member = name;
+        const std::int64_t least = member == "password_workers" || member == "password_queue" ? 0 : 1;
+        if (it->is_number_integer() && it->template get<std::int64_t>() >= least
+            && it->template get<std::int64_t>() <= std::numeric_limits<Value>::max())
+            value = static_cast<Value>(it->template get<std::int64_t>());
+        else
+            Log::warning(std::string("config.json: limits.") + name + " must be a positive integer; the default holds");
+    });
+    return l;
+}
+
+nlohmann::json ServiceLimits::toJson() const
+{
+    nlohmann::json out = nlohmann::json::object();
+    ServiceLimits copy = *this;
+    eachLimit(copy, [&out](const char *name, auto &value) { out[name] = value; });
+    return out;
+}
+
 const char *ServiceConfig::usage()
 {
     return "usage: zorvel-service --data <folder> [--listen <host>:<port>] [--port <port>]\n"
-           "                      [--broker tcp://<host>:<port>] [--public-url https://<host>:<port>]\n"
+           "                      [--broker tcp://<host>:<port>] [--broker-account <file>]\n"
+           "                      [--limits <json>]\n"
+           "                      [--public-url https://<host>:<port>]\n"
            "  --listen      address to listen on (default 127.0.0.1:8443); port 0 picks a free port\n"
            "  --port        only the port (0 = any free port)\n"
            "  --data        folder for the database, objects, keys, certificates and outbox\n"
            "  --broker      MQTT broker for notifications (default tcp://127.0.0.1:1883)\n"
+           "  --broker-account  file with the service's broker user name and password (two lines)\n"
+           "  --limits      JSON object overriding members of \"limits\" in config.json\n"
            "  --public-url  base of upload hosts and download redirects (default https://<listen>)\n"
            "  --database    postgresql://... URL of a database shared by several nodes, or an SQLite file\n"
            "                (default <data>/service.db)\n"
@@ -83,6 +144,24 @@ std::optional<ServiceOptions> ServiceConfig::parseArguments(int argc, char **arg
             options.dataDir = value;
         } else if (flag == "--broker") {
             options.broker = value;
+        } else if (flag == "--broker-account") {
+            std::ifstream in(value);
+            std::string user;
+            std::string password;
+            if (!std::getline(in, user) || !std::getline(in, password) || user.empty() || password.empty()) {
+                *error = "--broker-account: " + value + " must hold a user name and a password on two lines";
+                return std::nullopt;
+            }
+            options.brokerUser = user;
+            options.brokerPassword = password;
+        } else if (flag == "--limits") {
+            std::string reason;
+            const auto parsed = Json::parseObject(value, &reason);
+            if (!parsed) {
+                *error = "--limits expects a JSON object: " + reason;
+                return std::nullopt;
+            }
+            options.limitOverrides = *parsed;
         } else if (flag == "--public-url") {
             options.publicUrl = value;
             while (!options.publicUrl.empty() && options.publicUrl.back() == '/')
@@ -148,6 +227,7 @@ nlohmann::json ServiceConfig::versionInfo(const std::string &publicUrl) const
     const nlohmann::json config = read();
     nlohmann::json info = defaults(publicUrl);
     info.erase("token_days");
+    info.erase("limits");
     for (const char *name : {"version", "download_url", "update_info"}) {
         const auto it = config.find(name);
         if (it != config.end() && it->is_string())
@@ -163,6 +243,15 @@ std::int64_t ServiceConfig::tokenDays() const
     if (it != config.end() && it->is_number_integer() && it->get<std::int64_t>() > 0)
         return it->get<std::int64_t>();
     return kDefaultTokenDays;
+}
+
+ServiceLimits ServiceConfig::limits(const nlohmann::json &overrides) const
+{
+    const nlohmann::json config = read();
+    const auto it = config.find("limits");
+    nlohmann::json merged = it != config.end() && it->is_object() ? *it : nlohmann::json::object();
+    merged.update(overrides);
+    return ServiceLimits::fromJson(merged);
 }
 
 } // namespace ZorvelService

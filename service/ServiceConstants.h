@@ -34,6 +34,11 @@ inline constexpr std::int64_t kDownloadUrlSeconds = 5 * 60;
 inline constexpr std::int64_t kResetTokenSeconds = 60 * 60;
 inline constexpr std::int64_t kDefaultTokenDays = 365;
 
+// HTTP statuses of the limits: quota used up, too many requests, password work busy.
+inline constexpr int kQuotaStatus = 507;
+inline constexpr int kRateStatus = 429;
+inline constexpr int kBusyStatus = 503;
+
 namespace Code {
 inline constexpr int Ok = 0;
 inline constexpr int BadRequest = -1;      // malformed body, member or parameter

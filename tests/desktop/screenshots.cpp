@@ -5,6 +5,7 @@
 #include "support/TestMain.h"
 #include "DesktopFixture.h"
 
+#include "app/Translation.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
 #include "plugins/PluginHost.h"
@@ -165,6 +166,7 @@ int main(int argc, char *argv[])
     const std::string home = TestEnv::makeHome();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    Translation::install(); // the locale's language, as the program does
     const int rc = run();
     QDir(QString::fromStdString(home)).removeRecursively();
     return rc;

@@ -3,6 +3,7 @@
 #include "support/TestMain.h"
 
 #include "app/Constants.h"
+#include "app/Translation.h"
 #include "app/clipUtils.h"
 #include "e2ee/EncryptWindow.h"
 #include "e2ee/PINWizard.h"
@@ -32,8 +33,9 @@ bool wizardPages(const QString &dir, int mode, const QString &name)
         return false;
     int n = 0;
     do {
-        // The current PIN differs from the new one, or the wizard would stop to say so.
-        const bool current = wizard.currentPage()->title() == QStringLiteral("当前加密PIN");
+        // The first page (current PIN or password) differs from the new PIN, or the
+        // change wizard would stop to say so.
+        const bool current = n == 0;
         wizard.currentPage()->findChild<QLineEdit *>()->setText(current ? QStringLiteral("0000") : QStringLiteral("1234"));
         if (!save(&wizard, QStringLiteral("%1/pin-wizard-%2-%3.png").arg(dir, name).arg(++n)))
             return false;
@@ -50,6 +52,7 @@ int main(int argc, char *argv[])
 {
     TestEnv::makeHome();
     QApplication app(argc, argv);
+    Translation::install(); // the locale's language, as the program does
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     DBFetcher::instance();
     clipUtils::settings()->setValue(QLatin1String(Zorvel::Key::UserToken), QStringLiteral("screenshot"));

@@ -11,6 +11,9 @@
 #include "net/CInitRequest.h"
 #include "net/CPullRequest.h"
 #include "net/CRequestCheckUpdate.h"
+#include "net/CRequestFindPwd.h"
+#include "net/BuildSettings.h"
+#include "net/TlsTrust.h"
 #include "net/CRequestGetFavourite.h"
 #include "net/CRequestPushGet.h"
 #include "net/FavouriteService.h"
@@ -23,6 +26,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QUrlQuery>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -79,6 +86,39 @@ class TestAccountTab : public QObject
 
     // Waits until the sign-in tab is usable again after a request.
     bool settled() { return QTest::qWaitFor([this] { return child<QWidget>("tab_login")->isEnabled(); }, 30000); }
+
+    // Follows the link of the reset mail in the service's outbox, as the user would.
+    static void resetPasswordOnTheService(const QString &address, const QString &newPassword)
+    {
+        auto *find = new CRequestFindPwd;
+        find->setEmail(address);
+        QCOMPARE(NetFixture::run(find).code(), 0);
+        QDir outbox(QStringLiteral(ZORVEL_TEST_SERVICE_DATA "/outbox"));
+        QString token;
+        for (const QString &name : outbox.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name | QDir::Reversed)) {
+            QFile mail(outbox.filePath(name));
+            QVERIFY(mail.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(mail.readAll());
+            if (text.contains(QStringLiteral("To: ") + address)) {
+                token = QRegularExpression(QStringLiteral("token=([0-9a-f]{64})")).match(text).captured(1);
+                break;
+            }
+        }
+        QVERIFY(!token.isEmpty());
+        QUrl page(QString::fromUtf8(Zorvel::Build::kApiBaseUrl));
+        page.setPath(QStringLiteral("/account/reset"));
+        QNetworkRequest request(page);
+        request.setSslConfiguration(TlsTrust::configuration());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+        QUrlQuery form;
+        form.addQueryItem(QStringLiteral("token"), token);
+        form.addQueryItem(QStringLiteral("password"), newPassword);
+        QNetworkAccessManager nam;
+        QNetworkReply *reply = nam.post(request, form.toString(QUrl::FullyEncoded).toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 30000);
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        delete reply;
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -216,6 +256,45 @@ private Q_SLOTS:
         QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
         QVERIFY(clipUtils::settings()->value(QStringLiteral("homepage")).toString().startsWith(QLatin1String("https://")));
         QVERIFY(boxes.seen().isEmpty());
+    }
+
+    // A password reset on the service ends every sign-in: the requests still made with
+    // the token are refused (HTTP 401); the device signs out once, forgets its key and
+    // says so in one box; the next account starts without the first one's key.
+    void revokedTokenSignsOutOnceWithANotice()
+    {
+        QCOMPARE(NetFixture::signIn(email, password).code(), 0);
+        window->updateLoginUi();
+        createKey();
+        QVERIFY(ZeroManager::instance()->hasKey());
+        resetPasswordOnTheService(email, password);
+
+        BoxDriver boxes;
+        QSignalSpy ended(SyncHandOver::instance(), &SyncHandOver::sessionEnded);
+        int answered = 0;
+        for (int i = 0; i < 3; ++i) {
+            auto *pull = new CPullRequest;
+            connect(pull, &CBaseRequest::responseData, this, [&answered](CBaseRequest *r) {
+                ++answered;
+                r->deleteLater();
+            });
+            pull->start();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(answered, 3, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen().size(), 1, 30000);
+        QCOMPARE(boxes.seen().first(), QStringLiteral("已退出登录 | 服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!clipUtils::hasUserToken());
+        QVERIFY(!ZeroManager::instance()->hasKey());
+        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
+
+        const QString second = uniqueEmail();
+        QCOMPARE(NetFixture::signUp(second, password).code(), 0);
+        QCOMPARE(NetFixture::signIn(second, password).code(), 0);
+        QVERIFY(!ZeroManager::instance()->hasKey());
+        createKey();
+        QCOMPARE(NetFixture::run(new CPullRequest).status, 200);
+        QCOMPARE(boxes.seen().size(), 1);
     }
 
     void versionChecks()

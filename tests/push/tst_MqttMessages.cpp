@@ -9,6 +9,9 @@
 #include "net/CRequestPushPost.h"
 #include "push/MqttManager.h"
 #include "store/HistoryQueries.h"
+#include "support/TestBroker.h"
+
+#include "net/CRegisterrequest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,16 +43,50 @@ class TestMqttMessages : public QObject
 
     QString topic;
 
-    static bool publish(const QString &topicName, const QByteArray &payload, const QString &host = QStringLiteral("127.0.0.1"))
+    struct Login {
+        QString user;
+        QString password;
+        QString clientId; // empty: any
+    };
+    static Login service()
+    {
+        const TestBroker::Account account = TestBroker::serviceAccount();
+        return {QString::fromStdString(account.user), QString::fromStdString(account.password), {}};
+    }
+    static QStringList options(const Login &login, const QString &host)
+    {
+        QStringList args{QStringLiteral("-h"), host, QStringLiteral("-p"), QString::number(TestBroker::port()),
+                         QStringLiteral("-u"), login.user, QStringLiteral("-P"), login.password};
+        if (!login.clientId.isEmpty())
+            args << QStringLiteral("-i") << login.clientId;
+        return args;
+    }
+
+    // As the service by default; mosquitto_pub does not report a refused publish, so
+    // a forgery "succeeds" here and must be caught by its absence of effect.
+    static bool publish(const QString &topicName, const QByteArray &payload, const QString &host = QStringLiteral("127.0.0.1"),
+                        const Login &login = service())
     {
         QProcess p;
-        p.start(QStringLiteral("mosquitto_pub"), {QStringLiteral("-h"), host, QStringLiteral("-u"),
-                                                 QLatin1String(Zorvel::Mqtt::kUserName), QStringLiteral("-P"),
-                                                 QLatin1String(Zorvel::Mqtt::kPassword), QStringLiteral("-t"),
-                                                 topicName, QStringLiteral("-s")});
+        p.start(QStringLiteral("mosquitto_pub"), options(login, host) << QStringLiteral("-t") << topicName << QStringLiteral("-s"));
         p.write(payload);
         p.closeWriteChannel();
         return p.waitForFinished(10000) && p.exitCode() == 0;
+    }
+
+    // A listener with `login` on `topics`, returned once the broker answered its
+    // subscriptions (granted or not).
+    static void listen(QProcess &p, const Login &login, const QStringList &topics)
+    {
+        QStringList args = options(login, QStringLiteral("127.0.0.1")) << QStringLiteral("-v") << QStringLiteral("-d");
+        for (const QString &t : topics)
+            args << QStringLiteral("-t") << t;
+        p.start(QStringLiteral("mosquitto_sub"), args);
+        QVERIFY(p.waitForStarted());
+        QByteArray seen;
+        QTRY_VERIFY_WITH_TIMEOUT((seen += p.readAllStandardOutput()).contains("Subscribed") || p.state() == QProcess::NotRunning,
+                                 10000);
+        p.setProperty("seen", seen);
     }
 
     static QByteArray message(const QString &protocol, QJsonObject data, const QString &device = QStringLiteral("other-device"))
@@ -167,18 +204,72 @@ private Q_SLOTS:
         QVERIFY(fresh.exists());
     }
 
+    // The shared client account and another user's device account: neither hears A's
+    // notices, neither's forged clear or delete reaches A's device, neither can take
+    // A's client id; the service's own notices still arrive and act.
+    void othersNeitherHearNorForge()
+    {
+        QSettings *settings = clipUtils::settings();
+        const QStringList keys{QLatin1String(Zorvel::Key::UserToken), QLatin1String(Zorvel::Key::UserId),
+                               QLatin1String(Zorvel::Key::UserEmail), QLatin1String(Zorvel::Key::MqttUser),
+                               QLatin1String(Zorvel::Key::MqttPassword), QLatin1String(Zorvel::Key::MqttClientId)};
+        QVariantMap own;
+        for (const QString &key : keys)
+            own.insert(key, settings->value(key));
+        const QVariantMap b = signUp(uniqueEmail(), QStringLiteral("pw")).map().value(QStringLiteral("mqtt")).toMap();
+        for (const QString &key : keys)
+            settings->setValue(key, own.value(key));
+        const Login shared{QLatin1String(Zorvel::Mqtt::kUserName), QLatin1String(Zorvel::Mqtt::kPassword), {}};
+        const Login other{b.value(QStringLiteral("username")).toString(), b.value(QStringLiteral("password")).toString(),
+                          b.value(QStringLiteral("client_id")).toString()};
+        QVERIFY(!other.user.isEmpty());
+
+        QProcess sharedEar;
+        QProcess otherEar;
+        listen(sharedEar, shared, {topic, QStringLiteral("#")});
+        listen(otherEar, other, {topic});
+        const History kept = entry(QStringLiteral("kept against forgeries"));
+        for (const Login &forger : {shared, other}) {
+            publish(topic, message(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 4102444800LL}}),
+                    QStringLiteral("127.0.0.1"), forger);
+            publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), kept.file_hash()}}),
+                    QStringLiteral("127.0.0.1"), forger);
+            Login thief = forger;
+            thief.clientId = own.value(QLatin1String(Zorvel::Key::MqttClientId)).toString();
+            QProcess taken;
+            taken.start(QStringLiteral("mosquitto_sub"), options(thief, QStringLiteral("127.0.0.1")) << QStringLiteral("-t")
+                                                                                                      << topic);
+            QVERIFY(taken.waitForFinished(10000));
+            QVERIFY(taken.exitCode() != 0);
+        }
+        settle();
+        QVERIFY(kept.exists());
+        QCOMPARE(MqttManager::instance()->connectionState(), int(MqttManager::Connected));
+        for (QProcess *ear : {&sharedEar, &otherEar}) {
+            const QByteArray heard = ear->property("seen").toByteArray() + ear->readAllStandardOutput();
+            QVERIFY2(!heard.contains("received PUBLISH"), heard.constData());
+            ear->kill();
+            ear->waitForFinished();
+        }
+    }
+
     // A private broker on another loopback address, restarted under the client.
     void reconnectsAfterABrokerRestart()
     {
         QTemporaryDir dir;
         const QString conf = dir.filePath(QStringLiteral("m.conf"));
         const QString passwd = dir.filePath(QStringLiteral("passwd"));
-        QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_passwd"),
-                                   {QStringLiteral("-c"), QStringLiteral("-b"), passwd, QStringLiteral("pubclient"),
-                                    QStringLiteral("5d2a9e41")}), 0);
+        QSettings *settings = clipUtils::settings();
+        for (const Login &login : {service(), Login{settings->value(QLatin1String(Zorvel::Key::MqttUser)).toString(),
+                                                    settings->value(QLatin1String(Zorvel::Key::MqttPassword)).toString(), {}}})
+            QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                       (QFile::exists(passwd) ? QStringList() : QStringList{QStringLiteral("-c")})
+                                           << QStringLiteral("-b") << passwd << login.user << login.password),
+                     0);
         QFile f(conf);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(("user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener 1883 127.0.0.2\nallow_anonymous false\npassword_file " + passwd.toUtf8()
+        f.write(("user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(TestBroker::port())
+                 + " 127.0.0.2\nallow_anonymous false\npassword_file " + passwd.toUtf8()
                  + "\nset_tcp_nodelay true\npersistence false\n"));
         f.close();
         auto startBroker = [&](QProcess &p) {

@@ -1,6 +1,7 @@
 #include "ServiceTestSupport.h"
 
 #include "Codec.h"
+#include "support/TestBroker.h"
 #include "Database.h"
 #include "PgConnection.h"
 #include "SqliteConnection.h"
@@ -69,11 +70,21 @@ std::vector<std::string> TestDatabase::query(const std::string &dataDir, const s
     return rows;
 }
 
-TestService::TestService(const std::function<void(const std::string &)> &prepare)
+TestService::TestService(const std::function<void(const std::string &)> &prepare, const json &limits)
 {
     ZorvelService::ServiceOptions options;
     options.port = 0;
     options.dataDir = m_dir.path().toStdString() + "/data";
+    options.broker = TestBroker::uri();
+    const TestBroker::Account account = TestBroker::serviceAccount();
+    options.brokerUser = account.user;
+    options.brokerPassword = account.password;
+    options.limitOverrides = {{"register_per_address_per_minute", 100000},
+                              {"login_per_address_per_minute", 100000},
+                              {"login_per_account_per_minute", 100000},
+                              {"reset_mail_per_address_per_hour", 100000},
+                              {"reset_mail_per_account_per_hour", 100000}};
+    options.limitOverrides.update(limits);
     if (prepare) {
         QDir().mkpath(QString::fromStdString(options.dataDir));
         prepare(options.dataDir);
@@ -184,6 +195,7 @@ Reply ApiClient::registerUser(const std::string &email, const std::string &passw
     if (reply.code() == 0) {
         userToken = reply.body["token"];
         userId = reply.body["user_id"];
+        mqtt = reply.body.value("mqtt", json());
     }
     return reply;
 }
@@ -208,6 +220,7 @@ Reply ApiClient::login(const std::string &email, const std::string &password)
     if (reply.code() == 0) {
         userToken = reply.body["token"];
         userId = reply.body["user_id"];
+        mqtt = reply.body.value("mqtt", json());
     }
     return reply;
 }
@@ -223,10 +236,11 @@ json ApiClient::pushText(const std::string &text, std::int64_t favourite, double
 
 namespace {
 
-void subscribed(void *context, MQTTAsync_successData *)
-{
-    static_cast<Subscriber *>(context)->setReady(true);
-}
+struct SubscribeRequest {
+    Subscriber *subscriber;
+    MQTTAsync client;
+    std::string topic;
+};
 
 int arrived(void *context, char *topic, int, MQTTAsync_message *message)
 {
@@ -237,36 +251,43 @@ int arrived(void *context, char *topic, int, MQTTAsync_message *message)
     return 1;
 }
 
-struct SubscribeRequest {
-    Subscriber *subscriber;
-    MQTTAsync client;
-    std::string topic;
-};
-
 } // namespace
 
-Subscriber::Subscriber(std::int64_t userId)
+Subscriber::Subscriber(const ApiClient &device, const std::string &topic)
+    : Subscriber(device.mqtt.value("username", ""), device.mqtt.value("password", ""),
+                 device.mqtt.value("client_id", ""), topic.empty() ? "user_id_" + std::to_string(device.userId) : topic)
+{
+}
+
+Subscriber::Subscriber(const std::string &user, const std::string &password, const std::string &clientId,
+                       const std::string &topic)
 {
     MQTTAsync client = nullptr;
-    const std::string id = "service-test-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6));
-    MQTTAsync_create(&client, "tcp://127.0.0.1:1883", id.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr);
+    const std::string id = clientId.empty() ? "service-test-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6))
+                                            : clientId;
+    MQTTAsync_create(&client, TestBroker::uri().c_str(), id.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr);
     m_client = client;
     MQTTAsync_setCallbacks(client, this, nullptr, &arrived, nullptr);
-    auto *request = new SubscribeRequest {this, client, "user_id_" + std::to_string(userId)};
+    auto *request = new SubscribeRequest {this, client, topic};
     MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
-    options.username = "pubclient";
-    options.password = "5d2a9e41";
+    options.username = user.c_str();
+    options.password = password.c_str();
     options.cleansession = 1;
     options.context = request;
     options.onSuccess = [](void *context, MQTTAsync_successData *) {
         auto *req = static_cast<SubscribeRequest *>(context);
         MQTTAsync_responseOptions sub = MQTTAsync_responseOptions_initializer;
         sub.context = req->subscriber;
-        sub.onSuccess = &subscribed;
+        sub.onSuccess = [](void *s, MQTTAsync_successData *) { static_cast<Subscriber *>(s)->setAnswer(true); };
+        sub.onFailure = [](void *s, MQTTAsync_failureData *) { static_cast<Subscriber *>(s)->setAnswer(false); };
         MQTTAsync_subscribe(req->client, req->topic.c_str(), 0, &sub);
         delete req;
     };
-    options.onFailure = [](void *context, MQTTAsync_failureData *) { delete static_cast<SubscribeRequest *>(context); };
+    options.onFailure = [](void *context, MQTTAsync_failureData *) {
+        auto *req = static_cast<SubscribeRequest *>(context);
+        req->subscriber->setAnswer(false);
+        delete req;
+    };
     MQTTAsync_connect(client, &options);
 }
 
@@ -284,13 +305,26 @@ Subscriber::~Subscriber()
 bool Subscriber::ready() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_ready;
+    return m_answered && m_granted;
 }
 
-void Subscriber::setReady(bool ready)
+bool Subscriber::answered() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_ready = ready;
+    return m_answered;
+}
+
+bool Subscriber::granted() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_granted;
+}
+
+void Subscriber::setAnswer(bool granted)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answered = true;
+    m_granted = granted;
 }
 
 void Subscriber::onMessage(const std::string &payload)

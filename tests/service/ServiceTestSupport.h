@@ -56,8 +56,11 @@ private:
 
 class TestService {
 public:
-    // prepare runs on the empty data folder before the service starts (an old file).
-    explicit TestService(const std::function<void(const std::string &dataDir)> &prepare = {});
+    // prepare runs on the empty data folder before the service starts (an old file);
+    // `limits` overrides members of the service's limits; the rates per address and
+    // account are raised unless given, since every test client shares 127.0.0.1.
+    explicit TestService(const std::function<void(const std::string &dataDir)> &prepare = {},
+                         const json &limits = json::object());
     ~TestService();
     ZorvelService::Service &service() { return *m_service; }
     std::string dataDir() const { return m_service->dataDir(); }
@@ -82,6 +85,7 @@ public:
     std::string deviceToken;
     std::string userToken;
     std::int64_t userId = 0;
+    json mqtt; // the broker account of the last sign-in
 
     // path below /api/, e.g. "pull/"; extra = "&name=value..." appended after the
     // common query (and the user token when signed in).
@@ -109,9 +113,13 @@ private:
     std::unique_ptr<httplib::SSLClient> m_http;
 };
 
+// A device's connection to the broker with the account the service issued, subscribed
+// to its user's topic (or `topic`).
 class Subscriber {
 public:
-    explicit Subscriber(std::int64_t userId);
+    explicit Subscriber(const ApiClient &device, const std::string &topic = {});
+    Subscriber(const std::string &user, const std::string &password, const std::string &clientId,
+               const std::string &topic);
     ~Subscriber();
     bool ready() const;
     // Messages received so far, as parsed JSON.
@@ -120,14 +128,18 @@ public:
     // match where given, else null. Other test programs may publish on the same topic.
     json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {}) const;
 
+    // Connected and the subscription answered; granted() false: refused by the broker.
+    bool answered() const;
+    bool granted() const;
     void onMessage(const std::string &payload);
-    void setReady(bool ready);
+    void setAnswer(bool granted);
 
 private:
     void *m_client = nullptr;
     mutable std::mutex m_mutex;
     std::vector<json> m_messages;
-    bool m_ready = false;
+    bool m_answered = false;
+    bool m_granted = false;
 };
 
 std::string md5Hex(const std::string &text);

@@ -51,7 +51,7 @@ private slots:
         TestService service;
         ApiClient a(service);
         QCOMPARE(a.registerUser("joe@example.com", "pw").code(), 0);
-        Subscriber subscriber(a.userId);
+        Subscriber subscriber(a);
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.ready(), 10000);
 
         const json entry = a.pushText("an image, say");

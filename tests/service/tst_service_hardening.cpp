@@ -1,6 +1,7 @@
-// Hostile input against a real service: oversized and broken bodies, SQL text in
-// hashes and ids, path tricks in object keys. Each is refused and leaves the stored
-// data exactly as it was.
+// Hostile input against a real service: oversized, compressed, chunked and broken
+// bodies, SQL text in hashes and ids, path tricks in object keys, and the limits on
+// sign-ups, password work and storage. Each is refused and leaves the stored data
+// exactly as it was.
 
 #include "ServiceTestSupport.h"
 #include "support/TestMain.h"
@@ -10,6 +11,9 @@
 #include <QTest>
 
 #include <httplib.h>
+
+#include <algorithm>
+#include <future>
 
 using namespace ServiceTest;
 
@@ -78,6 +82,94 @@ private slots:
         QCOMPARE(m_client->post("get_favourite/", "{\"favourites\": [1]}").code(), -1);
         QCOMPARE(m_client->put("key/", "{\"key_dict\": ").code(), -1);
         QCOMPARE(m_client->post("login_v2/", "not json").code(), -1);
+        // Bytes after a NUL would pass unseen by the parser.
+        QCOMPARE(m_client->post("login_v2/", std::string("{}\0{\"username\": 1}", 19)).code(), -1);
+        // Marks at or beyond ±2^62, and 2^64-1 that must not wrap to -1.
+        for (const char *mark : {"4611686018427387904", "-4611686018427387904", "18446744073709551615",
+                                 "-9223372036854775808"}) {
+            const std::string item = "{\"history\": {\"file_hash\": \"" + md5Hex("first")
+                + "\", \"content\": \"first\", \"favourite\": " + mark + "}}";
+            QCOMPARE(m_client->post("push/", item).code(), -1);
+            QCOMPARE(m_client->post("set_favourite/", item).code(), -1);
+            QCOMPARE(m_client->post("get_favourite/", std::string("{\"favourites\": {\"1\": {\"favourite\": ") + mark + "}}}")
+                         .code(),
+                     -1);
+        }
+    }
+
+    // Bodies the server would decode or assemble past its cap, too many header lines,
+    // replies of several ranges: refused before a body is read.
+    void refusedBeforeTheBody()
+    {
+        httplib::SSLClient http("127.0.0.1", m_service->port());
+        http.set_ca_cert_path((m_service->dataDir() + "/ca.pem").c_str());
+        http.enable_server_certificate_verification(true);
+        const std::string push = "/api/push/?user_token=" + m_client->userToken;
+        auto gzip = http.Post(push.c_str(), {{"Content-Encoding", "gzip"}}, std::string(100, '\x1f'),
+                              "application/octet-stream");
+        QVERIFY(gzip);
+        QCOMPARE(gzip->status, 415);
+        const std::string chunk(1024 * 1024, 'c');
+        auto chunked = http.Post(
+            push.c_str(),
+            [&chunk](size_t offset, httplib::DataSink &sink) {
+                if (offset >= 9 * chunk.size())
+                    sink.done();
+                else
+                    sink.write(chunk.data(), chunk.size());
+                return true;
+            },
+            "application/octet-stream");
+        QVERIFY(!chunked || chunked->status == 411);
+        httplib::Headers many;
+        for (int i = 0; i < 150; ++i)
+            many.emplace("X-Filler-" + std::to_string(i), "x");
+        auto headers = http.Get("/", many);
+        QVERIFY(headers);
+        QCOMPARE(headers->status, 431);
+        auto ranges = http.Get("/", {{"Range", "bytes=0-,0-,0-,0-"}});
+        QVERIFY(ranges);
+        QCOMPARE(ranges->status, 416);
+        QCOMPARE(m_client->get("check_version/").code(), 0);
+    }
+
+    // The sixth sign-up from one address within a minute, password work beyond its
+    // queue, and a push past the user's quota are refused; nothing is stored half.
+    void limits()
+    {
+        TestService limited({}, json {{"register_per_address_per_minute", 5}, {"entries_per_user", 2},
+                                       {"password_workers", 1}, {"password_queue", 0}});
+        QVERIFY(limited.ok());
+        std::vector<std::unique_ptr<ApiClient>> clients;
+        for (int i = 0; i < 6; ++i)
+            clients.push_back(std::make_unique<ApiClient>(limited));
+        // Concurrent sign-ups: one hashes, the others find no place in the queue.
+        std::vector<std::future<Reply>> burst;
+        for (int i = 0; i < 5; ++i)
+            burst.push_back(std::async(std::launch::async, [&clients, i] {
+                return clients[i]->registerUser("burst" + std::to_string(i) + "@example.com", "pw");
+            }));
+        int busy = 0;
+        for (auto &f : burst) {
+            const Reply r = f.get();
+            QVERIFY2(r.code() == 0 || r.status == 503, r.raw.c_str());
+            busy += r.status == 503;
+        }
+        QVERIFY(busy > 0);
+        const Reply sixth = clients[5]->registerUser("sixth@example.com", "pw");
+        QCOMPARE(sixth.status, 429);
+        QCOMPARE(sixth.code(), 429);
+
+        const auto signedUp = std::find_if(clients.begin(), clients.end(), [](const auto &c) { return !c->userToken.empty(); });
+        QVERIFY(signedUp != clients.end());
+        ApiClient &owner = **signedUp;
+        QVERIFY(!owner.pushText("one").is_null());
+        QVERIFY(!owner.pushText("two").is_null());
+        const Reply third = owner.post("push/", json {{"history", {{"content", "three"}, {"file_hash", md5Hex("three")}}}}.dump());
+        QCOMPARE(third.status, 507);
+        QCOMPARE(owner.get("pull/", "&last_request_timestamp=0").body["histories"].size(), size_t(2));
+        // An entry it already has is still updated.
+        QVERIFY(!owner.pushText("one", 0, 2000).is_null());
     }
 
     void sqlTextInHashesAndIds()
@@ -123,8 +215,10 @@ private slots:
             const Reply reply = m_client->postForm(token["host"],
                                                    {{"key", key},
                                                     {"policy", token["policy"]},
+                                                    {"callback", token["callback"]},
                                                     {"OSSAccessKeyId", token["accessid"]},
-                                                    {"Signature", token["signature"]}},
+                                                    {"Signature", token["signature"]},
+                                                    {"success_action_status", "200"}},
                                                    "bytes", "f");
             QCOMPARE(reply.status, 403);
         }

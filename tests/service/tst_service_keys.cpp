@@ -157,7 +157,8 @@ private slots:
                                                           + "&file_hash=" + md5Hex("secret"))
                                .body;
         QCOMPARE(a.postForm(token["host"], {{"key", token["key"]}, {"policy", token["policy"]},
-                                            {"OSSAccessKeyId", token["accessid"]}, {"Signature", token["signature"]}},
+                                            {"callback", token["callback"]}, {"OSSAccessKeyId", token["accessid"]},
+                                            {"Signature", token["signature"]}, {"success_action_status", "200"}},
                             "ciphertext", "f")
                      .code(),
                  0);

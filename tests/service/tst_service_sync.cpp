@@ -98,7 +98,7 @@ private slots:
         TestService service;
         ApiClient a(service);
         QCOMPARE(a.registerUser("fay@example.com", "pw").code(), 0);
-        Subscriber subscriber(a.userId);
+        Subscriber subscriber(a);
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.ready(), 10000);
 
         const json one = a.pushText("one", 0, 100);
