@@ -43,7 +43,7 @@ inline QByteArray fileBytes(const QString &folder, const QString &hash)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Selvane is created once; every test starts with an empty history.
+// Selvane is created and started once; every test starts with an empty history.
 struct Fixture {
     std::unique_ptr<ClipboardDriver> driver;
     std::unique_ptr<QSignalSpy> committed;
@@ -51,8 +51,9 @@ struct Fixture {
     void initTestCase()
     {
         DBFetcher::instance();
-        Selvane::instance();
+        Selvane::instance()->start();
         driver = std::make_unique<ClipboardDriver>();
+        driver->setSettled([]() { return !Selvane::instance()->busy(); });
         committed = std::make_unique<QSignalSpy>(Selvane::instance(), &Selvane::historyChanged);
     }
     void init()
@@ -61,7 +62,11 @@ struct Fixture {
         ConfigureManager::instance()->setPendingHash(QString());
         committed->clear();
     }
-    void cleanupTestCase() { driver.reset(); }
+    void cleanupTestCase()
+    {
+        driver.reset();
+        Selvane::instance()->stop();
+    }
 };
 
 } // namespace Capture
