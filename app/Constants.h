@@ -132,7 +132,6 @@ inline constexpr char kUnknownFailure[] = QT_TRANSLATE_NOOP("MqttManager", "æ— æ
 } // namespace Mqtt
 
 // Clipboard capture
-inline constexpr unsigned long kWatcherIdleStepMs = 750;
 inline constexpr int kThumbnailWidth = 40;
 
 // Desktop interaction: the paste keystrokes (Windows-style virtual keys), the delay

@@ -3,8 +3,9 @@
 // program started again with --peer, in a home and on a display of its own; both
 // sides stamp events with the monotonic clock, which the two processes share.
 #include "BenchTable.h"
-#include "net/NetFixture.h"
 #include "support/TestMain.h"
+#include "sync/PeerDevice.h"
+#include "sync/SyncPeer.h"
 
 #include "app/Wiring.h"
 #include "capture/Selvane.h"
@@ -16,17 +17,13 @@
 #include <QClipboard>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 using namespace NetFixture;
 
@@ -43,33 +40,17 @@ double monotonicMs()
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-void say(const QByteArray &line)
-{
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-// B: signs in, unlocks the key, connects to the broker, prints "ready"; then for
-// each "expect <hash>" line prints "row <ms>" when the row is stored and
-// "clip <ms>" when the entry is on its clipboard.
+// B (the peer device of the sync tests): for each "expect <hash>" line prints
+// "row <ms>" when the row is stored and "clip <ms>" when the entry is on its clipboard.
 int peerMain(int argc, char *argv[])
 {
     TestEnv::makeHome();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 6 || !DBFetcher::instance()->isOpen())
+    if (args.size() < 6)
         return 2;
-    if (signIn(args.at(2), args.at(3)).code() != 0)
-        return 3;
-    QFile keyFile(args.at(4));
-    if (!keyFile.open(QIODevice::ReadOnly)
-        || !ZeroManager::instance()->importKey(args.at(5),
-                                               QJsonDocument::fromJson(keyFile.readAll()).object().toVariantMap()))
-        return 4;
-    clipUtils::setAutoSetClipboard(true);
-    Selvane::instance()->start();
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, Selvane::instance(), &Selvane::stop);
+    if (const int failed = PeerDevice::bringUp(args.at(2), args.at(3), args.at(4), args.at(5)))
+        return failed;
 
     QString expected;
     bool rowSeen = true;
@@ -81,7 +62,7 @@ int peerMain(int argc, char *argv[])
             q.addBindValue(expected);
             if (q.exec() && q.next()) {
                 rowSeen = true;
-                say("row " + QByteArray::number(monotonicMs(), 'f', 3));
+                PeerDevice::print("row " + QByteArray::number(monotonicMs(), 'f', 3));
             }
         }
     };
@@ -100,38 +81,18 @@ int peerMain(int argc, char *argv[])
             return;
         check(); // a row always precedes its clipboard placement
         clipSeen = true;
-        say("clip " + QByteArray::number(at, 'f', 3));
+        PeerDevice::print("clip " + QByteArray::number(at, 'f', 3));
     });
-
-    MqttManager *mqtt = MqttManager::instance();
-    QObject::connect(mqtt, &MqttManager::subscribed, &app, [] { say("ready"); }, Qt::QueuedConnection);
-    mqtt->connectBroker();
-
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray pending;
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[1024];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n <= 0) {
-            QCoreApplication::quit();
-            return;
-        }
-        pending.append(buffer, int(n));
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QList<QByteArray> words = pending.left(end).trimmed().split(' ');
-            pending.remove(0, end + 1);
-            if (words.value(0) == "expect") {
-                expected = QString::fromLatin1(words.value(1));
-                rowSeen = clipSeen = false;
-                poll.start();
-            }
+    return PeerDevice::serve([&](const QByteArray &line) {
+        const QList<QByteArray> words = line.split(' ');
+        if (words.value(0) == "expect") {
+            expected = QString::fromLatin1(words.value(1));
+            rowSeen = clipSeen = false;
+            poll.start();
         }
     });
-    return app.exec();
 }
 
-// One line from B, the event loop of A running meanwhile; empty on timeout.
 QByteArray nextLine(QProcess &peer, int timeoutMs)
 {
     if (!peer.canReadLine()) {
@@ -194,26 +155,16 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_sync: the local service is not reachable\n");
         return 1;
     }
-    const QString keyPath = QDir::homePath() + QStringLiteral("/key.json");
-    QFile keyFile(keyPath);
-    if (!keyFile.open(QIODevice::WriteOnly))
+    const QString keyPath = SyncPeer::writeKeyFile(createKey(pin));
+    if (keyPath.isEmpty())
         return 1;
-    keyFile.write(QJsonDocument(QJsonObject::fromVariantMap(createKey(pin))).toJson());
-    keyFile.close();
 
     Wiring::startCore(app);
 
     QProcess peer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "DISPLAY",
-                             "ZORVEL_TEST_DISPLAY"})
-        env.remove(QLatin1String(name));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
-    peer.setProcessEnvironment(env);
-    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), {QCoreApplication::applicationFilePath(), QStringLiteral("--peer"),
-                                                  email, password, keyPath, pin});
-    if (!peer.waitForStarted() || nextLine(peer, 60000) != "ready") {
+    QTemporaryDir peerHome;
+    if (!SyncPeer::start(peer, peerHome.path(), {QCoreApplication::applicationFilePath(), QStringLiteral("--peer"),
+                                                 email, password, keyPath, pin})) {
         std::fprintf(stderr, "bench_sync: the second device did not come up\n");
         return 1;
     }

@@ -2,41 +2,62 @@
 
 #include "app/CFileManager.h"
 
-#include <JlCompress.h>
+#include <quazip.h>
+#include <quazipfile.h>
+#include <quazipnewinfo.h>
+#include <zlib.h>
 
 #include <QFile>
 #include <QFileInfo>
 
-bool EntryFiles::storeCopy(const QString &source, const QString &hash)
+namespace {
+
+// Deflate's fastest level; data that does not shrink (already compressed
+// files, random bytes) goes into deflate's stored blocks, level 0, which skips the
+// search for matches that would find nothing. Either opens in every zip reader.
+int deflateLevel(const QByteArray &bytes)
 {
-    const QString target = CFileManager::entryPath(CFileManager::filesPath(), hash);
-    if (target.isEmpty())
-        return false;
-    // QFile::copy writes a temporary file and renames it, so a failed copy leaves
-    // no partial file behind that would never be rewritten.
-    if (!QFile::exists(target) && !QFile::copy(source, target)) {
-        qWarning("capture: could not copy %s into the library", qPrintable(source));
-        return false;
-    }
-    compress(hash);
-    return true;
+    const int sampleSize = 64 * 1024;
+    if (bytes.size() <= sampleSize)
+        return Z_BEST_SPEED;
+    const QByteArray sample = bytes.left(sampleSize);
+    const QByteArray packed = qCompress(sample, Z_BEST_SPEED);
+    return packed.size() * 10 > sample.size() * 9 ? Z_NO_COMPRESSION : Z_BEST_SPEED;
 }
 
-qint64 EntryFiles::compress(const QString &hash)
+} // namespace
+
+qint64 EntryFiles::compress(const QString &hash, const QByteArray &bytes)
 {
     const QString source = CFileManager::entryPath(CFileManager::filesPath(), hash);
     const QString target = CFileManager::entryPath(CFileManager::zipPath(), hash);
     if (source.isEmpty())
         return 0;
     if (!QFile::exists(target)) {
-        // Compressed aside and renamed: the archive's only entry keeps the name
-        // <hash>, and an interrupted run leaves no truncated archive in zip/.
+        // Compressed aside and renamed: an interrupted run leaves no truncated
+        // archive in zip/.
         const QString partial = target + QStringLiteral(".part");
         QFile::remove(partial);
-        if (!JlCompress::compressFile(partial, source) || !QFile::rename(partial, target)) {
+        if (!writeArchive(partial, source, bytes) || !QFile::rename(partial, target)) {
             QFile::remove(partial);
             qWarning("capture: could not compress entry %s", qPrintable(hash));
         }
     }
     return QFileInfo(target).size();
+}
+
+bool EntryFiles::writeArchive(const QString &archive, const QString &source, const QByteArray &bytes)
+{
+    QuaZip zip(archive);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    QuaZipFile entry(&zip);
+    // Named <hash>, with the stored file's time and permissions.
+    const QuaZipNewInfo info(QFileInfo(source).fileName(), source);
+    bool ok = entry.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, deflateLevel(bytes))
+        && entry.write(bytes) == bytes.size();
+    entry.close();
+    ok = ok && entry.getZipError() == ZIP_OK;
+    zip.close();
+    return ok && zip.getZipError() == ZIP_OK;
 }

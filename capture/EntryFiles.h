@@ -1,16 +1,18 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
-// The stored copies of image and file entries: files/<hash> and its compressed
-// copy zip/<hash>. Existing copies are never rewritten.
+// The compressed copy zip/<hash> of an image or file entry's files/<hash>. Existing
+// copies are never rewritten.
 class EntryFiles
 {
 public:
-    // Copies source to files/<hash>, then compresses it into zip/<hash>; false when
-    // files/<hash> could not be written.
-    static bool storeCopy(const QString &source, const QString &hash);
-    // Compresses files/<hash> into zip/<hash> (one entry named <hash>) unless that
-    // exists; returns the size of the compressed copy (0 when there is none).
-    static qint64 compress(const QString &hash);
+    // Compresses bytes (the content of files/<hash>) into zip/<hash>, an archive
+    // with the one entry <hash>, unless that exists; returns the size of the
+    // compressed copy (0 when there is none). Safe from any thread.
+    static qint64 compress(const QString &hash, const QByteArray &bytes);
+
+private:
+    static bool writeArchive(const QString &archive, const QString &source, const QByteArray &bytes);
 };

@@ -3,6 +3,7 @@
 #include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/clipUtils.h"
+#include "capture/ClipboardImage.h"
 #include "capture/ConfigureManager.h"
 #include "capture/CopiedFiles.h"
 #include "capture/EntryFiles.h"
@@ -37,27 +38,68 @@ bool isOwnWrite(const QString &hash)
 
 Selvane::Selvane()
 {
+    // Created here, on the main thread, before the worker first asks it.
+    ConfigureManager::instance();
     connect(SystemClipboard::system(), &SystemClipboard::changed, this, &Selvane::clip_changed);
     clip_changed(QClipboard::Clipboard);
 }
 
 void Selvane::run()
 {
-    QMutexLocker lock(&m_idleMutex);
-    while (!isInterruptionRequested())
-        m_idleWake.wait(&m_idleMutex, kWatcherIdleStepMs);
+    QMutexLocker lock(&m_queueMutex);
+    for (;;) {
+        while (m_jobs.isEmpty() && !isInterruptionRequested())
+            m_queueWake.wait(&m_queueMutex);
+        if (isInterruptionRequested())
+            return;
+        Job job = m_jobs.takeFirst();
+        lock.unlock();
+        const bool ok = job.work(job.record);
+        lock.relock();
+        // Delivered in the order of the copies: one thread, one queue.
+        QMetaObject::invokeMethod(
+            this, [this, record = job.record, ok]() { finish(record, ok); }, Qt::QueuedConnection);
+    }
 }
 
 void Selvane::stop()
 {
+    m_stopped = true;
     {
         // Under the mutex, so the request cannot slip in between the thread's
         // check and its wait.
-        QMutexLocker lock(&m_idleMutex);
+        QMutexLocker lock(&m_queueMutex);
         requestInterruption();
-        m_idleWake.wakeAll();
+        m_jobs.clear();
+        m_queueWake.wakeAll();
     }
     wait();
+    m_pending = 0;
+}
+
+void Selvane::enqueue(const History &record, const Work &work, bool cheap)
+{
+    if (m_pending == 0 && (cheap || !isRunning())) {
+        History inline_ = record;
+        if (work(inline_))
+            commit(inline_);
+        return;
+    }
+    ++m_pending;
+    QMutexLocker lock(&m_queueMutex);
+    m_jobs.append(Job{record, work});
+    m_queueWake.wakeAll();
+}
+
+void Selvane::finish(History record, bool ok)
+{
+    // After stop() the program is ending: its files are complete, but no row is
+    // committed any more.
+    if (m_stopped)
+        return;
+    --m_pending;
+    if (ok)
+        commit(record);
 }
 
 void Selvane::recapture()
@@ -143,62 +185,79 @@ void Selvane::clip_changed(QClipboard::Mode mode)
         return;
     }
 
+    if (m_stopped)
+        return;
+
     History record;
-    bool ready = false;
+    Work work;
+    bool cheap = false;
     const QString copiedFile = CopiedFiles::firstLocalPath(data);
-    if (!copiedFile.isEmpty())
-        ready = captureFile(copiedFile, record);
-    else if (data->hasText())
-        ready = captureText(data, record);
-    else if (data->hasImage())
-        ready = captureImage(data, record);
-    if (ready)
-        commit(record);
+    if (!copiedFile.isEmpty()) {
+        work = captureFile(copiedFile, record);
+    } else if (data->hasText()) {
+        work = captureText(data, record);
+        cheap = true;
+    } else if (data->hasImage()) {
+        work = captureImage(data, record);
+    }
+    if (work)
+        enqueue(record, work, cheap);
 }
 
-bool Selvane::captureFile(const QString &path, History &record)
+Selvane::Work Selvane::captureFile(const QString &path, History &record)
 {
     const QFileInfo info(path);
     // Regular files only: reading a FIFO or a device to hash it would never end.
     if (!info.isFile() || info.size() > kMaxEntryBytes)
-        return false;
-    const QString hash = clipUtils::fileMd5(path);
-    if (hash.isEmpty()) {
-        qWarning("capture: could not read the copied file %s", qPrintable(path));
-        return false;
-    }
-    if (isOwnWrite(hash))
-        return false;
+        return Work();
     QString extension = info.suffix();
     if (extension.isEmpty())
         extension = QLatin1String(EntryType::UnknownExtension);
 
     record.setFileName(info.fileName());
     record.setContent(info.fileName());
-    record.setFileHash(hash);
     record.setTimeStamp(clipUtils::currentTime());
     record.setDeviceName(clipUtils::deviceName());
     record.setType(QLatin1String(EntryType::FilePrefix) + extension + QLatin1String(EntryType::FileSuffix));
-    record.setFileSize(info.size());
     record.setSecert(clipUtils::fileAsSecret());
-    // A row without its file would be an entry that can never be pasted or sent.
-    return EntryFiles::storeCopy(path, hash) || notStored(hash);
+    return [path](History &record) {
+        // Read once: hashed, stored and compressed from memory.
+        QFile file(path);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(kMaxEntryBytes + 1) : QByteArray();
+        if (file.error() != QFileDevice::NoError || (bytes.isEmpty() && file.size() > 0)) {
+            qWarning("capture: could not read the copied file %s", qPrintable(path));
+            return false;
+        }
+        // It grew after the size check.
+        if (bytes.size() > kMaxEntryBytes)
+            return false;
+        const QString hash = clipUtils::md5Hex(bytes);
+        if (isOwnWrite(hash))
+            return false;
+        record.setFileHash(hash);
+        record.setFileSize(bytes.size());
+        // A row without its file would be an entry that can never be pasted or sent.
+        if (!CFileManager::saveFile(bytes, record.file_hash()))
+            return notStored(hash);
+        EntryFiles::compress(hash, bytes);
+        return true;
+    };
 }
 
-bool Selvane::captureText(const QMimeData *data, History &record)
+Selvane::Work Selvane::captureText(const QMimeData *data, History &record)
 {
     const QString text = data->text();
     // Empty text stores nothing, but pruning and the listeners still run.
     if (text.isEmpty())
-        return true;
+        return [](History &) { return true; };
     if (!m_ignoredText.isEmpty() && text == m_ignoredText) {
         m_ignoredText.clear();
-        return false;
+        return Work();
     }
     const QByteArray utf8 = text.toUtf8();
     const QString hash = clipUtils::md5Hex(utf8);
     if (isOwnWrite(hash))
-        return false;
+        return Work();
 
     record.setContent(clipUtils::previewText(text));
     record.setTimeStamp(clipUtils::currentTime());
@@ -207,12 +266,11 @@ bool Selvane::captureText(const QMimeData *data, History &record)
     record.setType(QLatin1String(EntryType::Text));
     record.setFileSize(text.size());
     record.setSecert(ConfigureManager::isSecretText(text));
-    return CFileManager::saveFile(utf8, record.file_hash()) || notStored(hash);
+    return [utf8](History &record) { return CFileManager::saveFile(utf8, record.file_hash()) || notStored(record.file_hash()); };
 }
 
-bool Selvane::captureImage(const QMimeData *data, History &record)
+Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
 {
-    const QImage image = qvariant_cast<QImage>(data->imageData());
     QByteArray bytes;
     QString hash;
     if (data->hasFormat(QLatin1String(Mime::Type))) {
@@ -226,28 +284,43 @@ bool Selvane::captureImage(const QMimeData *data, History &record)
             bytes.clear();
         }
     }
-    if (hash.isEmpty()) {
-        // Undecodable bytes under an image type would be stored as an empty image.
-        if (image.isNull()) {
-            qWarning("capture: the copied image could not be decoded; not stored");
-            return false;
-        }
-        bytes = clipUtils::imageToTiff(image);
-        hash = clipUtils::md5Hex(bytes);
-    }
-    if (isOwnWrite(hash))
-        return false;
-
-    if (!image.isNull())
-        record.setContent(clipUtils::imageToJpegBase64(image.scaledToWidth(kThumbnailWidth, Qt::FastTransformation)));
     record.setTimeStamp(clipUtils::currentTime());
     record.setDeviceName(clipUtils::deviceName());
     record.setType(QLatin1String(EntryType::Image));
     record.setFileHash(hash);
-    if (!CFileManager::saveFile(bytes, record.file_hash()))
-        return notStored(hash);
-    record.setFileSize(EntryFiles::compress(hash));
-    return true;
+    // A stored entry put back keeps its thumbnail: its bytes are only copied, never
+    // decoded. Anything else is fetched here, as the clipboard must be read on this
+    // thread, and decoded by the worker.
+    QImage image;
+    QByteArray encoded;
+    if (hash.isEmpty() || !record.exists()) {
+        encoded = ClipboardImage::encodedBytes(data);
+        if (encoded.isEmpty())
+            image = qvariant_cast<QImage>(data->imageData());
+    }
+    return [bytes, hash, image, encoded](History &record) mutable {
+        if (!encoded.isEmpty())
+            image = QImage::fromData(encoded);
+        if (hash.isEmpty()) {
+            // Undecodable bytes under an image type would be stored as an empty image.
+            if (image.isNull()) {
+                qWarning("capture: the copied image could not be decoded; not stored");
+                return false;
+            }
+            bytes = clipUtils::imageToTiff(image);
+            hash = clipUtils::md5Hex(bytes);
+        }
+        if (isOwnWrite(hash))
+            return false;
+        if (!image.isNull())
+            record.setContent(
+                clipUtils::imageToJpegBase64(image.scaledToWidth(kThumbnailWidth, Qt::FastTransformation)));
+        record.setFileHash(hash);
+        if (!CFileManager::saveFile(bytes, record.file_hash()))
+            return notStored(hash);
+        record.setFileSize(EntryFiles::compress(hash, bytes));
+        return true;
+    };
 }
 
 bool Selvane::notStored(const QString &hash)

@@ -9,12 +9,17 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <functional>
+
 class QMimeData;
 
 // The clipboard watcher: turns every change of the standard clipboard into a
 // "history" entry, and owns the program's own writes to the clipboard so that
-// they are not captured twice. The object belongs to the main thread, where all
-// capture work runs; the thread it starts only idles until stop().
+// they are not captured twice. The object belongs to the main thread, which reads
+// the clipboard and commits rows; the thread it starts does the slow part of a
+// capture (image decoding and encoding, hashing, file writing, compression), one
+// capture after another in the order of the copies, so that the menu and the hot
+// key stay responsive during a burst. Without start() that part runs inline.
 class Selvane : public QThread
 {
     Q_OBJECT
@@ -31,8 +36,11 @@ public:
     // False when nothing was written (the entry's file is not on this device).
     // withSelection false leaves PRIMARY alone (an arriving entry, not a paste).
     static bool copyRecord(const History &record, bool withSelection = true);
-    // Asks the idle thread to end and waits for it.
+    // Ends the worker thread after the capture it is busy with and drops the
+    // captures still waiting: no row is committed after stop().
     void stop();
+    // Captures read from the clipboard whose rows are not committed yet.
+    bool busy() const { return m_pending > 0; }
 
 public Q_SLOTS:
     void clip_changed(QClipboard::Mode mode);
@@ -47,15 +55,33 @@ protected:
 private:
     Selvane();
 
-    // Each fills record and returns true when the common tail should run.
-    bool captureFile(const QString &path, History &record);
-    bool captureText(const QMimeData *data, History &record);
-    bool captureImage(const QMimeData *data, History &record);
+    // The worker's part of a capture: completes the record and writes its files;
+    // false when nothing is to be committed. It touches neither the store nor the
+    // settings, which belong to the main thread.
+    using Work = std::function<bool(History &)>;
+    struct Job {
+        History record;
+        Work work;
+    };
+
+    // Each fills what the main thread knows into record and returns the rest of
+    // the work, or none when the change is not captured.
+    Work captureFile(const QString &path, History &record);
+    Work captureText(const QMimeData *data, History &record);
+    Work captureImage(const QMimeData *data, History &record);
     static bool notStored(const QString &hash);
     static void writeBoth(const QString &text);
+    // Runs work inline when nothing is waiting (cheap work, or no worker thread),
+    // otherwise queues it behind the earlier captures.
+    void enqueue(const History &record, const Work &work, bool cheap);
+    void finish(History record, bool ok);
     void commit(History &record);
 
     QString m_ignoredText;
-    QMutex m_idleMutex;
-    QWaitCondition m_idleWake;
+    QMutex m_queueMutex;
+    QWaitCondition m_queueWake;
+    QList<Job> m_jobs;
+    // Captures handed to the worker and not yet finished; main thread only.
+    int m_pending = 0;
+    bool m_stopped = false;
 };

@@ -17,6 +17,18 @@
 
 using namespace Zorvel;
 
+namespace {
+
+// One manager for the whole program: its connections stay open between requests
+// (the service keeps them alive), so a request costs no new TCP and TLS handshake.
+QNetworkAccessManager *sharedManager()
+{
+    static QNetworkAccessManager *manager = new QNetworkAccessManager;
+    return manager;
+}
+
+} // namespace
+
 CBaseRequest::CBaseRequest(QObject *parent)
     : QObject(parent)
     , m_baseUrl(QString::fromUtf8(Build::kApiBaseUrl))
@@ -24,22 +36,31 @@ CBaseRequest::CBaseRequest(QObject *parent)
     , m_version(clipUtils::appVersion())
     , m_deviceType(clipUtils::platformName())
     , m_userToken(clipUtils::userToken())
-    , m_nam(new QNetworkAccessManager)
+    , m_nam(sharedManager())
     , m_transferTimeoutMs(Net::kApiTransferTimeoutMs)
 {
-    connect(m_nam, &QNetworkAccessManager::finished, this, &CBaseRequest::requestFinish);
 }
 
 CBaseRequest::~CBaseRequest()
 {
-    // The manager may be in the middle of emitting finished() to this object, which
-    // the receiver deletes from its slot: it and the reply must outlive this call.
-    if (m_nam) {
-        disconnect(m_nam, nullptr, this, nullptr);
-        m_nam->deleteLater();
+    // A reply may be in the middle of emitting finished() to this object, which the
+    // receiver deletes from its slot: it must outlive this call. One still under
+    // way is given up; the shared manager would otherwise keep it.
+    if (m_inFlight) {
+        disconnect(m_inFlight, nullptr, this, nullptr);
+        if (m_inFlight->isRunning())
+            m_inFlight->abort();
+        m_inFlight->deleteLater();
     }
     if (m_reply)
         m_reply->deleteLater();
+}
+
+void CBaseRequest::track(QNetworkReply *reply)
+{
+    m_inFlight = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { requestFinish(reply); });
+    watchSize(reply);
 }
 
 QVariant CBaseRequest::parseResponse(const QByteArray &body)
@@ -134,7 +155,7 @@ void CBaseRequest::start()
         finish(QVariant());
         return;
     }
-    watchSize(sent);
+    track(sent);
 }
 
 void CBaseRequest::requestFinish(QNetworkReply *reply)
@@ -143,6 +164,11 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
         finish(QVariant());
         return;
     }
+    if (reply == m_inFlight)
+        m_inFlight = nullptr;
+    // The hop before a redirect is done with.
+    if (m_reply && m_reply != reply)
+        m_reply->deleteLater();
     m_reply = reply;
     endSessionOnRefusal();
 
@@ -172,7 +198,7 @@ void CBaseRequest::requestFinish(QNetworkReply *reply)
         qCDebug(lcNet, "QNAMRedirect::replyFinished: Redirected to %s", qPrintable(logUrl(m_redirectTarget)));
         QNetworkRequest bare(m_redirectTarget);
         prepare(bare, false);
-        watchSize(m_nam->get(bare));
+        track(m_nam->get(bare));
         return;
     }
 

@@ -70,6 +70,9 @@ public Q_SLOTS:
     void requestFinish(QNetworkReply *reply);
 
 protected:
+    // Delivers the reply's end to requestFinish() and keeps its size in bounds;
+    // for every reply sent through networkAccessManager().
+    void track(QNetworkReply *reply);
     // True after parseResponse when the reply asks for another exchange of the same
     // request (the next page): it is sent again and reports once, after the last one.
     virtual bool wantsNextRound() const { return false; }
@@ -96,6 +99,8 @@ private:
     QString m_method = QStringLiteral("GET");
     QString m_userToken;
     QNetworkReply *m_reply = nullptr;
+    // The reply last sent, until it is done.
+    QNetworkReply *m_inFlight = nullptr;
     QNetworkAccessManager *m_nam = nullptr;
     QByteArray m_body;
     QUrl m_redirectTarget;

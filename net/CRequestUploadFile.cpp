@@ -164,6 +164,7 @@ void CRequestUploadFile::requestUploadTokenFinish(CBaseRequest *callrequest, QVa
 
     QNetworkReply *sent = networkAccessManager()->post(request, form);
     form->setParent(sent);
+    track(sent);
     connect(sent, &QNetworkReply::uploadProgress, this, &CRequestUploadFile::uploadProgress);
 }
 

@@ -15,16 +15,6 @@ class TestClipUtils : public QObject
     Q_OBJECT
 
 private slots:
-    void freshAccountDefaults()
-    {
-        QVERIFY(clipUtils::checkSecret());
-        QVERIFY(clipUtils::fileAsSecret());
-        QVERIFY(!clipUtils::isAutoSetClipboard());
-        QVERIFY(!clipUtils::menuCleanup());
-        QVERIFY(!clipUtils::hasUserToken());
-        QVERIFY(!clipUtils::hasNewVersion());
-    }
-
     void deviceTokenIsStableMd5Text()
     {
         const QString token = clipUtils::deviceToken();
@@ -102,8 +92,13 @@ private slots:
         const QString name = QCoreApplication::applicationName();
         AutoStartEntry::write(name, QStringLiteral("/opt/elsewhere/") + name);
         QVERIFY(!clipUtils::isAutoStart());
-        AutoStartEntry::write(name, QStringLiteral("/path with \"quotes\" and spaces/zorvel"));
-        QCOMPARE(AutoStartEntry::executable(name), QStringLiteral("/path with \"quotes\" and spaces/zorvel"));
+        // The session runs Exec= through a shell-like parser: quotes, $ and ` are escaped.
+        const QString odd = QStringLiteral("/path with \"quotes\", $HOME and `id`/zorvel");
+        AutoStartEntry::write(name, odd);
+        QCOMPARE(AutoStartEntry::executable(name), odd);
+        QFile entry(AutoStartEntry::entryPath(name));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains("Exec=\"/path with \\\"quotes\\\", \\$HOME and \\`id\\`/zorvel\"\n"));
         clipUtils::setAutoStart(true);
         QVERIFY(clipUtils::isAutoStart());
         clipUtils::setAutoStart(false);
@@ -185,6 +180,8 @@ private slots:
         QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789ABCDEF0123456789abcdef")));
         QVERIFY(!clipUtils::isFileHash(QStringLiteral("../../../../../../../../etc/pass")));
         QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdef0")));
+        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdeg")));
         const qint64 utc = QDateTime::currentSecsSinceEpoch();
         QVERIFY(qAbs(qint64(clipUtils::currentTime()) - utc) <= 1);
         QVERIFY(clipUtils::platformName().startsWith(QStringLiteral("linux_")));

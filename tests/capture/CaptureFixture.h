@@ -4,14 +4,14 @@
 // short ways to look at what a capture left behind.
 
 #include "ClipboardDriver.h"
+#include "support/StoreHelper.h"
 
 #include "app/CFileManager.h"
+#include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 #include "capture/Selvane.h"
-#include "store/DBFetcher.h"
 #include "store/HistoryStore.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -33,19 +33,9 @@ inline HistoryList rows(const QString &category = QStringLiteral("history"))
     return list;
 }
 
-inline History byHash(const QString &hash, const QString &category = QStringLiteral("history"))
-{
-    History row;
-    row.setFileHash(hash);
-    row.setCategory(category);
-    row.load();
-    return row;
-}
+using StoreHelper::stored;
 
-inline History byText(const QString &text)
-{
-    return byHash(QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex()));
-}
+inline History byText(const QString &text) { return stored(clipUtils::md5Hex(text.toUtf8())); }
 
 inline QByteArray fileBytes(const QString &folder, const QString &hash)
 {
@@ -53,7 +43,7 @@ inline QByteArray fileBytes(const QString &folder, const QString &hash)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Selvane is created once; every test starts with an empty history.
+// Selvane is created and started once; every test starts with an empty history.
 struct Fixture {
     std::unique_ptr<ClipboardDriver> driver;
     std::unique_ptr<QSignalSpy> committed;
@@ -61,8 +51,9 @@ struct Fixture {
     void initTestCase()
     {
         DBFetcher::instance();
-        Selvane::instance();
+        Selvane::instance()->start();
         driver = std::make_unique<ClipboardDriver>();
+        driver->setSettled([]() { return !Selvane::instance()->busy(); });
         committed = std::make_unique<QSignalSpy>(Selvane::instance(), &Selvane::historyChanged);
     }
     void init()
@@ -71,7 +62,11 @@ struct Fixture {
         ConfigureManager::instance()->setPendingHash(QString());
         committed->clear();
     }
-    void cleanupTestCase() { driver.reset(); }
+    void cleanupTestCase()
+    {
+        driver.reset();
+        Selvane::instance()->stop();
+    }
 };
 
 } // namespace Capture

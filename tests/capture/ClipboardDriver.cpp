@@ -63,14 +63,14 @@ void ClipboardDriver::offer(const QStringList &arguments, int changes)
     start(QStringLiteral(ZORVEL_CLIPBOARD_OWNER), arguments, QByteArray());
 }
 
-bool ClipboardDriver::waitForChanges()
+bool ClipboardDriver::waitForChanges(bool settle)
 {
-    const auto done = [this]() {
+    const auto done = [this, settle]() {
         for (int mode = 0; mode <= QClipboard::LastMode; ++mode) {
             if (m_seen[mode] < m_expected[mode])
                 return false;
         }
-        return true;
+        return !settle || !m_settled || m_settled();
     };
     QElapsedTimer clock;
     clock.start();

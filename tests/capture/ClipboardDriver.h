@@ -8,6 +8,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 class QProcess;
 
 class ClipboardDriver
@@ -26,8 +28,10 @@ public:
     void offer(const QStringList &arguments, int changes = 1);
 
     // Waits until the changes caused since the last wait have reached the
-    // application; each was handled by the watcher before this returns.
-    bool waitForChanges();
+    // application; each was handled by the watcher before this returns, and
+    // with settle, the settled condition (when given) holds.
+    bool waitForChanges(bool settle = true);
+    void setSettled(const std::function<bool()> &settled) { m_settled = settled; }
     // Ends every helper still running (the current owner, at most).
     void stopAll();
 
@@ -35,6 +39,7 @@ private:
     void start(const QString &program, const QStringList &arguments, const QByteArray &input);
 
     QList<QProcess *> m_processes;
+    std::function<bool()> m_settled;
     int m_seen[QClipboard::LastMode + 1] = {};
     int m_expected[QClipboard::LastMode + 1] = {};
 };

@@ -3,11 +3,16 @@
 #include "support/TestMain.h"
 
 #include "app/clipUtils.h"
+#include "desktop/QGlobalShortcut.h"
 
 #include <JlCompress.h>
 
 #include <QBuffer>
+#include <QDirIterator>
 #include <QImageWriter>
+#include <QMenu>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -35,6 +40,36 @@ QByteArray encode(const QImage &image, const char *format, int compression = 0)
     writer.setCompression(compression);
     writer.write(image);
     return bytes;
+}
+
+QImage noisyImage(int width, int height, quint32 seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator noise(seed);
+    noise.fillRange(reinterpret_cast<quint32 *>(image.bits()), int(image.sizeInBytes() / 4));
+    return image;
+}
+
+QStringList hashesInCommitOrder()
+{
+    QStringList hashes;
+    QSqlQuery q(QStringLiteral("select file_hash from History where category is 'history' order by rowid"));
+    while (q.next())
+        hashes << q.value(0).toString();
+    return hashes;
+}
+
+// files/<hash> holds the bytes hashing to <hash>, and zip/<hash> the same bytes
+// as its one entry <hash>.
+bool storedIntact(const QString &hash, const QString &scratch)
+{
+    if (clipUtils::fileMd5(CFileManager::filesPath() + hash) != hash)
+        return false;
+    const QString zip = CFileManager::zipPath() + hash;
+    if (JlCompress::getFileList(zip) != QStringList{hash})
+        return false;
+    const QString extracted = JlCompress::extractFile(zip, hash, scratch + QLatin1Char('/') + hash);
+    return clipUtils::fileMd5(extracted) == hash;
 }
 
 } // namespace
@@ -88,10 +123,8 @@ private Q_SLOTS:
         QVERIFY(thumbnail.startsWith("\xFF\xD8"));
         QCOMPARE(QImage::fromData(thumbnail).size(), QSize(40, 30));
 
-        const QString zip = CFileManager::zipPath() + row.file_hash();
-        QCOMPARE(row.file_size(), double(QFileInfo(zip).size()));
-        const QString extracted = JlCompress::extractFile(zip, row.file_hash(), dir.filePath(QStringLiteral("out")));
-        QCOMPARE(clipUtils::fileMd5(extracted), row.file_hash());
+        QCOMPARE(row.file_size(), double(QFileInfo(CFileManager::zipPath() + row.file_hash()).size()));
+        QVERIFY(storedIntact(row.file_hash(), dir.path()));
 
         // Put back and captured again: the same entry, no second one.
         Selvane::copyRecord(row);
@@ -152,8 +185,7 @@ private Q_SLOTS:
         QCOMPARE(row.file_size(), 5767168.0);
         QVERIFY(row.secert());
         QCOMPARE(row.file_hash(), clipUtils::fileMd5(atLimit));
-        QCOMPARE(clipUtils::fileMd5(CFileManager::filesPath() + row.file_hash()), row.file_hash());
-        QCOMPARE(JlCompress::getFileList(CFileManager::zipPath() + row.file_hash()), QStringList{row.file_hash()});
+        QVERIFY(storedIntact(row.file_hash(), dir.path()));
     }
 
     void onlyTheFirstRegularFileIsCaptured()
@@ -197,6 +229,85 @@ private Q_SLOTS:
         QVERIFY(f.driver->waitForChanges());
         QCOMPARE(rows().size(), 1);
         QCOMPARE(rows().first().type(), QStringLiteral("text_txt+enc"));
+    }
+
+    // Images and files copied back to back, faster than they are processed: all
+    // stored, in the order of the copies, with their bytes; meanwhile the main
+    // thread answers the hot key.
+    void burstIsStoredInOrderWhileTheHotKeyOpensTheMenu()
+    {
+        QGlobalShortcut hotKey(QKeySequence(QStringLiteral("Shift+Alt+v"), QKeySequence::NativeText));
+        QMenu menu;
+        menu.addAction(QStringLiteral("entry"));
+        QObject::connect(&hotKey, &QGlobalShortcut::activated, &menu, [&menu]() { menu.popup(QPoint(20, 20)); });
+        bool shownWhileBusy = false;
+        QObject::connect(&menu, &QMenu::aboutToShow, [&]() { shownWhileBusy = Selvane::instance()->busy(); });
+        QProcess keys;
+
+        // Prepared first, so that the copies follow each other closely. The files
+        // come last: read quickly from the clipboard, they leave the most work
+        // waiting when the hot key is pressed.
+        QStringList expected;
+        QList<QByteArray> pngs;
+        QStringList files;
+        for (int i = 0; i < 10; ++i) {
+            const QImage image = noisyImage(800, 600, quint32(i));
+            expected << clipUtils::md5Hex(clipUtils::imageToTiff(image));
+            pngs << encode(image, "png");
+        }
+        for (int i = 0; i < 10; ++i) {
+            const QByteArray bytes = QByteArray::number(i).repeated(5 * 1024 * 1024);
+            expected << clipUtils::md5Hex(bytes);
+            files << writeFile(QStringLiteral("burst%1.bin").arg(i), bytes);
+        }
+        for (const QByteArray &png : qAsConst(pngs)) {
+            f.driver->copy(png, QStringLiteral("image/png"));
+            QVERIFY(f.driver->waitForChanges(false));
+        }
+        for (int i = 0; i < files.size(); ++i) {
+            f.driver->copyFileUrls({files.at(i)});
+            QVERIFY(f.driver->waitForChanges(false));
+            if (i == 7)
+                keys.start(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("shift+alt+v")});
+        }
+        QTRY_VERIFY(menu.isVisible());
+        QVERIFY(shownWhileBusy);
+        menu.hide();
+        QVERIFY(f.driver->waitForChanges());
+        keys.waitForFinished();
+
+        QCOMPARE(hashesInCommitOrder(), expected);
+        for (const QString &hash : qAsConst(expected))
+            QVERIFY2(storedIntact(hash, dir.path()), qPrintable(hash));
+    }
+
+    // Last: the watcher stays stopped. Stopping mid-burst (as quitting does)
+    // commits nothing more and leaves only complete files, each under its hash.
+    void quittingMidCaptureLeavesNoHalfRowOrFile()
+    {
+        for (int i = 0; i < 4; ++i) {
+            f.driver->copy(encode(noisyImage(800, 600, quint32(100 + i)), "png"), QStringLiteral("image/png"));
+            QVERIFY(f.driver->waitForChanges(false));
+            f.driver->copyFileUrls({writeFile(QStringLiteral("quit%1.bin").arg(i), QByteArray(5 * 1024 * 1024, char('a' + i)))});
+            QVERIFY(f.driver->waitForChanges(false));
+        }
+        Selvane::instance()->stop();
+        const QStringList committed = hashesInCommitOrder();
+        f.driver->copyText(QStringLiteral("after the end"));
+        QVERIFY(f.driver->waitForChanges());
+        QCOMPARE(hashesInCommitOrder(), committed);
+
+        for (const QString &hash : committed)
+            QVERIFY2(storedIntact(hash, dir.path()), qPrintable(hash));
+        for (const QString &folder : {CFileManager::filesPath(), CFileManager::zipPath()}) {
+            QDirIterator it(folder, QDir::Files | QDir::Hidden);
+            while (it.hasNext()) {
+                const QString name = QFileInfo(it.next()).fileName();
+                QVERIFY2(clipUtils::isFileHash(name), qPrintable(name));
+                if (folder == CFileManager::filesPath())
+                    QCOMPARE(clipUtils::fileMd5(it.filePath()), name);
+            }
+        }
     }
 };
 

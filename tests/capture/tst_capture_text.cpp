@@ -107,7 +107,7 @@ private Q_SLOTS:
         QVERIFY(Selvane::copyRecord(first));
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("from the menu"));
         QCOMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("from the menu"));
-        QTRY_VERIFY(byHash(first.file_hash()).timeStamp() > 1000);
+        QTRY_VERIFY(stored(first.file_hash()).timeStamp() > 1000);
         QCOMPARE(rows().size(), 3);
     }
 

@@ -5,8 +5,7 @@
 
 #include "app/CFileManager.h"
 #include "app/clipUtils.h"
-#include "store/DBFetcher.h"
-#include "store/History.h"
+#include "support/StoreHelper.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,7 +16,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
-#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -110,17 +108,8 @@ private:
     QString m_text;
 };
 
-inline void wipeStore()
-{
-    DBFetcher::instance();
-    QSqlQuery(QStringLiteral("delete from History")).exec();
-}
-
-inline int rows(const QString &where = QString())
-{
-    QSqlQuery q(QStringLiteral("select count(*) from History ") + where);
-    return q.next() ? q.value(0).toInt() : -1;
-}
+inline void wipeStore() { StoreHelper::wipe(); }
+using StoreHelper::rows;
 
 inline void writeStored(const History &h, const QByteArray &bytes)
 {

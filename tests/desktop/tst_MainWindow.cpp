@@ -98,6 +98,8 @@ private slots:
 
     void hotKeyPopsTheMenuAtThePointer()
     {
+        QCOMPARE(QGlobalShortcut::identifier(window()->shortcut()->key()), 0x57u); // the window holds the key
+        QCOMPARE(probeHotKey(5, 0x56), 1);
         xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("200")});
         QTRY_COMPARE(QCursor::pos(), QPoint(300, 200));
         pressKeys(QStringLiteral("shift+alt+v"));

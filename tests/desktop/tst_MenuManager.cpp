@@ -25,14 +25,6 @@ class TestMenuManager : public QObject
 private:
     static void rebuild() { MenuManager::instance()->updateMenu(); }
 
-    static History load(const QString &hash, const QString &category = QStringLiteral("history"))
-    {
-        History h;
-        h.setFileHash(hash);
-        h.setCategory(category);
-        h.load();
-        return h;
-    }
 
 private slots:
     void init()
@@ -65,6 +57,7 @@ private slots:
         History odd = textEntry(QStringLiteral("odd"), 113);
         QSqlQuery(QStringLiteral("update History set type = 'unknow' where file_hash = '%1'").arg(odd.file_hash())).exec();
         textEntry(QStringLiteral("salt & pepper"), 112);
+        textEntry(QStringLiteral("0123456789abcdef🙂 cut inside the emoji"), 111.5); // never half a character
         textEntry(QStringLiteral("你好世界，这是一段很长的中文文本用于测试截断"), 111);
         textEntry(QStringLiteral("favourite text"), 110, QStringLiteral("favourite"));
         imageEntry(Qt::green, 109, 100, QStringLiteral("favourite"));
@@ -73,7 +66,7 @@ private slots:
         QCOMPARE(texts(mainMenu()),
                  QStringList({"0123456789abcdef", "0123456789abcdefg ...", "two words", "[*机密*] my password is ra ...",
                               "<图片>", "<图片>(大于5M,无法上传)", "[文件]report.pdf", "salt && pepper",
-                              "你好世界，这是一段很长的中文文本用 ...", "|", "收藏>", "|", "登录/注册", "插件", "设置",
+                              "0123456789abcdef ...", "你好世界，这是一段很长的中文文本用 ...", "|", "收藏>", "|", "登录/注册", "插件", "设置",
                               "退出"}));
         QCOMPARE(labels(favourites()), QStringList({"favourite text", "<图片>"}));
 
@@ -189,16 +182,16 @@ private slots:
         rebuild();
         trigger(mainMenu(), QStringLiteral("to keep"), QStringLiteral("收藏"));
         QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
-        const qint64 marked = load(entry.file_hash()).favourite();
+        const qint64 marked = StoreHelper::stored(entry.file_hash()).favourite();
         QVERIFY(qAbs(marked - qint64(clipUtils::currentTime())) <= 2);
-        QCOMPARE(load(entry.file_hash(), QStringLiteral("favourite")).favourite(), marked);
+        QCOMPARE(StoreHelper::stored(entry.file_hash(), QStringLiteral("favourite")).favourite(), marked);
         QCOMPARE(labels(favourites()), QStringList({"to keep"}));
 
         // Unmarked from the favourites list: the copy goes, the mark turns negative,
         // the history entry keeps its file.
         trigger(favourites(), QStringLiteral("to keep"), QStringLiteral("取消收藏"));
         QVERIFY(!HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
-        QVERIFY(load(entry.file_hash()).favourite() < 0);
+        QVERIFY(StoreHelper::stored(entry.file_hash()).favourite() < 0);
         QVERIFY(favourites()->isEmpty());
         QVERIFY(QFile::exists(CFileManager::filesPath() + entry.file_hash()));
 

@@ -55,6 +55,9 @@ private Q_SLOTS:
         zm->createKey(QStringLiteral("4321"));
         zm->commitPendingKey();
         QVERIFY(zm->hasKey());
+        // The sealed file that the file cases start from, whichever of them runs.
+        QVERIFY(writeFile(path("plain"), randomBytes(int(Zorvel::kMaxEntryBytes))));
+        QVERIFY(zm->encryptFile(path("plain"), path("sealed")));
     }
 
     void textRoundTrip_data()
@@ -93,9 +96,7 @@ private Q_SLOTS:
 
     void fileRoundTrip()
     {
-        const QByteArray plain = randomBytes(int(Zorvel::kMaxEntryBytes));
-        QVERIFY(writeFile(path("plain"), plain));
-        QVERIFY(zm->encryptFile(path("plain"), path("sealed")));
+        const QByteArray plain = readFile(path("plain"));
         const QByteArray sealed = readFile(path("sealed"));
         QVERIFY(!sealed.contains(plain.left(64)));
         QVERIFY(zm->decryptFile(path("sealed"), path("back")));

@@ -4,7 +4,7 @@
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "EarlierWrap.h"
-#include "store/DBFetcher.h"
+#include "support/StoreHelper.h"
 #include "store/HistoryQueries.h"
 
 #include <sodium.h>
@@ -42,13 +42,7 @@ QString addRow(int i, const QString &keyHash, bool localFileOk = true)
     return h.file_hash();
 }
 
-History row(const QString &fileHash)
-{
-    History h;
-    h.setFileHash(fileHash);
-    h.load();
-    return h;
-}
+History row(const QString &fileHash) { return StoreHelper::stored(fileHash); }
 
 } // namespace
 
@@ -154,9 +148,11 @@ private Q_SLOTS:
         createCurrent(QStringLiteral("9999")); // the second device's own pair
         const QString ownHash = zm->keyHash();
         const QVariantMap ownEntry = stored();
+        const QString underOwn = addRow(1, ownHash);
         QVERIFY(!zm->importKey(QStringLiteral("2581"), first));
         QCOMPARE(zm->keyHash(), ownHash);
         QCOMPARE(stored(), ownEntry);
+        QCOMPARE(row(underOwn).history_id(), 101);
         QVERIFY(zm->decryptText(encrypted).isEmpty());
 
         zm->rewrapKey(QStringLiteral("a failed PIN change")); // pending, never to be stored after an unlock
@@ -166,6 +162,7 @@ private Q_SLOTS:
         QCOMPARE(zm->cipherHash(), first.value(QStringLiteral("cipher_hash")).toString());
         QCOMPARE(zm->decryptText(encrypted), secret);
         QVERIFY(stored() != ownEntry);
+        QCOMPARE(row(underOwn).history_id(), 0); // uploaded again under the imported key
     }
 
     void importRefusesMalformedDictionaries()

@@ -181,6 +181,12 @@ private Q_SLOTS:
                                                             key->key),
                  0);
         QCOMPARE(bytesOf(opened, openedLen), plain);
+
+        // A forged message is an error, not an empty plaintext.
+        sealed[30] = char(sealed[30] ^ 0x01);
+        out = nullptr;
+        QVERIFY(ce_decrypt_data(raw(sealed), sealed.size(), &out, &outLen, key.get()) != 0);
+        QVERIFY(!out);
     }
 
     // Header, then 64 KiB chunks; a file of whole chunks ends in an empty final chunk.

@@ -9,13 +9,11 @@
 #include "net/CLoginRequest.h"
 #include "net/CRegisterrequest.h"
 #include "net/CRequestSyncPublicKey.h"
-#include "store/DBFetcher.h"
-#include "store/History.h"
+#include "support/StoreHelper.h"
 
 #include <QDateTime>
 #include <QNetworkReply>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 #include <QUuid>
 
@@ -97,26 +95,9 @@ inline QVariantMap createKey(const QString &pin = QStringLiteral("1234"))
     return dictionary;
 }
 
-inline void wipeStore()
-{
-    DBFetcher::instance();
-    QSqlQuery(QStringLiteral("delete from History")).exec();
-}
-
-inline int rows(const QString &where = QString())
-{
-    QSqlQuery q(QStringLiteral("select count(*) from History ") + where);
-    return q.next() ? q.value(0).toInt() : -1;
-}
-
-inline History stored(const QString &fileHash, const QString &category = QStringLiteral("history"))
-{
-    History h;
-    h.setFileHash(fileHash);
-    h.setCategory(category);
-    h.load();
-    return h;
-}
+inline void wipeStore() { StoreHelper::wipe(); }
+using StoreHelper::rows;
+using StoreHelper::stored;
 
 // A captured text entry, whole in its content, marked as changed.
 inline History captureText(const QString &text, double timestamp = 0)

@@ -2,11 +2,9 @@
 
 #include "app/CFileManager.h"
 #include "app/clipUtils.h"
-#include "store/DBFetcher.h"
-#include "store/History.h"
+#include "support/StoreHelper.h"
 
 #include <QFile>
-#include <QSqlQuery>
 
 // Helpers for tests that work on the real database in the test's home.
 namespace StoreFixture {
@@ -25,17 +23,8 @@ inline History entry(int i, double timestamp, const QString &category = QStringL
     return h;
 }
 
-inline void wipe()
-{
-    DBFetcher::instance();
-    QSqlQuery(QStringLiteral("delete from History")).exec();
-}
-
-inline int rows(const QString &where = QString())
-{
-    QSqlQuery q(QStringLiteral("select count(*) from History ") + where);
-    return q.next() ? q.value(0).toInt() : -1;
-}
+using StoreHelper::rows;
+using StoreHelper::wipe;
 
 // Creates the files an entry owns (files/, zip/ and, with a key, encrypt/).
 inline void touchFiles(const History &h)

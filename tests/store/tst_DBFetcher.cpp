@@ -1,6 +1,6 @@
 #include "support/TestMain.h"
 
-#include "store/DBFetcher.h"
+#include "support/StoreHelper.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -47,12 +47,6 @@ void prepare(const QString &path, const QStringList &statements)
     QSqlDatabase::removeDatabase(QStringLiteral("prepare"));
 }
 
-int count(const QString &where = QString())
-{
-    QSqlQuery q(QStringLiteral("select count(*) from History ") + where);
-    return q.next() ? q.value(0).toInt() : -1;
-}
-
 const QString kOld13 = QStringLiteral(
     "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
     "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL DEFAULT 0, "
@@ -72,56 +66,56 @@ private slots:
         QVERIFY(DBFetcher::instance()->isOpen()); // the real start-up path, in the test home
         QCOMPARE(columns(), kColumns);
         QVERIFY(hasIndex());
+        // Write-ahead log: a reader never blocks a write.
+        QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"));
+        QVERIFY(mode.next());
+        QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
     }
 
-    void tableFromBeforeCategoriesIsRebuilt()
+    // Older layouts are rebuilt into the current table; each row says which rows must be there after.
+    void oldLayoutsAreMigrated_data()
     {
-        const QString path = m_dir.filePath(QStringLiteral("old13.db"));
-        prepare(path, {kOld13,
-                       QStringLiteral("insert into History (content, timeStamp, file_hash, history_id) "
-                                      "values ('a', 10, '0123456789abcdef0123456789abcdef', 7)"),
-                       QStringLiteral("insert into History (content, timeStamp, file_hash) "
-                                      "values ('b', 11, 'd41d8cd98f00b204e9800998ecf8427e')")});
+        QTest::addColumn<QString>("create");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("expected");
+        QString old12 = kOld13;
+        old12.replace(QStringLiteral(", secert INTEGER NOT NULL DEFAULT 0"), QString());
+        QString noKey = kOld13;
+        noKey.chop(1);
+        noKey += QStringLiteral(", category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0)");
+        // The row under the empty-content hash is removed.
+        QTest::newRow("before categories")
+            << kOld13
+            << QStringList{QStringLiteral("insert into History (content, timeStamp, file_hash, history_id) values "
+                                          "('a', 10, %1, 7)"),
+                           QStringLiteral("insert into History (content, timeStamp, file_hash) values "
+                                          "('b', 11, 'd41d8cd98f00b204e9800998ecf8427e')")}
+            << QStringLiteral("category = 'history' and favourite = 0 and key_hash is null and history_id = 7");
+        QTest::newRow("without secert")
+            << old12 << QStringList{QStringLiteral("insert into History (content, timeStamp, file_hash) values ('a', 10, %1)")}
+            << QStringLiteral("secert = 0 and category = 'history'");
+        QTest::newRow("only key_hash missing")
+            << noKey
+            << QStringList{QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category)"),
+                           QStringLiteral("insert into History (content, timeStamp, file_hash, category, favourite) "
+                                          "values ('a', 10, %1, 'favourite', 5)")}
+            << QStringLiteral("category = 'favourite' and favourite = 5 and key_hash is null");
+    }
+    void oldLayoutsAreMigrated()
+    {
+        QFETCH(QString, create);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, expected);
+        const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".db"));
+        QStringList statements{create};
+        for (const QString &row : rows)
+            statements << QString(row).replace(QStringLiteral("%1"), QStringLiteral("'0123456789abcdef0123456789abcdef'"));
+        prepare(path, statements);
         QVERIFY(DBFetcher::openDatabase(path));
         QCOMPARE(columns(), kColumns);
         QVERIFY(hasIndex());
-        QCOMPARE(count(), 1); // the empty-content hash is removed
-        QSqlQuery q(QStringLiteral("select category, favourite, key_hash, history_id from History"));
-        QVERIFY(q.next());
-        QCOMPARE(q.value(0).toString(), QStringLiteral("history"));
-        QCOMPARE(q.value(1).toInt(), 0);
-        QVERIFY(q.value(2).isNull());
-        QCOMPARE(q.value(3).toInt(), 7);
-    }
-
-    void oldestLayoutWithoutSecertIsMigratedToo()
-    {
-        QString old12 = kOld13;
-        old12.replace(QStringLiteral(", secert INTEGER NOT NULL DEFAULT 0"), QString());
-        const QString path = m_dir.filePath(QStringLiteral("old12.db"));
-        prepare(path, {old12, QStringLiteral("insert into History (content, timeStamp, file_hash) "
-                                             "values ('a', 10, '0123456789abcdef0123456789abcdef')")});
-        QVERIFY(DBFetcher::openDatabase(path));
-        QCOMPARE(columns(), kColumns);
-        QCOMPARE(count(QStringLiteral("where secert = 0 and category = 'history'")), 1);
-    }
-
-    void onlyKeyHashMissing()
-    {
-        QString create = kOld13;
-        create.chop(1);
-        create += QStringLiteral(", category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0)");
-        const QString path = m_dir.filePath(QStringLiteral("nokey.db"));
-        prepare(path, {create,
-                       QStringLiteral("insert into History (content, timeStamp, file_hash, category, favourite) "
-                                      "values ('a', 10, '0123456789abcdef0123456789abcdef', 'favourite', 5)")});
-        QVERIFY(DBFetcher::openDatabase(path));
-        QCOMPARE(columns(), kColumns);
-        QSqlQuery q(QStringLiteral("select category, favourite, key_hash from History where content = 'a'"));
-        QVERIFY(q.next());
-        QCOMPARE(q.value(0).toString(), QStringLiteral("favourite"));
-        QCOMPARE(q.value(1).toInt(), 5);
-        QVERIFY(q.value(2).isNull());
+        QCOMPARE(StoreHelper::rows(), 1);
+        QCOMPARE(StoreHelper::rows(QStringLiteral("where ") + expected), 1);
     }
 
     void unknownLayoutKeepsItsRows()
@@ -134,7 +128,7 @@ private slots:
                        QStringLiteral("insert into History (file_hash, content, timeStamp) "
                                       "values ('0123456789abcdef0123456789abcdef', 'kept', 1)")});
         QVERIFY(DBFetcher::openDatabase(path));
-        QCOMPARE(count(QStringLiteral("where content = 'kept'")), 1);
+        QCOMPARE(StoreHelper::rows(QStringLiteral("where content = 'kept'")), 1);
         QSqlQuery leftover(QStringLiteral("select name from sqlite_master where name = 'History2'"));
         QVERIFY(!leftover.next());
     }

@@ -101,12 +101,13 @@ public:
     }
     ~Program() { kill(); }
 
-    void start()
+    // The benchmark starts another clipboard manager the same way.
+    void start(const QString &program = QStringLiteral(ZORVEL_EXECUTABLE))
     {
         m_process.setProcessEnvironment(environmentFor(m_home));
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        m_process.start(program, QStringList());
         m_process.waitForStarted();
     }
     qint64 pid() const { return m_process.processId(); }
@@ -145,6 +146,32 @@ public:
                 return line.mid(6).trimmed().split(' ').value(0).toLongLong();
         }
         return -1;
+    }
+
+    // A field of /proc/<pid>/smaps_rollup in KiB ("Rss", "Pss"), summed over the
+    // process and, with children, the processes it started (-1 when unreadable).
+    qint64 smapsKiB(const QByteArray &field, bool children = false) const
+    {
+        QList<qint64> pids{pid()};
+        if (children) {
+            QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(pid()));
+            if (list.open(QIODevice::ReadOnly)) {
+                for (const QByteArray &child : list.readAll().simplified().split(' '))
+                    if (!child.isEmpty())
+                        pids << child.toLongLong();
+            }
+        }
+        qint64 total = 0;
+        for (const qint64 p : pids) {
+            QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(p));
+            if (!rollup.open(QIODevice::ReadOnly))
+                return -1;
+            for (const QByteArray &line : rollup.readAll().split('\n')) {
+                if (line.startsWith(field + ':'))
+                    total += line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+            }
+        }
+        return total;
     }
 
     void kill(int sig = SIGTERM)

@@ -30,8 +30,9 @@ inline QString writeKeyFile(const QVariantMap &dictionary)
     return path;
 }
 
-// Starts the peer and waits for its "ready" line.
-inline bool start(QProcess &peer, const QString &home, const QStringList &arguments)
+// Starts the peer program (command: the program and its arguments) on a display of its
+// own and waits for its "ready" line.
+inline bool start(QProcess &peer, const QString &home, const QStringList &command)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
@@ -41,13 +42,33 @@ inline bool start(QProcess &peer, const QString &home, const QStringList &argume
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
     peer.setProcessEnvironment(env);
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), QStringList{QStringLiteral(ZORVEL_SYNC_PEER)} + arguments);
+    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), command);
     if (!peer.waitForStarted())
         return false;
     QDeadlineTimer deadline(30000);
     while (!peer.canReadLine() && !deadline.hasExpired() && peer.state() == QProcess::Running)
         peer.waitForReadyRead(100);
     return peer.readLine().trimmed() == "ready";
+}
+
+// One command to the peer and its answer. Each command carries a number that the answer
+// repeats: an answer that came too late for an earlier command, or a line the peer
+// printed by itself, is skipped instead of being taken for this one.
+inline QByteArray ask(QProcess &peer, const QByteArray &command, int timeoutMs = 20000)
+{
+    static int sent = 0;
+    const QByteArray tag = QByteArray::number(++sent) + ' ';
+    peer.write(tag + command + '\n');
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        while (peer.canReadLine()) {
+            const QByteArray line = peer.readLine().trimmed();
+            if (line.startsWith(tag))
+                return line.mid(tag.size());
+        }
+        peer.waitForReadyRead(100);
+    }
+    return QByteArray();
 }
 
 // The hashes of the newest history entries on this device.

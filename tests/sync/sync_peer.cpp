@@ -1,43 +1,22 @@
 // The second device of the two-client tests, run in a home and on a display of its
 // own:  sync_peer <email> <password> <key.json> <pin>
 // It signs in, unlocks the key, switches "auto_set_clipboard" on, connects to the
-// broker and prints "ready". Then it answers one command per line on stdin:
+// broker and prints "ready". Then it answers one command per line on stdin, each
+// line "<number> <command>" and each answer "<number> <answer>":
 //   rows            JSON array of its rows
 //   file <hash>     MD5 of files/<hash>, or "none"
 //   clip            the clipboard text as JSON string
 //   favsync         runs a favourites download, then prints "done"
-#include "net/NetFixture.h"
+#include "PeerDevice.h"
 
 #include "app/CFileManager.h"
-#include "app/Wiring.h"
-#include "capture/Selvane.h"
 #include "net/CRequestGetFavourite.h"
-#include "net/HistoryService.h"
-#include "push/MqttManager.h"
-#include "store/HistoryQueries.h"
 
-#include <QApplication>
 #include <QClipboard>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSocketNotifier>
 #include <QSqlQuery>
 
-#include <cstdio>
-#include <unistd.h>
-
-using namespace NetFixture;
-
 namespace {
-
-void reply(const QByteArray &line)
-{
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 QByteArray rowsJson()
 {
@@ -56,7 +35,9 @@ QByteArray rowsJson()
 
 void command(const QByteArray &line)
 {
-    const QList<QByteArray> words = line.trimmed().split(' ');
+    QList<QByteArray> words = line.trimmed().split(' ');
+    const QByteArray tag = words.takeFirst() + ' ';
+    const auto reply = [tag](const QByteArray &answer) { PeerDevice::print(tag + answer); };
     const QByteArray verb = words.value(0);
     if (verb == "rows") {
         reply(rowsJson());
@@ -67,7 +48,7 @@ void command(const QByteArray &line)
         reply(QJsonDocument(QJsonArray{QGuiApplication::clipboard()->text()}).toJson(QJsonDocument::Compact));
     } else if (verb == "favsync") {
         auto *request = new CRequestGetFavourite;
-        QObject::connect(request, &CBaseRequest::responseData, [](CBaseRequest *done, QVariant) {
+        QObject::connect(request, &CBaseRequest::responseData, [reply](CBaseRequest *done, QVariant) {
             done->deleteLater();
             reply("done");
         });
@@ -83,36 +64,9 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 5 || !DBFetcher::instance()->isOpen())
+    if (args.size() < 5)
         return 2;
-    if (signIn(args.at(1), args.at(2)).code() != 0)
-        return 3;
-    QFile keyFile(args.at(3));
-    if (!keyFile.open(QIODevice::ReadOnly)
-        || !ZeroManager::instance()->importKey(args.at(4), QJsonDocument::fromJson(keyFile.readAll()).object().toVariantMap()))
-        return 4;
-    clipUtils::setAutoSetClipboard(true);
-
-    Wiring::startCore(app);
-    MqttManager *mqtt = MqttManager::instance();
-    QObject::connect(mqtt, &MqttManager::subscribed, &app, [] { reply("ready"); }, Qt::QueuedConnection);
-    mqtt->connectBroker();
-
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray pending;
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[4096];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n <= 0) {
-            QCoreApplication::quit();
-            return;
-        }
-        pending.append(buffer, int(n));
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            command(pending.left(end));
-            pending.remove(0, end + 1);
-        }
-    });
-    return app.exec();
+    if (const int failed = PeerDevice::bringUp(args.at(1), args.at(2), args.at(3), args.at(4)))
+        return failed;
+    return PeerDevice::serve(command);
 }

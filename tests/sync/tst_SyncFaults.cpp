@@ -79,14 +79,7 @@ class TestSyncFaults : public QObject
     QProcess peer;
     const QString salt = QUuid::createUuid().toString(QUuid::Id128).left(8);
 
-    QByteArray ask(const QByteArray &command, int timeoutMs = 20000)
-    {
-        peer.write(command + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        while (!peer.canReadLine() && !deadline.hasExpired())
-            peer.waitForReadyRead(100);
-        return peer.readLine().trimmed();
-    }
+    QByteArray ask(const QByteArray &command) { return SyncPeer::ask(peer, command); }
 
     QString captured(const std::function<void()> &copy) { return SyncPeer::capturedHash(copy); }
 
@@ -111,7 +104,7 @@ private Q_SLOTS:
         clipUtils::setFileAsSecret(false);
         Wiring::startCore(*QCoreApplication::instance()); // as the program starts
 
-        QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
+        QVERIFY(SyncPeer::start(peer, peerHome.path(), {QStringLiteral(ZORVEL_SYNC_PEER), email, password, keyFile, pin}));
     }
 
     void cleanup()

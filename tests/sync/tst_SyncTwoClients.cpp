@@ -40,14 +40,7 @@ class TestSyncTwoClients : public QObject
     QTemporaryDir peerHome;
     QProcess peer;
 
-    QByteArray ask(const QByteArray &command, int timeoutMs = 20000)
-    {
-        peer.write(command + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        while (!peer.canReadLine() && !deadline.hasExpired())
-            peer.waitForReadyRead(100);
-        return peer.readLine().trimmed();
-    }
+    QByteArray ask(const QByteArray &command) { return SyncPeer::ask(peer, command); }
 
     QJsonObject peerRow(const QString &hash, const QString &category = QStringLiteral("history"))
     {
@@ -83,7 +76,7 @@ private Q_SLOTS:
         clipUtils::setFileAsSecret(false);
         Wiring::startCore(*QCoreApplication::instance()); // as the program starts
 
-        QVERIFY(SyncPeer::start(peer, peerHome.path(), {email, password, keyFile, pin}));
+        QVERIFY(SyncPeer::start(peer, peerHome.path(), {QStringLiteral(ZORVEL_SYNC_PEER), email, password, keyFile, pin}));
     }
 
     void cleanupTestCase()

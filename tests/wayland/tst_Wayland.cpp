@@ -86,9 +86,7 @@ private slots:
         QFETCH(QString, entryType);
         QVERIFY(wlCopy(bytes, type));
         QTRY_VERIFY_WITH_TIMEOUT(HistoryQueries::exists(hash, QStringLiteral("history")), 10000);
-        History record;
-        record.setFileHash(hash);
-        record.load();
+        const History record = StoreHelper::stored(hash);
         QVERIFY2(record.type().startsWith(entryType), qPrintable(record.type()));
     }
 

@@ -3,7 +3,7 @@
 // a virtual display with a tray (trayer) and a CJK font.
 //   zorvel_screenshots <output folder>
 #include "support/TestMain.h"
-#include "DesktopFixture.h"
+#include "desktop/DesktopFixture.h"
 
 #include "app/Translation.h"
 #include "desktop/MainWindow.h"
