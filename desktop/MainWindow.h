@@ -93,9 +93,9 @@ private:
     void loadKeywords();
     void storeKeywords();
 
-    // Filled by the account, service and encryption work: sign-in, sign-up and
-    // password reset requests, the signed-in clear, the broker and the
-    // encryption window after signing out.
+    // The account work (MainWindowAccount.cpp): sign-in, sign-up and password
+    // reset requests, the signed-in clear, and what signing out adds (the broker
+    // disconnect), also when the service ended the session.
     void startAccountRequest(const QString &address);
     void clearHistorySignedIn();
     void signedOut();

@@ -132,7 +132,7 @@ void CRequestUploadFile::requestUploadTokenFinish(CBaseRequest *callrequest, QVa
 
     const QByteArray boundary =
         "--" + clipUtils::md5Hex(QUuid::createUuid().toString(QUuid::WithBraces).toUtf8()).toLatin1();
-    // Unlike the original client, the object store's certificate is verified too.
+    // The object store is a peer like any other: its certificate is verified too.
     QNetworkRequest request(host);
     request.setSslConfiguration(TlsTrust::configuration());
     request.setTransferTimeout(transferTimeout());
