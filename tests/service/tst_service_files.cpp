@@ -68,8 +68,8 @@ private slots:
         QCOMPARE(upload.status, 200);
         QCOMPARE(upload.code(), 0);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_upload_file", entry["file_hash"]).is_null(), 10000);
-        const json notice = subscriber.find("history_upload_file", entry["file_hash"]);
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_upload_file", entry["file_hash"], a.deviceToken).is_null(), 10000);
+        const json notice = subscriber.find("history_upload_file", entry["file_hash"], a.deviceToken);
         QVERIFY(notice["data"]["device_token"] == a.deviceToken);
         QVERIFY(notice["data"]["history_id"] == std::to_string(entry["history_id"].get<std::int64_t>()));
         QVERIFY(notice["data"]["file_id"] == std::to_string(entry["file_id"].get<std::int64_t>()));

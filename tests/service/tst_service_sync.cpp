@@ -124,8 +124,8 @@ private slots:
         pull = a.get("pull/", since2);
         QVERIFY(pull.body["histories"].empty());
         QVERIFY(pull.body["action"] == json::array({{{"action", "del"}, {"history_id", one["history_id"]}}}));
-        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_delete", md5Hex("one")).is_null(), 10000);
-        const json deleted = subscriber.find("history_delete", md5Hex("one"));
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.find("history_delete", md5Hex("one"), a.deviceToken).is_null(), 10000);
+        const json deleted = subscriber.find("history_delete", md5Hex("one"), a.deviceToken);
         QVERIFY(deleted["data"]["device_token"] == a.deviceToken);
         QVERIFY(deleted["data"]["key_hash"] == "");
         const std::string since3 = "&last_request_timestamp=" + std::to_string(pull.body["request_timestamp"].get<std::int64_t>());
