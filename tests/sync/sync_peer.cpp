@@ -21,15 +21,16 @@ namespace {
 QByteArray rowsJson()
 {
     QJsonArray rows;
-    QSqlQuery q(QStringLiteral("select file_hash, category, favourite, local_file_ok, change_timestamp, content "
-                               "from History"));
+    QSqlQuery q(QStringLiteral("select file_hash, category, favourite, local_file_ok, change_timestamp, content, "
+                               "timestamp from History"));
     while (q.next())
         rows.append(QJsonObject{{QStringLiteral("file_hash"), q.value(0).toString()},
                                 {QStringLiteral("category"), q.value(1).toString()},
                                 {QStringLiteral("favourite"), q.value(2).toLongLong()},
                                 {QStringLiteral("local_file_ok"), q.value(3).toInt()},
                                 {QStringLiteral("pending"), q.value(4).toDouble() > 0},
-                                {QStringLiteral("content"), q.value(5).toString()}});
+                                {QStringLiteral("content"), q.value(5).toString()},
+                                {QStringLiteral("timestamp"), q.value(6).toLongLong()}});
     return QJsonDocument(rows).toJson(QJsonDocument::Compact);
 }
 
