@@ -3,6 +3,7 @@
 // thread meanwhile (the largest gap between the turns of a 1 ms timer: what the
 // menu and the hot key would wait). Another process (xclip) owns the clipboard, as
 // in real use; every copy is new content, so nothing is skipped as already stored.
+#include "BenchImages.h"
 #include "BenchTable.h"
 #include "support/TestMain.h"
 
@@ -60,22 +61,6 @@ QByteArray pseudoRandom(int size, quint32 seed)
     QRandomGenerator generator(seed);
     generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
-}
-
-QByteArray screenshotPng(int i)
-{
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    QRandomGenerator noise(i);
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            line[x] = qRgb((x + i) % 256, y % 256, ((x / 64 + y / 64) % 2) * 200 + noise.bounded(8));
-    }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
 }
 
 } // namespace
@@ -153,7 +138,7 @@ int main(int argc, char *argv[])
                 [](int i) { return pseudoRandom(1024, i).toBase64().left(1024); });
         measure(
             QStringLiteral("capture: 1920x1080 image"), QStringLiteral("<= 100 ms"), QStringLiteral("image/png"),
-            [](int i) { return screenshotPng(i); }, QStringLiteral("capture: main-thread stall, 1080p image"));
+            [](int i) { return BenchImages::screenshotPng(i); }, QStringLiteral("capture: main-thread stall, 1080p image"));
         const QString file = QString::fromStdString(home) + QStringLiteral("/copied.bin");
         measure(
             QStringLiteral("capture: 5 MiB file"), QStringLiteral("<= 60 ms"), QStringLiteral("text/uri-list"),

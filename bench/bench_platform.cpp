@@ -4,6 +4,7 @@
 //    focused line edit (includes the program's fixed pause for the menu to close);
 //  - capture (Wayland only; bench_capture has X11's): from another program's copy
 //    (wl-copy started) to the committed row, the program having no focus.
+#include "BenchImages.h"
 #include "BenchTable.h"
 #include "support/TestMain.h"
 #include "desktop/DesktopFixture.h"
@@ -33,22 +34,6 @@ double pasteMs(DesktopFixture::PasteTarget &target, int i)
     if (!QTest::qWaitFor([&] { return target.text().endsWith(text); }, 10000))
         return -1;
     return t.nsecsElapsed() / 1e6;
-}
-
-QByteArray imagePng(int i)
-{
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    QRandomGenerator noise(i);
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            line[x] = qRgb((x + i) % 256, y % 256, ((x / 64 + y / 64) % 2) * 200 + noise.bounded(8));
-    }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
 }
 
 double captureMs(const QByteArray &bytes, const QString &type)
@@ -126,7 +111,7 @@ int main(int argc, char *argv[])
             measure(QStringLiteral("capture (wayland): wl-copy 1 KB text to row"), QStringLiteral("text/plain"),
                     QStringLiteral("<= 20 ms"), [](int i) { return QByteArray(1000, 'a') + QByteArray::number(i); });
             measure(QStringLiteral("capture (wayland): wl-copy 1920x1080 image to row"),
-                    QStringLiteral("image/png"), QStringLiteral("<= 250 ms"), imagePng);
+                    QStringLiteral("image/png"), QStringLiteral("<= 250 ms"), BenchImages::screenshotPng);
         }
     }
     QDir(QString::fromStdString(home)).removeRecursively();
