@@ -103,9 +103,7 @@ struct Model {
 
 json item(const std::string &text, double timestamp, std::int64_t favourite)
 {
-    return {{"content", text},         {"timestamp", timestamp}, {"device_name", "cluster"},
-            {"file_hash", md5Hex(text)}, {"file_name", ""},       {"file_size", text.size()},
-            {"type", "text_txt"},        {"favourite", favourite}};
+    return textItem(text, favourite, timestamp);
 }
 
 } // namespace
@@ -340,22 +338,14 @@ private slots:
         QCOMPARE(a->registerUser("files@example.com", "pass").code(), 0);
         b->userToken = a->userToken;
         const json pushed = a->pushText("file on a shared folder");
-        const Reply token = a->get("get_upload_token/", "&file_id=" + std::to_string(pushed["file_id"].get<std::int64_t>())
-                                                            + "&file_hash=" + pushed["file_hash"].get<std::string>());
+        const Reply token = a->get("get_upload_token/", fileQuery(pushed));
         QCOMPARE(token.status, 200);
         // Signed by node a, uploaded through node b.
-        const Reply upload = b->postForm("/oss/upload",
-                                         {{"key", token.body["key"]}, {"policy", token.body["policy"]},
-                                          {"callback", token.body["callback"]}, {"OSSAccessKeyId", token.body["accessid"]},
-                                          {"Signature", token.body["signature"]}, {"success_action_status", "200"}},
-                                         "the bytes", "f.txt");
-        QCOMPARE(upload.status, 200);
+        QCOMPARE(b->upload(token.body, "the bytes").status, 200);
         // Link made by node b, fetched from node a.
-        const Reply link = b->get("download_file/", "&file_id=" + std::to_string(pushed["file_id"].get<std::int64_t>())
-                                                        + "&file_hash=" + pushed["file_hash"].get<std::string>());
+        const Reply link = b->get("download_file/", fileQuery(pushed));
         QCOMPARE(link.status, 302);
-        const std::string location = link.location.substr(link.location.find("/oss/"));
-        QCOMPARE(a->getAbsolute(location).raw, std::string("the bytes"));
+        QCOMPARE(a->get(link.location.substr(link.location.find("/oss/"))).raw, std::string("the bytes"));
     }
 
     void nodeKilledMidPushLosesNothingAcknowledged()
