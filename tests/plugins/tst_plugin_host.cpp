@@ -252,24 +252,6 @@ private Q_SLOTS:
         QCOMPARE(run("x", installed("fine", "return 'fine'")), QString("fine"));
     }
 
-    void threeFailuresInARowDisable()
-    {
-        const PluginObject p = installed("flaky", "if text == 'bad' then error('no') end return 'ok'");
-        QCOMPARE(run("bad", p), QString());
-        QCOMPARE(run("bad", p), QString());
-        QCOMPARE(run("good", p), QString("ok")); // a success resets the count
-        QSignalSpy changes(host(), &PluginHost::pluginsChanged);
-        for (int i = 0; i < PluginHost::FailuresToDisable; ++i)
-            QCOMPARE(run("bad", p), QString());
-        QVERIFY(find("flaky").disabled);
-        QCOMPARE(changes.count(), 1);
-        QCOMPARE(m_notices.size(), 1);
-        QCOMPARE(run("good", p), QString());
-        host()->setEnabled(p.id, true);
-        QCOMPARE(find("flaky").failures, 0);
-        QCOMPARE(run("good", p), QString("ok"));
-    }
-
     // 8 plugins that each keep 48 MiB: the runner's shared budget makes idle
     // plugins give theirs back, and the program's own memory does not grow.
     void memoryAcrossPluginsStaysInTheRunner()

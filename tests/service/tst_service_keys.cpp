@@ -1,19 +1,12 @@
-// Key pair storage, PIN changes checked against the stored PIN verifier, and the key
-// reset that empties the user's encrypted data, against a real service.
+// Key pair storage, PIN changes checked against the stored PIN verifier (in the
+// engine's format, see tst_cindral), and the key reset that empties the user's
+// encrypted data, against a real service.
 
 #include "ServiceTestSupport.h"
 #include "support/TestMain.h"
 
-#include "KeyStore.h"
-#include "Codec.h"
-
-#include <cindral.h>
-#include <sodium.h>
-
 #include <QDir>
 #include <QTest>
-
-#include <cstdlib>
 
 using namespace ServiceTest;
 
@@ -22,71 +15,12 @@ namespace {
 const std::string kKey1 = "0123456789abcdef0123456789abcdef";
 const std::string kKey2 = "fedcba9876543210fedcba9876543210";
 
-// A key dictionary as the client builds it, from the engine itself.
-json engineDict(const ce_key_record &key, const ce_cipher_record &cipher)
-{
-    return {{"key_timestamp", key.timestamp},
-            {"key_hash", std::string(key.hash, 32)},
-            {"cipher", ZorvelService::Codec::toBase64(std::string(reinterpret_cast<const char *>(cipher.wrapped), 48))},
-            {"cipher_timestamp", cipher.timestamp},
-            {"cipher_hash", std::string(cipher.hash, 64)},
-            {"version", "1.0"},
-            {"platform", "linux_6"}};
-}
-
-// Base64 of the engine's slow hash of salt ‖ secret; salt empty: the first
-// construction's unsalted PIN hash (Argon2id under one fixed salt for everybody).
-std::string proof(const std::string &cipherHash, const std::string &pin)
-{
-    if (cipherHash.empty()) {
-        unsigned char h[32];
-        if (crypto_pwhash(h, sizeof h, pin.data(), pin.size(), reinterpret_cast<const unsigned char *>("cindral-hash-v01"),
-                          crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                          crypto_pwhash_ALG_ARGON2ID13)
-            != 0)
-            return std::string();
-        return ZorvelService::Codec::toBase64(std::string(reinterpret_cast<char *>(h), sizeof h));
-    }
-    const std::string input = *ZorvelService::Codec::fromHex(cipherHash.substr(0, 32)) + pin;
-    unsigned char *out = nullptr;
-    int32_t outLen = 0;
-    if (ce_hash_data(reinterpret_cast<const unsigned char *>(input.data()), int64_t(input.size()), &out, &outLen) != 0)
-        return std::string();
-    const std::string text = ZorvelService::Codec::toBase64(std::string(reinterpret_cast<char *>(out), size_t(outLen)));
-    std::free(out);
-    return text;
-}
-
 } // namespace
 
 class TestServiceKeys : public QObject {
     Q_OBJECT
 
 private slots:
-    // The check the service runs on "last_pwd_hash", against records the engine made:
-    // two users with the same PIN share nothing, and a hash of the PIN alone is refused.
-    void pinProofIsPerWrap()
-    {
-        struct Freed {
-            void operator()(void *p) const { std::free(p); }
-        };
-        std::unique_ptr<ce_key_record, Freed> key(ce_data_new());
-        const std::string pin = "246810";
-        std::unique_ptr<ce_cipher_record, Freed> userA(ce_generate_cipher(pin.data(), int32_t(pin.size()), key.get()));
-        std::unique_ptr<ce_cipher_record, Freed> userB(ce_generate_cipher(pin.data(), int32_t(pin.size()), key.get()));
-        std::string reason;
-        const auto a = ZorvelService::KeyPair::fromDict(engineDict(*key, *userA), &reason);
-        const auto b = ZorvelService::KeyPair::fromDict(engineDict(*key, *userB), &reason);
-        QVERIFY(a && b);
-        QVERIFY(a->cipherHash.substr(32) != b->cipherHash.substr(32));
-
-        const std::string proofA = proof(a->cipherHash, pin);
-        QVERIFY(a->pinMatches(proofA));
-        QVERIFY(!b->pinMatches(proofA));
-        QVERIFY(!a->pinMatches(proof(a->cipherHash, "246811")));
-        QVERIFY(!a->pinMatches(proof(std::string(), pin)));
-    }
-
     void storeFetchAndChangePin()
     {
         TestService service;
