@@ -6,12 +6,10 @@
 #include "PgConnection.h"
 #include "SqliteConnection.h"
 
-#include <MQTTAsync.h>
 #include <httplib.h>
 #include <sodium.h>
 
 #include <QDir>
-#include <QTest>
 
 #include <cstdlib>
 
@@ -25,13 +23,6 @@ std::string databaseUrl()
     return url ? url : "";
 }
 
-std::unique_ptr<ZorvelService::SqlConnection> connect(const std::string &url, const std::string &dataDir)
-{
-    if (url.empty())
-        return std::make_unique<ZorvelService::SqliteConnection>(dataDir + "/service.db");
-    return std::make_unique<ZorvelService::PgConnection>(url);
-}
-
 } // namespace
 
 bool TestDatabase::isPostgres()
@@ -41,9 +32,9 @@ bool TestDatabase::isPostgres()
 
 TestDatabase::TestDatabase()
 {
-    const std::string server = databaseUrl();
-    if (!ZorvelService::Database::isPostgresUrl(server))
+    if (!isPostgres())
         return;
+    const std::string server = databaseUrl();
     m_schema = "test_" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(8));
     ZorvelService::PgConnection(server).exec("CREATE SCHEMA " + m_schema);
     m_url = server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-c%20search_path%3D" + m_schema;
@@ -51,10 +42,9 @@ TestDatabase::TestDatabase()
 
 TestDatabase::~TestDatabase()
 {
-    if (m_schema.empty())
-        return;
     try {
-        ZorvelService::PgConnection(databaseUrl()).exec("DROP SCHEMA " + m_schema + " CASCADE");
+        if (!m_schema.empty())
+            ZorvelService::PgConnection(databaseUrl()).exec("DROP SCHEMA " + m_schema + " CASCADE");
     } catch (const ZorvelService::DatabaseError &e) {
         qWarning("cannot drop the test schema: %s", e.what());
     }
@@ -62,7 +52,11 @@ TestDatabase::~TestDatabase()
 
 std::vector<std::string> TestDatabase::query(const std::string &dataDir, const std::string &sql) const
 {
-    auto db = connect(m_url, dataDir);
+    std::unique_ptr<ZorvelService::SqlConnection> db;
+    if (m_url.empty())
+        db = std::make_unique<ZorvelService::SqliteConnection>(dataDir + "/service.db");
+    else
+        db = std::make_unique<ZorvelService::PgConnection>(m_url);
     ZorvelService::SqlStatement statement(*db, sql);
     std::vector<std::string> rows;
     while (statement.step())
@@ -79,11 +73,10 @@ TestService::TestService(const std::function<void(const std::string &)> &prepare
     const TestBroker::Account account = TestBroker::serviceAccount();
     options.brokerUser = account.user;
     options.brokerPassword = account.password;
-    options.limitOverrides = {{"register_per_address_per_minute", 100000},
-                              {"login_per_address_per_minute", 100000},
-                              {"login_per_account_per_minute", 100000},
-                              {"reset_mail_per_address_per_hour", 100000},
-                              {"reset_mail_per_account_per_hour", 100000}};
+    for (const char *rate : {"register_per_address_per_minute", "login_per_address_per_minute",
+                             "login_per_account_per_minute", "reset_mail_per_address_per_hour",
+                             "reset_mail_per_account_per_hour"})
+        options.limitOverrides[rate] = 100000;
     options.limitOverrides.update(limits);
     if (prepare) {
         QDir().mkpath(QString::fromStdString(options.dataDir));
@@ -216,76 +209,32 @@ json ApiClient::pushText(const std::string &text, std::int64_t favourite, double
     return reply.code() == 0 ? reply.body["history"] : json();
 }
 
-namespace {
-
-int arrived(void *context, char *topic, int, MQTTAsync_message *message)
-{
-    static_cast<Subscriber *>(context)->onMessage(
-        std::string(static_cast<const char *>(message->payload), static_cast<size_t>(message->payloadlen)));
-    MQTTAsync_freeMessage(&message);
-    MQTTAsync_free(topic);
-    return 1;
-}
-
-} // namespace
-
 Subscriber::Subscriber(const ApiClient &device)
-    : m_topic("user_id_" + std::to_string(device.userId))
 {
-    MQTTAsync client = nullptr;
-    const std::string user = device.mqtt.value("username", ""), password = device.mqtt.value("password", "");
-    MQTTAsync_create(&client, TestBroker::uri().c_str(), device.mqtt.value("client_id", "").c_str(),
-                     MQTTCLIENT_PERSISTENCE_NONE, nullptr);
-    m_client = client;
-    MQTTAsync_setCallbacks(client, this, nullptr, &arrived, nullptr);
-    MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
-    options.username = user.c_str();
-    options.password = password.c_str();
-    options.cleansession = 1;
-    options.context = this;
-    options.onSuccess = [](void *context, MQTTAsync_successData *) {
-        auto *self = static_cast<Subscriber *>(context);
-        MQTTAsync_responseOptions sub = MQTTAsync_responseOptions_initializer;
-        sub.context = self;
-        sub.onSuccess = [](void *s, MQTTAsync_successData *) { static_cast<Subscriber *>(s)->setReady(true); };
-        MQTTAsync_subscribe(static_cast<MQTTAsync>(self->m_client), self->m_topic.c_str(), 0, &sub);
-    };
-    MQTTAsync_connect(client, &options);
+    // Line-buffered, so every message and the subscription's answer arrive at once.
+    m_process.start("stdbuf", {"-oL", "mosquitto_sub", "-d", "-h", "127.0.0.1", "-p", QString::number(TestBroker::port()), "-u",
+                                      QString::fromStdString(device.mqtt.value("username", "")), "-P",
+                                      QString::fromStdString(device.mqtt.value("password", "")), "-i",
+                                      QString::fromStdString(device.mqtt.value("client_id", "")), "-t",
+                                      QString("user_id_%1").arg(device.userId)});
 }
 
 Subscriber::~Subscriber()
 {
-    MQTTAsync client = static_cast<MQTTAsync>(m_client);
-    MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
-    options.timeout = 0;
-    MQTTAsync_disconnect(client, &options);
-    for (int i = 0; i < 100 && MQTTAsync_isConnected(client); ++i)
-        QTest::qWait(10);
-    MQTTAsync_destroy(&client);
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
-bool Subscriber::ready() const
+bool Subscriber::ready()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_ready;
+    return (m_output += m_process.readAllStandardOutput()).contains("Subscribed (mid: 1): 0");
 }
 
-void Subscriber::setReady(bool granted)
+json Subscriber::find(const std::string &protocol, const std::string &fileHash, const std::string &deviceToken)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_ready = granted;
-}
-
-void Subscriber::onMessage(const std::string &payload)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_messages.push_back(json::parse(payload, nullptr, false));
-}
-
-json Subscriber::find(const std::string &protocol, const std::string &fileHash, const std::string &deviceToken) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const json &m : m_messages) {
+    m_output += m_process.readAllStandardOutput();
+    for (const QByteArray &line : m_output.split('\n')) {
+        const json m = json::parse(line.toStdString(), nullptr, false);
         if (m.is_object() && m.value("protocol", "") == protocol
             && (fileHash.empty() || m["data"].value("file_hash", "") == fileHash)
             && (deviceToken.empty() || m["data"].value("device_token", "") == deviceToken))

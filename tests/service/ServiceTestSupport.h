@@ -7,6 +7,7 @@
 
 #include "Service.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <nlohmann/json.hpp>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -117,26 +117,21 @@ private:
     std::unique_ptr<httplib::SSLClient> m_http;
 };
 
-// A device's connection to the broker with the account the service issued, subscribed
-// to its user's topic.
+// A device's connection to the broker (mosquitto_sub) with the account the service
+// issued, subscribed to its user's topic.
 class Subscriber {
 public:
     explicit Subscriber(const ApiClient &device);
     ~Subscriber();
     // Connected and the subscription granted.
-    bool ready() const;
+    bool ready();
     // The first message of the protocol whose "data"."file_hash" and "device_token"
     // match where given, else null. Other test programs may publish on the same topic.
-    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {}) const;
-    void onMessage(const std::string &payload);
-    void setReady(bool granted);
+    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {});
 
 private:
-    void *m_client = nullptr;
-    std::string m_topic;
-    mutable std::mutex m_mutex;
-    std::vector<json> m_messages;
-    bool m_ready = false;
+    QProcess m_process;
+    QByteArray m_output;
 };
 
 std::string md5Hex(const std::string &text);
