@@ -181,7 +181,7 @@ private slots:
             const unsigned kind = random() % 100;
             if (kind < 35) {
                 const std::string text = "entry " + std::to_string(random() % 150);
-                const Reply reply = api.post("push/", json {{"history", textItem(text, 0, op)}}.dump());
+                const Reply reply = api.post("push/", history(textItem(text, 0, op)));
                 QCOMPARE(reply.code(), 0);
                 const std::int64_t id = reply.body["history"]["history_id"];
                 const std::int64_t known = model.idOf(md5Hex(text));
@@ -268,7 +268,7 @@ private slots:
                 auto api = client(t % 2, first->userToken);
                 for (int k = 0; k < 40; ++k) {
                     const std::string text = "race " + std::to_string(t < 2 ? k : 39 - k);
-                    const Reply reply = api->post("push/", json {{"history", textItem(text, t + 1, 100 + t)}}.dump());
+                    const Reply reply = api->post("push/", history(textItem(text, t + 1, 100 + t)));
                     if (reply.code() != 0) {
                         ++failures;
                         continue;
@@ -350,7 +350,7 @@ private slots:
                 auto api = client(0, first->userToken);
                 for (int k = 0;; ++k) {
                     const std::string text = "kill " + std::to_string(t) + " " + std::to_string(k);
-                    const Reply reply = api->post("push/", json {{"history", textItem(text, 0, k)}}.dump());
+                    const Reply reply = api->post("push/", history(textItem(text, 0, k)));
                     if (reply.code() != 0)
                         return;
                     acked[static_cast<std::size_t>(t)].push_back(md5Hex(text));
