@@ -1,20 +1,51 @@
 #include "support/TestMain.h"
 
+#include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/PrivateFile.h"
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
-
-#include <QSettings>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <QRegularExpression>
 
 class TestClipUtils : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // First: nothing has made the folders yet.
+    void foldersAreCreatedOnDemand()
+    {
+        const QString root = QDir::homePath() + QStringLiteral("/Documents/ZClipboard");
+        QVERIFY(!QDir(root).exists());
+        const QString zip = CFileManager::zipPath();
+        QCOMPARE(zip, root + QStringLiteral("/Library/zip/"));
+        QVERIFY(QDir(zip).exists());
+        QVERIFY(!QDir(root + QStringLiteral("/Library/files")).exists());
+        QCOMPARE(CFileManager::encryptPath(), root + QStringLiteral("/Library/encrypt/"));
+        QCOMPARE(CFileManager::pluginsPath(), root + QStringLiteral("/Library/plugins/"));
+        QCOMPARE(CFileManager::tmpPath(), root + QStringLiteral("/Library/tmp/"));
+    }
+
+    void saveNeverOverwritesAndReadOfMissingIsEmpty()
+    {
+        const QString hash = QStringLiteral("0123456789abcdef0123456789abcdef");
+        QVERIFY(CFileManager::readFile(hash).isEmpty());
+        CFileManager::saveFile("first", hash);
+        CFileManager::saveFile("second", hash);
+        QCOMPARE(CFileManager::readFile(hash), QByteArray("first"));
+    }
+
+    void hashesThatAreNotDigestsNeverBecomePaths()
+    {
+        const QString outside = CFileManager::filesPath() + QStringLiteral("../../escaped");
+        const int before = QDir(CFileManager::filesPath()).entryList(QDir::Files).size();
+        for (const QString &hash : {QStringLiteral("../../escaped"), QStringLiteral("/tmp/x"), QString(),
+                                    QStringLiteral("ABCDEF0123456789ABCDEF0123456789")}) {
+            CFileManager::saveFile("payload", hash);
+            QVERIFY(CFileManager::entryPath(CFileManager::filesPath(), hash).isEmpty());
+        }
+        QVERIFY(!QFile::exists(outside));
+        QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), before);
+    }
     void deviceTokenIsStableMd5Text()
     {
         const QString token = clipUtils::deviceToken();

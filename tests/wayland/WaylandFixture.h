@@ -3,14 +3,7 @@
 // Helpers for the tests on a private headless sway (tests/support/with-sway): other
 // Wayland programs (wl-copy, wl-paste, foot) and sway's view of the focus.
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
 namespace WaylandFixture {
 

@@ -12,12 +12,7 @@
 #include "platform/KeyInjector.h"
 #include "store/HistoryQueries.h"
 
-#include <QBuffer>
-#include <QComboBox>
-#include <QLabel>
-#include <QSettings>
 #include <QLocalSocket>
-#include <QTemporaryDir>
 
 using namespace DesktopFixture;
 using namespace MenuFixture;
