@@ -13,8 +13,7 @@ using namespace MenuFixture;
 
 // The settings window on a fresh installation: its tabs, the hot-key and paste
 // boxes with their storage rules, the hot key popping the menu, and the
-// signed-out actions of the general and privacy tabs (the account tab's flows run
-// against the real service in tests/net/tst_AccountTab).
+// signed-out actions of the general and privacy tabs.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -81,6 +80,7 @@ private slots:
     {
         QFETCH(int, y);
         QFETCH(bool, upwards);
+        QCOMPARE(QGlobalShortcut::identifier(window()->shortcut()->key()), 0x57u); // the window holds the key
         xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QString::number(y)});
         QTRY_COMPARE(QCursor::pos(), QPoint(300, y));
         pressKeys(QStringLiteral("shift+alt+v"));
@@ -200,6 +200,33 @@ private slots:
         QCOMPARE(rows(), 1);
         QVERIFY(child<QPushButton>("clear_button")->isEnabled());
         QCOMPARE(labels(favourites()), QStringList({"three"}));
+    }
+
+    // The account tab's signed-out choices and a sign-out (the flows against the
+    // service run in tests/net/tst_AccountTab).
+    void accountTabAndSigningOut()
+    {
+        child<QRadioButton>("radio_findpwd")->click();
+        QVERIFY(!child<QLineEdit>("line_passwd")->isEnabled());
+        child<QRadioButton>("radio_register")->click();
+        QCOMPARE(child<QPushButton>("button_login")->text(), QStringLiteral("注册"));
+        child<QRadioButton>("radio_login")->click();
+        child<QLineEdit>("line_email")->setText(QStringLiteral("not an address"));
+        QStringList seen;
+        answerBoxes({QMessageBox::Ok}, &seen);
+        child<QPushButton>("button_login")->click();
+        QCOMPARE(seen, QStringList({"邮箱格式存在问题"}));
+
+        clipUtils::settings()->setValue(QLatin1String(Zorvel::Key::UserToken), QStringLiteral("token"));
+        window()->updateLoginUi();
+        QCOMPARE(child<QTabWidget>("tabWidget")->widget(1)->objectName(), QStringLiteral("tab_logout"));
+        wipeStore();
+        const History fav = textEntry(QStringLiteral("starred"), 101, QStringLiteral("favourite"));
+        child<QPushButton>("button_logout")->click();
+        QVERIFY(!clipUtils::hasUserToken());
+        QCOMPARE(child<QTabWidget>("tabWidget")->widget(1)->objectName(), QStringLiteral("tab_login"));
+        QCOMPARE(rows(QStringLiteral("where content = 'starred'")), 0);
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + fav.file_hash()));
     }
 
     void emailAddressPattern()
