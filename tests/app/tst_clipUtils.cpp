@@ -1,20 +1,68 @@
 #include "support/TestMain.h"
 
+#include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/PrivateFile.h"
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
-
-#include <QSettings>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <QRegularExpression>
 
 class TestClipUtils : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // First: nothing has made the folders yet.
+    void foldersAreCreatedOnDemand()
+    {
+        const QString root = QDir::homePath() + QStringLiteral("/Documents/ZClipboard");
+        QVERIFY(!QDir(root).exists());
+        const QString zip = CFileManager::zipPath();
+        QCOMPARE(zip, root + QStringLiteral("/Library/zip/"));
+        QVERIFY(QDir(zip).exists());
+        QVERIFY(!QDir(root + QStringLiteral("/Library/files")).exists());
+        QCOMPARE(CFileManager::encryptPath(), root + QStringLiteral("/Library/encrypt/"));
+        QCOMPARE(CFileManager::pluginsPath(), root + QStringLiteral("/Library/plugins/"));
+        QCOMPARE(CFileManager::tmpPath(), root + QStringLiteral("/Library/tmp/"));
+    }
+
+    void saveNeverOverwritesAndReadOfMissingIsEmpty()
+    {
+        const QString hash = QStringLiteral("0123456789abcdef0123456789abcdef");
+        QVERIFY(CFileManager::readFile(hash).isEmpty());
+        CFileManager::saveFile("first", hash);
+        CFileManager::saveFile("second", hash);
+        QCOMPARE(CFileManager::readFile(hash), QByteArray("first"));
+    }
+
+    // One at a time or as a batch written side by side: a hash that is not a digest
+    // never becomes a path, and the good files of the batch are all written whole.
+    void hashesThatAreNotDigestsNeverBecomePaths()
+    {
+        const QString outside = CFileManager::filesPath() + QStringLiteral("../../escaped");
+        const int before = QDir(CFileManager::filesPath()).entryList(QDir::Files).size();
+        QVector<QPair<QString, QByteArray>> batch;
+        for (const QString &hash : {QStringLiteral("../../escaped"), QStringLiteral("/tmp/x"), QString(),
+                                    QStringLiteral("ABCDEF0123456789ABCDEF0123456789")}) {
+            CFileManager::saveFile("payload", hash);
+            QVERIFY(CFileManager::entryPath(CFileManager::filesPath(), hash).isEmpty());
+            batch.append({hash, "payload"});
+        }
+        QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), before);
+        QSet<QString> good;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray bytes = "batch file " + QByteArray::number(i) + QByteArray(i * 100, 'b');
+            good.insert(clipUtils::md5Hex(bytes));
+            batch.insert(i % batch.size(), {clipUtils::md5Hex(bytes), bytes}); // among the hostile ones
+        }
+        QCOMPARE(CFileManager::saveFiles(batch), good);
+        QVERIFY(!QFile::exists(outside));
+        QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), before + good.size());
+        for (const auto &file : batch) {
+            if (good.contains(file.first))
+                QCOMPARE(CFileManager::readFile(file.first), file.second);
+        }
+    }
+
     void deviceTokenIsStableMd5Text()
     {
         const QString token = clipUtils::deviceToken();

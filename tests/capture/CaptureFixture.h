@@ -12,10 +12,8 @@
 #include "capture/Selvane.h"
 #include "store/HistoryStore.h"
 
-#include <QFile>
-#include <QSignalSpy>
-#include <QSqlQuery>
-#include <QSqlRecord>
+#include <QtSql>
+#include <QtTest>
 
 #include <memory>
 

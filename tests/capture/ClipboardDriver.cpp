@@ -35,7 +35,7 @@ void ClipboardDriver::start(const QString &program, const QStringList &arguments
     m_processes.append(process);
 }
 
-void ClipboardDriver::copy(const QByteArray &bytes, const QString &target, QClipboard::Mode mode)
+bool ClipboardDriver::copy(const QByteArray &bytes, const QString &target, QClipboard::Mode mode, bool settle)
 {
     // -quiet keeps xclip in the foreground, as our child; it ends by itself once
     // another client owns the selection.
@@ -45,22 +45,24 @@ void ClipboardDriver::copy(const QByteArray &bytes, const QString &target, QClip
           {QStringLiteral("-quiet"), QStringLiteral("-selection"), selection, QStringLiteral("-t"), target,
            QStringLiteral("-i")},
           bytes.isNull() ? QByteArray("") : bytes);
+    return waitForChanges(settle);
 }
 
-void ClipboardDriver::copyFileUrls(const QStringList &paths)
+bool ClipboardDriver::copyFileUrls(const QStringList &paths, bool settle)
 {
     QByteArray list;
     for (const QString &path : paths)
         list += QUrl::fromLocalFile(path).toEncoded() + "\r\n";
-    copy(list, QStringLiteral("text/uri-list"));
+    return copy(list, QStringLiteral("text/uri-list"), QClipboard::Clipboard, settle);
 }
 
-void ClipboardDriver::offer(const QStringList &arguments, int changes)
+bool ClipboardDriver::offer(const QStringList &arguments, int changes)
 {
     const QClipboard::Mode mode = arguments.contains(QStringLiteral("--primary")) ? QClipboard::Selection
                                                                                    : QClipboard::Clipboard;
     m_expected[mode] = m_seen[mode] + changes;
     start(QStringLiteral(ZORVEL_CLIPBOARD_OWNER), arguments, QByteArray());
+    return waitForChanges();
 }
 
 bool ClipboardDriver::waitForChanges(bool settle)

@@ -18,14 +18,15 @@ public:
     ClipboardDriver();
     ~ClipboardDriver();
 
+    // Each copy returns once the watcher has handled it (see waitForChanges).
     // xclip -selection <selection> -t <target>, the bytes on its input.
-    void copy(const QByteArray &bytes, const QString &target = QStringLiteral("UTF8_STRING"),
-              QClipboard::Mode mode = QClipboard::Clipboard);
-    void copyText(const QString &text) { copy(text.toUtf8()); }
-    void copyFileUrls(const QStringList &paths);
+    bool copy(const QByteArray &bytes, const QString &target = QStringLiteral("UTF8_STRING"),
+              QClipboard::Mode mode = QClipboard::Clipboard, bool settle = true);
+    bool copyText(const QString &text) { return copy(text.toUtf8()); }
+    bool copyFileUrls(const QStringList &paths, bool settle = true);
     // clipboard_owner with the given arguments: several formats at once; changes is
     // the number of clipboard changes it makes.
-    void offer(const QStringList &arguments, int changes = 1);
+    bool offer(const QStringList &arguments, int changes = 1);
 
     // Waits until the changes caused since the last wait have reached the
     // application; each was handled by the watcher before this returns, and

@@ -5,8 +5,6 @@
 #include "app/clipUtils.h"
 #include "capture/ConfigureManager.h"
 
-#include <QSettings>
-
 class TestSecretDetection : public QObject
 {
     Q_OBJECT

@@ -7,18 +7,8 @@
 #include "app/clipUtils.h"
 #include "support/StoreHelper.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QBuffer>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QImage>
-#include <QMessageBox>
-#include <QPointer>
-#include <QProcess>
-#include <QTest>
-#include <QTimer>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -111,27 +101,27 @@ private:
 inline void wipeStore() { StoreHelper::wipe(); }
 using StoreHelper::rows;
 
-inline void writeStored(const History &h, const QByteArray &bytes)
+// Stores the entry as captured: its row, and its bytes under files/.
+inline History keep(History h, const QByteArray &bytes, double timestamp, const QString &category)
 {
+    h.setFileHash(clipUtils::md5Hex(bytes));
+    h.setTimeStamp(timestamp);
+    h.setCategory(category);
+    h.setLocalFileOk(true);
+    h.save();
     QFile file(CFileManager::filesPath() + h.file_hash());
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return h;
 }
 
-// A captured-looking text entry with its text stored under files/.
 inline History textEntry(const QString &text, double timestamp, const QString &category = QStringLiteral("history"))
 {
     History h;
     h.setContent(clipUtils::previewText(text));
-    h.setFileHash(clipUtils::md5Hex(text.toUtf8()));
-    h.setTimeStamp(timestamp);
     h.setType(QStringLiteral("text_txt+enc"));
     h.setFileSize(text.size());
-    h.setCategory(category);
-    h.setLocalFileOk(true);
-    h.save();
-    writeStored(h, text.toUtf8());
-    return h;
+    return keep(h, text.toUtf8(), timestamp, category);
 }
 
 inline QImage sampleImage(const QColor &color)
@@ -145,18 +135,11 @@ inline History imageEntry(const QColor &color, double timestamp, double fileSize
                           const QString &category = QStringLiteral("history"))
 {
     const QImage image = sampleImage(color);
-    const QByteArray tiff = clipUtils::imageToTiff(image);
     History h;
     h.setContent(clipUtils::imageToJpegBase64(image.scaledToWidth(40)));
-    h.setFileHash(clipUtils::md5Hex(tiff));
-    h.setTimeStamp(timestamp);
     h.setType(QStringLiteral("image_tiff+zip+enc"));
     h.setFileSize(fileSize);
-    h.setCategory(category);
-    h.setLocalFileOk(true);
-    h.save();
-    writeStored(h, tiff);
-    return h;
+    return keep(h, clipUtils::imageToTiff(image), timestamp, category);
 }
 
 inline History fileEntry(const QString &name, const QByteArray &bytes, double timestamp)
@@ -164,15 +147,9 @@ inline History fileEntry(const QString &name, const QByteArray &bytes, double ti
     History h;
     h.setContent(name);
     h.setFileName(name);
-    h.setFileHash(clipUtils::md5Hex(bytes));
-    h.setTimeStamp(timestamp);
-    const QString suffix = name.section(QLatin1Char('.'), -1);
-    h.setType(QStringLiteral("file_") + suffix + QStringLiteral("+zip+enc"));
+    h.setType(QStringLiteral("file_") + name.section(QLatin1Char('.'), -1) + QStringLiteral("+zip+enc"));
     h.setFileSize(bytes.size());
-    h.setLocalFileOk(true);
-    h.save();
-    writeStored(h, bytes);
-    return h;
+    return keep(h, bytes, timestamp, QStringLiteral("history"));
 }
 
 // Answers the next modal message boxes, one after the other, with the given

@@ -6,12 +6,8 @@
 #include "desktop/MenuManager.h"
 #include "store/StoreEvents.h"
 
-#include <QAction>
-#include <QGuiApplication>
-#include <QMenu>
-#include <QStringList>
-#include <QTest>
-#include <QWindow>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace MenuFixture {
 

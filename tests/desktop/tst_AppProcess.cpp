@@ -3,11 +3,6 @@
 
 #include "app/Constants.h"
 
-#include <QDir>
-#include <QProcessEnvironment>
-#include <QSettings>
-#include <QTemporaryDir>
-
 using namespace DesktopFixture;
 
 // The real program on a bare virtual display (no system tray), driven only from
@@ -25,23 +20,16 @@ private:
     {
         return QSettings(configFile(), QSettings::IniFormat).value(key);
     }
-    // Mapped windows of the program (the menu, the settings window, message boxes).
-    static int visibleWindows()
-    {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"),
-                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
-                      QStringLiteral("zorvel")});
-        search.waitForFinished(10000);
-        return QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).size();
-    }
-    static bool settingsWindowShown()
+    // Mapped windows of the program (the menu, the settings window, message boxes),
+    // or with that name.
+    static int visibleWindows(const QString &name = QString())
     {
         QProcess search;
         search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                 QStringLiteral("--name"), QStringLiteral("^设置$")});
+                                                 name.isEmpty() ? QStringLiteral("--classname") : QStringLiteral("--name"),
+                                                 name.isEmpty() ? QStringLiteral("zorvel") : name});
         search.waitForFinished(10000);
-        return search.exitCode() == 0;
+        return QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).size();
     }
 
 private slots:
@@ -117,7 +105,7 @@ private slots:
         pressKeys(QStringLiteral("shift+alt+v"));
         QTRY_COMPARE(visibleWindows(), 1);
         pressKeys(QStringLiteral("Up Up Return"));
-        QTRY_VERIFY(settingsWindowShown());
+        QTRY_COMPARE(visibleWindows(QStringLiteral("^设置$")), 1);
 
         // Its clear button asks a question; dismissing the box leaves the program running.
         pressKeys(QStringLiteral("Tab Tab Tab Tab space"));
@@ -185,6 +173,38 @@ private slots:
         QVERIFY(text.contains(answers ? "no data-control" : "does not answer"));
         compositor.kill();
         compositor.waitForFinished();
+    }
+
+    // A second start for the same user ends with 1 and writes nothing (its own home
+    // shows no trace); once the first one is gone a new one starts up again.
+    void secondInstanceExitsWithOneAndWritesNothing()
+    {
+        const QString db = CFileManager::rootPath() + QStringLiteral("/clipboard.db");
+        QFile::remove(db);
+        QProcess first;
+        first.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 60000); // through its start-up
+        QTemporaryDir otherHome;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), otherHome.path());
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        QVERIFY(second.waitForFinished(60000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(!QFile::exists(otherHome.filePath(QStringLiteral("Documents"))));
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+
+        QVERIFY(QFile::remove(db));
+        QProcess third;
+        third.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 60000);
+        QCOMPARE(third.state(), QProcess::Running);
+        third.terminate();
+        QVERIFY(third.waitForFinished(10000));
     }
 
     void hotKeySwitchedOffStaysOffAfterARestart()

@@ -7,13 +7,6 @@
 #include "plugins/PluginHost.h"
 #include "store/HistoryQueries.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QProcess>
-#include <QDir>
-#include <QSettings>
-#include <QStandardPaths>
-
 using namespace DesktopFixture;
 using namespace MenuFixture;
 
@@ -24,7 +17,18 @@ class TestMenuManager : public QObject
 
 private:
     static void rebuild() { MenuManager::instance()->updateMenu(); }
-
+    static void set(const History &h, const char *assignment)
+    {
+        QSqlQuery(QStringLiteral("update History set %1 where file_hash = '%2'").arg(QLatin1String(assignment), h.file_hash()))
+            .exec();
+    }
+    // A favourite copy of the entry, with the mark on both rows.
+    static void star(History h, qint64 mark)
+    {
+        h.setCategory(QStringLiteral("favourite"));
+        h.save();
+        HistoryQueries::setFavourite(mark, h.file_hash());
+    }
 
 private slots:
     void init()
@@ -48,14 +52,11 @@ private slots:
         textEntry(QStringLiteral("0123456789abcdef"), 120);
         textEntry(QStringLiteral("0123456789abcdefg"), 119);
         textEntry(QStringLiteral("  two\n\n   \twords "), 118);
-        History secret = textEntry(QStringLiteral("my password is rather long"), 117);
-        secret.setSecert(true);
-        QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(secret.file_hash())).exec();
+        set(textEntry(QStringLiteral("my password is rather long"), 117), "secert = 1");
         imageEntry(Qt::red, 116, 5767168);
         imageEntry(Qt::blue, 115, 5767169);
         fileEntry(QStringLiteral("report.pdf"), "pdf bytes", 114);
-        History odd = textEntry(QStringLiteral("odd"), 113);
-        QSqlQuery(QStringLiteral("update History set type = 'unknow' where file_hash = '%1'").arg(odd.file_hash())).exec();
+        set(textEntry(QStringLiteral("odd"), 113), "type = 'unknow'");
         textEntry(QStringLiteral("salt & pepper"), 112);
         textEntry(QStringLiteral("0123456789abcdef🙂 cut inside the emoji"), 111.5); // never half a character
         textEntry(QStringLiteral("你好世界，这是一段很长的中文文本用于测试截断"), 111);
@@ -97,14 +98,10 @@ private slots:
     void subMenusDependOnTheKindAndAreBuiltOnce()
     {
         textEntry(QStringLiteral("plain"), 120);
-        History secret = textEntry(QStringLiteral("secret"), 119);
-        QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(secret.file_hash())).exec();
+        set(textEntry(QStringLiteral("secret"), 119), "secert = 1");
         imageEntry(Qt::red, 118);
         fileEntry(QStringLiteral("notes.txt"), "notes", 117);
-        History fav = textEntry(QStringLiteral("kept"), 116);
-        fav.setCategory(QStringLiteral("favourite"));
-        fav.save();
-        HistoryQueries::setFavourite(50, fav.file_hash());
+        star(textEntry(QStringLiteral("kept"), 116), 50);
         rebuild();
 
         QCOMPARE(texts(hover(find(mainMenu(), QStringLiteral("plain")))),
@@ -209,10 +206,7 @@ private slots:
         History entry = imageEntry(Qt::red, 120);
         entry.setKeyHash(QStringLiteral("0123456789abcdef0123456789abcdef"));
         entry.save();
-        History fav = entry;
-        fav.setCategory(QStringLiteral("favourite"));
-        fav.save();
-        HistoryQueries::setFavourite(30, entry.file_hash());
+        star(entry, 30);
         for (const QString &path : {CFileManager::zipPath() + entry.file_hash(),
                                     CFileManager::encryptPath() + entry.cipherHash()}) {
             QFile f(path);
@@ -233,10 +227,7 @@ private slots:
 
     void releaseConfidentialClearsEveryRow()
     {
-        History secret = textEntry(QStringLiteral("pin 1234"), 120);
-        History fav = secret;
-        fav.setCategory(QStringLiteral("favourite"));
-        fav.save();
+        star(textEntry(QStringLiteral("pin 1234"), 120), 10);
         QSqlQuery(QStringLiteral("update History set secert = 1")).exec();
         rebuild();
         trigger(mainMenu(), QStringLiteral("[*机密*] pin 1234"), QStringLiteral("解除机密并上传"));
@@ -304,23 +295,6 @@ private slots:
         trigger(favourites(), QStringLiteral("starred first"), QStringLiteral("由此批量粘贴"));
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("starred first\nthen this"));
         QVERIFY(HistoryQueries::exists(starred.file_hash(), QStringLiteral("history")));
-    }
-
-    void cleanupKeepsFavourites()
-    {
-        clipUtils::setMenuCleanup(true);
-        History gone = textEntry(QStringLiteral("gone"), 120);
-        History kept = textEntry(QStringLiteral("kept"), 119);
-        History keptFav = kept;
-        keptFav.setCategory(QStringLiteral("favourite"));
-        keptFav.save();
-        HistoryQueries::setFavourite(20, kept.file_hash());
-        rebuild();
-        find(mainMenu(), QStringLiteral("清空剪贴板"))->trigger();
-        QCOMPARE(rows(), 2);
-        QVERIFY(!QFile::exists(CFileManager::filesPath() + gone.file_hash()));
-        QVERIFY(QFile::exists(CFileManager::filesPath() + kept.file_hash()));
-        QCOMPARE(labels(mainMenu()).first(), QStringLiteral("kept"));
     }
 };
 

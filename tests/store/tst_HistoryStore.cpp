@@ -1,19 +1,116 @@
 #include "support/TestMain.h"
-#include "StoreFixture.h"
+#include "support/StoreHelper.h"
 
+#include "app/CFileManager.h"
+#include "app/clipUtils.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
 
-#include <QDir>
+using StoreHelper::rows;
+using StoreHelper::wipe;
 
-using namespace StoreFixture;
+namespace {
 
+QString hashOf(int i) { return clipUtils::md5Hex(QByteArray::number(i)); }
+
+History entry(int i, double timestamp, const QString &category = QStringLiteral("history"))
+{
+    History h;
+    h.setContent(QStringLiteral("entry %1").arg(i));
+    h.setFileHash(hashOf(i));
+    h.setTimeStamp(timestamp);
+    h.setType(QStringLiteral("text_txt+enc"));
+    h.setCategory(category);
+    h.setLocalFileOk(true);
+    return h;
+}
+
+// Creates the files an entry owns (files/, zip/ and, with a key, encrypt/).
+void touchFiles(const History &h)
+{
+    QStringList paths{CFileManager::filesPath() + h.file_hash(), CFileManager::zipPath() + h.file_hash()};
+    if (!h.cipherHash().isEmpty())
+        paths << CFileManager::encryptPath() + h.cipherHash();
+    for (const QString &path : paths) {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write("x");
+    }
+}
+
+bool hasFiles(const History &h)
+{
+    return QFile::exists(CFileManager::filesPath() + h.file_hash())
+        && QFile::exists(CFileManager::zipPath() + h.file_hash());
+}
+
+} // namespace
+
+// The record itself (defaults, the key-hash rule, the map conversions) and the store.
 class TestHistoryStore : public QObject
 {
     Q_OBJECT
 
+    static History full()
+    {
+        History h;
+        h.setContent(QStringLiteral("内容"));
+        h.setTimeStamp(1700000000);
+        h.setDeviceName(QStringLiteral("host"));
+        h.setFileHash(QStringLiteral("0123456789abcdef0123456789abcdef"));
+        h.setType(QStringLiteral("text_txt+enc"));
+        h.setHistoryId(Q_INT64_C(9007199254740993));
+        h.setFileId(77);
+        h.setFileReady(true);
+        h.setFileName(QStringLiteral("a.txt"));
+        h.setLocalFileOk(true);
+        h.setFileSize(12);
+        h.setSecert(true);
+        h.setCategory(QStringLiteral("favourite"));
+        h.setFavourite(-1700000001);
+        h.setKeyHash(QStringLiteral("ffffffffffffffffffffffffffffffff"));
+        return h;
+    }
+
 private slots:
     void init() { wipe(); }
+
+    void recordKeyHashRuleAndMaps()
+    {
+        History h;
+        QCOMPARE(h.category(), QStringLiteral("history"));
+        QVERIFY(h.isEmpty() && h.favourite() == 0);
+        QVERIFY(h.key_hash().isNull() && h.cipherHash().isNull());
+
+        h = full();
+        QCOMPARE(h.cipherHash(), QStringLiteral("aae1c604d097d2998468ab81d6b53331")); // md5("<file hash>+<key hash>")
+        h.setKeyHash(QString(""));
+        QVERIFY(h.key_hash().isNull() && h.cipherHash().isNull());
+        QVERIFY(!h.toMap().contains(QStringLiteral("key_hash")));
+        QVERIFY(!h.toPushMap().contains(QStringLiteral("key_hash")));
+
+        // The full map round trip; the push map carries only what the service takes.
+        h = full();
+        const History back = History::fromMap(h.toMap());
+        QCOMPARE(back.toMap(), h.toMap());
+        QCOMPARE(back.history_id(), h.history_id()); // beyond 2^53 stays exact
+        QCOMPARE(back.favourite(), h.favourite());
+        QCOMPARE(back.secert(), true);
+        const QVariantMap push = full().toPushMap();
+        QCOMPARE(push.keys().size(), 9);
+        QVERIFY(!push.contains(QStringLiteral("secert")));
+        QVERIFY(!push.contains(QStringLiteral("history_id")));
+        QCOMPARE(push.value(QStringLiteral("device_name")).toString(), QStringLiteral("host"));
+
+        // A service item leaves the local fields at their defaults.
+        QVariantMap item = full().toMap();
+        item.insert(QStringLiteral("history_id"), QStringLiteral("123")); // ids may arrive as text
+        const History served = History::fromServiceItem(item);
+        QCOMPARE(served.history_id(), 123);
+        QCOMPARE(served.category(), QStringLiteral("history"));
+        QVERIFY(!served.secert() && !served.local_file_ok());
+        QCOMPARE(served.key_hash(), QStringLiteral("ffffffffffffffffffffffffffffffff"));
+    }
 
     void saveUpdatesWithoutTouchingLocalMarks()
     {

@@ -4,17 +4,8 @@
 // (trayer) on the current display, texts copied by xclip, and the database read
 // through a connection of our own. Used by the start-up benchmark and the fault tests.
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QStringList>
-#include <QThread>
-#include <QUuid>
-#include <QVariant>
+#include <QtCore>
+#include <QtSql>
 
 #include <signal.h>
 
@@ -136,17 +127,7 @@ public:
     }
 
     // Resident memory in KiB, from /proc.
-    qint64 rssKiB() const
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-        return -1;
-    }
+    qint64 rssKiB() const { return smapsKiB("Rss"); }
 
     // A field of /proc/<pid>/smaps_rollup in KiB ("Rss", "Pss"), summed over the
     // process and, with children, the processes it started (-1 when unreadable).

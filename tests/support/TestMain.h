@@ -4,9 +4,9 @@
 // fresh temporary folder before the application object exists, so settings,
 // ~/Documents/ZClipboard and the runtime folder are the test's alone.
 
-#include <QApplication>
-#include <QDir>
-#include <QTest>
+// Qt's widgets and test modules whole: the tests need not list each class.
+#include <QtTest>
+#include <QtWidgets>
 
 #include <cstdlib>
 #include <string>

@@ -3,14 +3,7 @@
 // Helpers for the tests on a private headless sway (tests/support/with-sway): other
 // Wayland programs (wl-copy, wl-paste, foot) and sway's view of the focus.
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
 namespace WaylandFixture {
 
@@ -51,31 +44,24 @@ inline QByteArray wlPaste(const QString &type)
     return runServed(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline"), QStringLiteral("--type"), type});
 }
 
-// The app_id of the window sway has given the keyboard focus, or empty text.
-inline QString focusedApp()
-{
-    QProcess p;
-    p.start(QStringLiteral("swaymsg"), {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
-    p.waitForFinished(5000);
-    QList<QJsonObject> nodes{QJsonDocument::fromJson(p.readAllStandardOutput()).object()};
-    while (!nodes.isEmpty()) {
-        const QJsonObject node = nodes.takeFirst();
-        if (node.value(QStringLiteral("focused")).toBool() && node.contains(QStringLiteral("app_id")))
-            return node.value(QStringLiteral("app_id")).toString();
-        for (const char *key : {"nodes", "floating_nodes"}) {
-            for (const QJsonValue &child : node.value(QLatin1String(key)).toArray())
-                nodes.append(child.toObject());
-        }
-    }
-    return QString();
-}
-
+// Waits until sway has given the keyboard focus to the window with that app_id.
 inline bool waitForFocus(const QString &appId, int timeoutMs = 20000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (focusedApp() == appId)
-            return true;
+        QProcess p;
+        p.start(QStringLiteral("swaymsg"), {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
+        p.waitForFinished(5000);
+        QList<QJsonObject> nodes{QJsonDocument::fromJson(p.readAllStandardOutput()).object()};
+        while (!nodes.isEmpty()) {
+            const QJsonObject node = nodes.takeFirst();
+            if (node.value(QStringLiteral("focused")).toBool() && node.value(QStringLiteral("app_id")) == appId)
+                return true;
+            for (const char *key : {"nodes", "floating_nodes"}) {
+                for (const QJsonValue &child : node.value(QLatin1String(key)).toArray())
+                    nodes.append(child.toObject());
+            }
+        }
         QTest::qWait(20);
     }
     return false;

@@ -12,12 +12,7 @@
 #include "platform/KeyInjector.h"
 #include "store/HistoryQueries.h"
 
-#include <QBuffer>
-#include <QComboBox>
-#include <QLabel>
-#include <QSettings>
 #include <QLocalSocket>
-#include <QTemporaryDir>
 
 using namespace DesktopFixture;
 using namespace MenuFixture;
@@ -163,7 +158,6 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("pasteKey");
         QTest::newRow("Qt line edit, shift+insert") << QStringLiteral("paste_target") << QString();
-        QTest::newRow("Qt line edit, shift+ctrl+v") << QStringLiteral("paste_target") << QStringLiteral("shift+ctrl+v");
         // foot pastes the primary selection on Shift+Insert, the clipboard on Shift+Ctrl+V.
         QTest::newRow("foot, shift+ctrl+v") << QStringLiteral("foot") << QStringLiteral("shift+ctrl+v");
     }
