@@ -2,9 +2,72 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
+#include "app/OnceOnly.h"
 #include "app/PrivateFile.h"
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
+
+#include <atomic>
+#include <chrono>
+#include <utility>
+
+namespace {
+
+void spinFor(std::chrono::microseconds pause)
+{
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (std::chrono::steady_clock::now() < until)
+        QThread::yieldCurrentThread();
+}
+
+// A fresh single object per trial whose constructor runs long enough that staggered
+// callers arrive before, during and right after it.
+template <int N>
+class Probe
+{
+    ZORVEL_ONCE_ONLY(Probe)
+    Probe()
+    {
+        ++constructions;
+        spinFor(std::chrono::microseconds(300));
+    }
+
+public:
+    static inline std::atomic<int> constructions{0};
+};
+
+// Eight callers released at once, each after its own short delay: one object, everybody gets it.
+template <int N>
+bool raceOnce()
+{
+    constexpr int threads = 8;
+    std::atomic<int> waiting{threads};
+    QVector<Probe<N> *> seen(threads, nullptr);
+    QVector<QThread *> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers << QThread::create([&, i] {
+            --waiting;
+            while (waiting.load() > 0)
+                QThread::yieldCurrentThread();
+            spinFor(std::chrono::microseconds(45 * i));
+            seen[i] = Probe<N>::instance();
+        });
+        workers.last()->start();
+    }
+    for (QThread *t : workers) {
+        t->wait();
+        delete t;
+    }
+    return seen.count(seen.first()) == threads && seen.first() && Probe<N>::constructions.load() == 1;
+}
+
+template <int... N>
+int failedTrials(std::integer_sequence<int, N...>)
+{
+    return (0 + ... + (raceOnce<N>() ? 0 : 1));
+}
+
+} // namespace
 
 class TestClipUtils : public QObject
 {
@@ -218,6 +281,11 @@ private slots:
         const QImage back = clipUtils::imageFromBase64(clipUtils::imageToJpegBase64(image));
         QCOMPARE(back.size(), image.size());
         QVERIFY(clipUtils::imageFromBase64(QStringLiteral("not an image")).isNull());
+    }
+
+    void contendedFirstCallsConstructOnce()
+    {
+        QCOMPARE(failedTrials(std::make_integer_sequence<int, 64>()), 0);
     }
 
     void hashesAndTime()
