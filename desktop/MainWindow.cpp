@@ -288,15 +288,16 @@ void MainWindow::clearButtonClicked()
         return;
     }
     ui->clear_button->setEnabled(false);
+    m_clearAsked = true;
     EntryActions::instance()->clearHistory();
 }
 
-// The disabled button marks a clear asked for here; one started from the tray menu
-// ends without a box.
+// Only a clear asked for here ends in a box; one from the tray menu ends quietly.
 void MainWindow::historyCleared(bool ok, qint64 count)
 {
-    if (ui->clear_button->isEnabled())
+    if (!m_clearAsked)
         return;
+    m_clearAsked = false;
     ui->clear_button->setEnabled(true);
     if (ok)
         alert(tr("删除了%1条").arg(count));

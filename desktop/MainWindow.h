@@ -110,4 +110,6 @@ private:
     QSystemTrayIcon *m_trayIcon = nullptr;
     QStringListModel *m_keywordModel = nullptr;
     QGlobalShortcut *m_shortcut = nullptr;
+    // The clear under way was asked for with the clear button.
+    bool m_clearAsked = false;
 };
