@@ -59,14 +59,14 @@ void KeyFlow::fetchKey()
         Outcome outcome = transport(done, var);
         const int code = replyCode(var);
         const QVariantMap cipher = var.toMap().value(QStringLiteral("cipher")).toMap();
-        if (outcome != Outcome::Done)
-            ;
-        else if (code == kNoKeyStored)
-            outcome = Outcome::NoKeyStored;
-        else if (code == 0 && !cipher.isEmpty())
-            m_fetchedKey = cipher;
-        else
-            outcome = Outcome::Unknown;
+        if (outcome == Outcome::Done) {
+            if (code == kNoKeyStored)
+                outcome = Outcome::NoKeyStored;
+            else if (code == 0 && !cipher.isEmpty())
+                m_fetchedKey = cipher;
+            else
+                outcome = Outcome::Unknown;
+        }
         end(&KeyFlow::keyFetched, outcome);
     });
 }
