@@ -9,7 +9,6 @@
 #include "desktop/PasteKeys.h"
 #include "e2ee/ZeroManager.h"
 #include "net/EntryActions.h"
-#include "net/HistoryService.h"
 #include "plugins/PluginHost.h"
 #include "push/MqttManager.h"
 #include "plugins/pluginWindow.h"
@@ -367,8 +366,7 @@ void MenuManager::unlockSecertClick()
     const auto *item = qobject_cast<const QAction *>(sender());
     if (!item)
         return;
-    HistoryQueries::unsetSecret(item->data().toString());
-    pushPending();
+    EntryActions::instance()->unlockSecret(item->data().toString());
 }
 
 void MenuManager::saveImageClicked()
@@ -486,12 +484,6 @@ void MenuManager::runPlugin(const History &record, const QVariant &plugin)
         Selvane::putText(result);
         pasteLater();
     });
-}
-
-// Asks the history service to push pending entries.
-void MenuManager::pushPending()
-{
-    HistoryService::instance()->pushPending();
 }
 
 bool MenuManager::needsEncryptionKey() const

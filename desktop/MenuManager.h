@@ -69,8 +69,7 @@ private:
     void runPlugin(const History &record, const QVariant &plugin);
     void showPluginWindow();
 
-    // The service and the windows the menu opens.
-    void pushPending();
+    // The windows the menu opens.
     bool needsEncryptionKey() const;
     void showEncryptWindow();
     void disconnectBroker();

@@ -8,6 +8,7 @@
 #include "net/CRequestGetFavourite.h"
 #include "net/CRequestPushDel.h"
 #include "net/CRequestSetFavourite.h"
+#include "net/HistoryService.h"
 #include "net/RequestRunner.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
@@ -70,6 +71,12 @@ void EntryActions::toggleFavourite(History record)
         HistoryStore::removeFromCategory(record.file_hash(), QLatin1String(Category::Favourite));
         HistoryQueries::setFavourite(-now, record.file_hash());
     }
+}
+
+void EntryActions::unlockSecret(const QString &fileHash)
+{
+    HistoryQueries::unsetSecret(fileHash);
+    HistoryService::instance()->pushPending();
 }
 
 // Marks or unmarks the favourite and tells the service; the reply stores the mark.

@@ -6,7 +6,8 @@
 #include <QObject>
 
 // What the user can do to the history from any window: remove an entry, mark or
-// unmark a favourite, clear the history, pull, sync the favourites. Each chooses
+// unmark a favourite, release a confidential one, clear the history, pull, sync
+// the favourites. Each chooses
 // the signed-in path (the service first) or the local one; pull, favourites sync
 // and clear run once at a time.
 class EntryActions : public QObject
@@ -18,6 +19,8 @@ public:
     // Signed in and uploaded: deleted on the service, here once it agreed.
     void remove(const History &record);
     void toggleFavourite(History record);
+    // The entry is no longer confidential: it is uploaded like any other.
+    void unlockSecret(const QString &fileHash);
     // Clears every entry but the favourites; historyCleared tells the end. A clear
     // asked for while one runs joins it.
     void clearHistory();
