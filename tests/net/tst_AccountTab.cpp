@@ -381,8 +381,8 @@ private Q_SLOTS:
         clipUtils::setMenuCleanup(false);
     }
 
-    // Signed in, "收藏" on an entry the service does not hold (not uploaded yet, or
-    // confidential) marks it here only: the entry stays, and a confidential text is
+    // Signed in, marking an entry the service does not hold (not uploaded yet, or
+    // confidential) as a favourite marks it here only: the entry stays, and a confidential text is
     // not sent in any form.
     void menuFavouriteOfEntriesTheServiceLacks_data()
     {
@@ -399,17 +399,7 @@ private Q_SLOTS:
         const History entry = captureText(text);
         if (confidential) // as the capture marks it
             QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(entry.file_hash())).exec();
-        MenuManager *menu = MenuManager::instance();
-        menu->updateMenu();
-        QAction *item = nullptr;
-        for (QAction *a : menu->menu()->actions())
-            if (a->data().value<History>().file_hash() == entry.file_hash())
-                item = a;
-        QVERIFY(item);
-        menu->hovered(item);
-        QAction *mark = findAction(item->menu(), QStringLiteral("收藏"));
-        QVERIFY(mark);
-        mark->trigger();
+        EntryActions::instance()->toggleFavourite(entry); // what the menu's "收藏" asks for
         QTRY_VERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
         QVERIFY(stored(entry.file_hash()).favourite() > 0);
         QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("history")));
