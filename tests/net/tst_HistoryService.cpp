@@ -180,6 +180,18 @@ private Q_SLOTS:
         QCOMPARE(serviceCopy(entry.file_hash()).value(QStringLiteral("timestamp")).toDouble(), 3500.0);
     }
 
+    void entryDeletedDuringItsPushStaysGone()
+    {
+        const History entry = captureText(QStringLiteral("deleted while in flight"), 3000);
+        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
+        service->pushPending();
+        QVERIFY(service->isBusy());
+        QSqlQuery(QStringLiteral("delete from History where file_hash = '%1'").arg(entry.file_hash())).exec();
+        QVERIFY(handOver.wait(30000));
+        QVERIFY(!stored(entry.file_hash()).exists());
+        QCOMPARE(rows(), 0);
+    }
+
     void failureStopsTheChainAndKeepsTheMarks()
     {
         const History a = captureText(QStringLiteral("kept a"), 4000);
