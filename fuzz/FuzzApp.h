@@ -3,6 +3,8 @@
 // Qt side of the fuzzers: an application object and a fresh home with its own
 // database, made once per fuzzing process.
 #include "app/CFileManager.h"
+#include "app/Constants.h"
+#include "store/History.h"
 #include "store/DBFetcher.h"
 
 #include <QCoreApplication>
@@ -31,6 +33,31 @@ inline void init()
     new QCoreApplication(argc, argv);
     if (!DBFetcher::openDatabase(CFileManager::rootPath() + QStringLiteral("/clipboard.db")))
         std::abort();
+}
+
+// Keeps three stored rows (the last one a favourite; with marks: favourites with ids
+// and marks) so that messages and merges have rows to match, delete and update.
+inline void keepRows(bool marked)
+{
+    QSqlQuery count(marked ? QStringLiteral("select count(*) from History where category = 'favourite'")
+                           : QStringLiteral("select count(*) from History"));
+    if (count.next() && count.value(0).toInt() >= 3)
+        return;
+    const char *hashes[] = {"5d41402abc4b2a76b9719d911017c592", "7d793037a0760186574b0282f2f435e7",
+                            "0cc175b9c0f1b6a831c399e269772661"};
+    for (int i = 0; i < 3; ++i) {
+        History record;
+        record.setCategory(QLatin1String(marked || i == 2 ? Zorvel::Category::Favourite : Zorvel::Category::History));
+        record.setFileHash(QLatin1String(hashes[i]));
+        record.setContent(QStringLiteral("text %1").arg(i));
+        record.setType(QStringLiteral("text_txt"));
+        if (marked) {
+            record.setHistoryId(21 + i);
+            record.setFavourite(i == 2 ? -5 : 5);
+        }
+        record.setTimeStamp(1700000000 + i);
+        record.save();
+    }
 }
 
 // Empties the table now and then so the database stays small during long runs.

@@ -152,15 +152,13 @@ private Q_SLOTS:
     {
         Owned<ce_key_record> key(ce_data_new());
         QCOMPARE(ce_check_key_hash(key.get()), 0);
-        ce_key_record copy = *key;
-        copy.hash[5] ^= 1;
-        QVERIFY(ce_check_key_hash(&copy) != 0);
-        copy = *key;
-        copy.key[31] ^= 1;
-        QVERIFY(ce_check_key_hash(&copy) != 0);
-        copy = *key;
-        copy.hash[40] = 'x'; // text after the fingerprint
-        QVERIFY(ce_check_key_hash(&copy) != 0);
+        // A changed fingerprint, a changed key, text after the fingerprint.
+        for (const auto &damage : {+[](ce_key_record &r) { r.hash[5] ^= 1; }, +[](ce_key_record &r) { r.key[31] ^= 1; },
+                                   +[](ce_key_record &r) { r.hash[40] = 'x'; }}) {
+            ce_key_record copy = *key;
+            damage(copy);
+            QVERIFY(ce_check_key_hash(&copy) != 0);
+        }
         QVERIFY(ce_check_key_hash(nullptr) != 0);
     }
 
@@ -198,8 +196,7 @@ private Q_SLOTS:
         const QString source = dir.filePath(QStringLiteral("plain"));
         const QString target = dir.filePath(QStringLiteral("sealed"));
         QFile f(source);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(plain);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(plain) == plain.size());
         f.close();
         QCOMPARE(ce_encrypt(target.toUtf8().constData(), source.toUtf8().constData(), key.get()), 0);
         QFile s(target);
@@ -228,8 +225,7 @@ private Q_SLOTS:
         QCOMPARE(joined, plain);
 
         // Anything after the final chunk is refused.
-        QVERIFY(s.open(QIODevice::Append));
-        s.write("x");
+        QVERIFY(s.open(QIODevice::Append) && s.write("x") == 1);
         s.close();
         const QString back = dir.filePath(QStringLiteral("back"));
         QVERIFY(ce_decrypt(back.toUtf8().constData(), target.toUtf8().constData(), key.get()) != 0);

@@ -12,7 +12,11 @@ public:
     LogCapture()
     {
         lines().clear();
-        previous() = qInstallMessageHandler(&LogCapture::handler);
+        previous() = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            lines().append(message);
+            if (previous())
+                previous()(type, context, message);
+        });
     }
     ~LogCapture() { qInstallMessageHandler(previous()); }
     LogCapture(const LogCapture &) = delete;
@@ -23,25 +27,12 @@ public:
         static QStringList all;
         return all;
     }
-    static bool anyContains(const QString &text)
-    {
-        for (const QString &line : lines()) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
+    static bool anyContains(const QString &text) { return !lines().filter(text).isEmpty(); }
 
 private:
     static QtMessageHandler &previous()
     {
         static QtMessageHandler handler = nullptr;
         return handler;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        lines().append(message);
-        if (previous())
-            previous()(type, context, message);
     }
 };

@@ -15,13 +15,11 @@ class PackageBuilder
 public:
     PackageBuilder &file(const QString &name, const QByteArray &data, bool stored = false)
     {
-        m_entries.append({name, data, false, stored});
-        return *this;
+        return m_entries.append({name, data, false, stored}), *this;
     }
     PackageBuilder &symlink(const QString &name, const QByteArray &target)
     {
-        m_entries.append({name, target, true, true});
-        return *this;
+        return m_entries.append({name, target, true, true}), *this;
     }
     // Writes the archive to path; false when libzip refused.
     bool write(const QString &path) const
@@ -51,8 +49,7 @@ private:
     struct Entry {
         QString name;
         QByteArray data;
-        bool link;
-        bool stored;
+        bool link, stored;
     };
     QList<Entry> m_entries;
 };
@@ -70,5 +67,5 @@ inline QByteArray pluginScript(const QByteArray &id, const QByteArray &runBody =
 inline bool writePlugin(const QString &path, const QByteArray &id, const QByteArray &runBody = "return text",
                         const QByteArray &more = QByteArray())
 {
-    return PackageBuilder().file(QStringLiteral("plugin.lua"), pluginScript(id, runBody, more)).write(path);
+    return PackageBuilder().file("plugin.lua", pluginScript(id, runBody, more)).write(path);
 }

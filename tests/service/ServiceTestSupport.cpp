@@ -6,12 +6,10 @@
 #include "PgConnection.h"
 #include "SqliteConnection.h"
 
-#include <MQTTAsync.h>
 #include <httplib.h>
 #include <sodium.h>
 
 #include <QDir>
-#include <QTest>
 
 #include <cstdlib>
 
@@ -25,13 +23,6 @@ std::string databaseUrl()
     return url ? url : "";
 }
 
-std::unique_ptr<ZorvelService::SqlConnection> connect(const std::string &url, const std::string &dataDir)
-{
-    if (url.empty())
-        return std::make_unique<ZorvelService::SqliteConnection>(dataDir + "/service.db");
-    return std::make_unique<ZorvelService::PgConnection>(url);
-}
-
 } // namespace
 
 bool TestDatabase::isPostgres()
@@ -41,9 +32,9 @@ bool TestDatabase::isPostgres()
 
 TestDatabase::TestDatabase()
 {
-    const std::string server = databaseUrl();
-    if (!ZorvelService::Database::isPostgresUrl(server))
+    if (!isPostgres())
         return;
+    const std::string server = databaseUrl();
     m_schema = "test_" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(8));
     ZorvelService::PgConnection(server).exec("CREATE SCHEMA " + m_schema);
     m_url = server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-c%20search_path%3D" + m_schema;
@@ -51,10 +42,9 @@ TestDatabase::TestDatabase()
 
 TestDatabase::~TestDatabase()
 {
-    if (m_schema.empty())
-        return;
     try {
-        ZorvelService::PgConnection(databaseUrl()).exec("DROP SCHEMA " + m_schema + " CASCADE");
+        if (!m_schema.empty())
+            ZorvelService::PgConnection(databaseUrl()).exec("DROP SCHEMA " + m_schema + " CASCADE");
     } catch (const ZorvelService::DatabaseError &e) {
         qWarning("cannot drop the test schema: %s", e.what());
     }
@@ -62,7 +52,11 @@ TestDatabase::~TestDatabase()
 
 std::vector<std::string> TestDatabase::query(const std::string &dataDir, const std::string &sql) const
 {
-    auto db = connect(m_url, dataDir);
+    std::unique_ptr<ZorvelService::SqlConnection> db;
+    if (m_url.empty())
+        db = std::make_unique<ZorvelService::SqliteConnection>(dataDir + "/service.db");
+    else
+        db = std::make_unique<ZorvelService::PgConnection>(m_url);
     ZorvelService::SqlStatement statement(*db, sql);
     std::vector<std::string> rows;
     while (statement.step())
@@ -79,11 +73,10 @@ TestService::TestService(const std::function<void(const std::string &)> &prepare
     const TestBroker::Account account = TestBroker::serviceAccount();
     options.brokerUser = account.user;
     options.brokerPassword = account.password;
-    options.limitOverrides = {{"register_per_address_per_minute", 100000},
-                              {"login_per_address_per_minute", 100000},
-                              {"login_per_account_per_minute", 100000},
-                              {"reset_mail_per_address_per_hour", 100000},
-                              {"reset_mail_per_account_per_hour", 100000}};
+    for (const char *rate : {"register_per_address_per_minute", "login_per_address_per_minute",
+                             "login_per_account_per_minute", "reset_mail_per_address_per_hour",
+                             "reset_mail_per_account_per_hour"})
+        options.limitOverrides[rate] = 100000;
     options.limitOverrides.update(limits);
     if (prepare) {
         QDir().mkpath(QString::fromStdString(options.dataDir));
@@ -102,14 +95,15 @@ TestService::~TestService()
     m_service->stop();
 }
 
-ApiClient::ApiClient(TestService &service)
+ApiClient::ApiClient(TestService &service, const std::string &email)
     : ApiClient(service.port(), service.dataDir() + "/ca.pem")
 {
+    if (!email.empty() && registerUser(email, "pw").code() != 0)
+        qWarning("cannot sign up %s", email.c_str());
 }
 
 ApiClient::ApiClient(int port, const std::string &caPath)
     : deviceToken("test-device-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6)))
-    , m_port(port)
     , m_http(std::make_unique<httplib::SSLClient>("127.0.0.1", port))
 {
     m_http->set_ca_cert_path(caPath.c_str());
@@ -129,9 +123,19 @@ std::string ApiClient::query(const std::string &extra) const
     return q + extra;
 }
 
-Reply ApiClient::finish(void *resultPointer)
+Reply ApiClient::call(const std::string &method, const std::string &path, const std::string &body,
+                      const std::string &extra, const std::string &type)
 {
-    auto &result = *static_cast<httplib::Result *>(resultPointer);
+    httplib::Request request;
+    request.method = method;
+    request.body = body;
+    if (path.rfind("https://", 0) == 0)
+        request.path = path.substr(path.find('/', 8));
+    else
+        request.path = path.rfind('/', 0) == 0 ? path : "/api/" + path + query(extra);
+    if (method == "POST")
+        request.set_header("Content-Type", type);
+    const httplib::Result result = m_http->send(request);
     Reply reply;
     if (!result)
         return reply;
@@ -144,54 +148,30 @@ Reply ApiClient::finish(void *resultPointer)
     return reply;
 }
 
-Reply ApiClient::get(const std::string &path, const std::string &extra)
+Reply ApiClient::upload(const json &token, const std::string &bytes, const Fields &changed)
 {
-    auto result = m_http->Get(("/api/" + path + query(extra)).c_str());
-    return finish(&result);
-}
-
-Reply ApiClient::post(const std::string &path, const std::string &body, const std::string &extra)
-{
-    auto result = m_http->Post(("/api/" + path + query(extra)).c_str(), body, "application/octet-stream");
-    return finish(&result);
-}
-
-Reply ApiClient::put(const std::string &path, const std::string &body, const std::string &extra)
-{
-    auto result = m_http->Put(("/api/" + path + query(extra)).c_str(), body, "");
-    return finish(&result);
-}
-
-Reply ApiClient::del(const std::string &path, const std::string &extra)
-{
-    auto result = m_http->Delete(("/api/" + path + query(extra)).c_str());
-    return finish(&result);
-}
-
-Reply ApiClient::getAbsolute(const std::string &url)
-{
-    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_port);
-    const std::string path = url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url;
-    auto result = m_http->Get(path.c_str());
-    return finish(&result);
-}
-
-Reply ApiClient::postForm(const std::string &url, const std::vector<std::pair<std::string, std::string>> &fields,
-                          const std::string &fileBytes, const std::string &fileName)
-{
-    const std::string prefix = "https://127.0.0.1:" + std::to_string(m_port);
-    const std::string path = url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url;
+    Fields fields = {{"key", token["key"]},
+                     {"policy", token["policy"]},
+                     {"callback", token["callback"]},
+                     {"OSSAccessKeyId", token["accessid"]},
+                     {"Signature", token["signature"]},
+                     {"success_action_status", "200"}};
+    for (const auto &[name, value] : changed)
+        fields[name] = value;
     httplib::MultipartFormDataItems items;
     for (const auto &[name, value] : fields)
         items.push_back({name, value, "", ""});
-    items.push_back({"file", fileBytes, fileName, "application/octet-stream"});
-    auto result = m_http->Post(path.c_str(), items);
-    return finish(&result);
+    items.push_back({"file", bytes, "f", "application/octet-stream"});
+    const std::string host = token["host"];
+    auto result = m_http->Post(host.substr(host.find('/', 8)).c_str(), items);
+    Reply reply;
+    reply.status = result ? result->status : 0;
+    reply.body = json::parse(result ? result->body : "", nullptr, false);
+    return reply;
 }
 
-Reply ApiClient::registerUser(const std::string &email, const std::string &password)
+Reply ApiClient::signedIn(Reply reply)
 {
-    Reply reply = get("register/", "&username=" + email + "&pwd_hash=" + md5Hex(password) + "&device_name=host");
     if (reply.code() == 0) {
         userToken = reply.body["token"];
         userId = reply.body["user_id"];
@@ -200,10 +180,20 @@ Reply ApiClient::registerUser(const std::string &email, const std::string &passw
     return reply;
 }
 
+Reply ApiClient::registerUser(const std::string &email, const std::string &password)
+{
+    return signedIn(get("register/", "&username=" + email + "&pwd_hash=" + md5Hex(password) + "&device_name=host"));
+}
+
+Reply ApiClient::login(const std::string &email, const std::string &password)
+{
+    const json body = {{"username", email}, {"pwd_hash", sealForService(md5Hex(password))}};
+    return signedIn(post("login_v2/", body.dump(4), "&device_name=host"));
+}
+
 std::string ApiClient::sealForService(const std::string &bytes)
 {
-    const Reply key = get("public_key/");
-    const auto publicKey = ZorvelService::Codec::fromBase64(key.body.value("public_key", ""));
+    const auto publicKey = ZorvelService::Codec::fromBase64(get("public_key/").body.value("public_key", ""));
     if (!publicKey || publicKey->size() != crypto_box_PUBLICKEYBYTES)
         return {};
     std::string sealed(bytes.size() + crypto_box_SEALBYTES, '\0');
@@ -213,142 +203,70 @@ std::string ApiClient::sealForService(const std::string &bytes)
     return ZorvelService::Codec::toBase64(sealed);
 }
 
-Reply ApiClient::login(const std::string &email, const std::string &password)
-{
-    const json body = {{"username", email}, {"pwd_hash", sealForService(md5Hex(password))}};
-    Reply reply = post("login_v2/", body.dump(4), "&device_name=host");
-    if (reply.code() == 0) {
-        userToken = reply.body["token"];
-        userId = reply.body["user_id"];
-        mqtt = reply.body.value("mqtt", json());
-    }
-    return reply;
-}
-
 json ApiClient::pushText(const std::string &text, std::int64_t favourite, double timestamp)
 {
-    const json item = {{"content", text},         {"timestamp", timestamp}, {"device_name", "host"},
-                       {"file_hash", md5Hex(text)}, {"file_name", ""},       {"file_size", text.size()},
-                       {"type", "text_txt"},        {"favourite", favourite}};
-    const Reply reply = post("push/", json {{"history", item}}.dump());
+    const Reply reply = post("push/", history(textItem(text, favourite, timestamp)));
     return reply.code() == 0 ? reply.body["history"] : json();
 }
 
-namespace {
-
-struct SubscribeRequest {
-    Subscriber *subscriber;
-    MQTTAsync client;
-    std::string topic;
-};
-
-int arrived(void *context, char *topic, int, MQTTAsync_message *message)
+Subscriber::Subscriber(const ApiClient &device)
 {
-    static_cast<Subscriber *>(context)->onMessage(
-        std::string(static_cast<const char *>(message->payload), static_cast<size_t>(message->payloadlen)));
-    MQTTAsync_freeMessage(&message);
-    MQTTAsync_free(topic);
-    return 1;
-}
-
-} // namespace
-
-Subscriber::Subscriber(const ApiClient &device, const std::string &topic)
-    : Subscriber(device.mqtt.value("username", ""), device.mqtt.value("password", ""),
-                 device.mqtt.value("client_id", ""), topic.empty() ? "user_id_" + std::to_string(device.userId) : topic)
-{
-}
-
-Subscriber::Subscriber(const std::string &user, const std::string &password, const std::string &clientId,
-                       const std::string &topic)
-{
-    MQTTAsync client = nullptr;
-    const std::string id = clientId.empty() ? "service-test-" + ZorvelService::Codec::toHex(ZorvelService::Codec::randomBytes(6))
-                                            : clientId;
-    MQTTAsync_create(&client, TestBroker::uri().c_str(), id.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr);
-    m_client = client;
-    MQTTAsync_setCallbacks(client, this, nullptr, &arrived, nullptr);
-    auto *request = new SubscribeRequest {this, client, topic};
-    MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
-    options.username = user.c_str();
-    options.password = password.c_str();
-    options.cleansession = 1;
-    options.context = request;
-    options.onSuccess = [](void *context, MQTTAsync_successData *) {
-        auto *req = static_cast<SubscribeRequest *>(context);
-        MQTTAsync_responseOptions sub = MQTTAsync_responseOptions_initializer;
-        sub.context = req->subscriber;
-        sub.onSuccess = [](void *s, MQTTAsync_successData *) { static_cast<Subscriber *>(s)->setAnswer(true); };
-        sub.onFailure = [](void *s, MQTTAsync_failureData *) { static_cast<Subscriber *>(s)->setAnswer(false); };
-        MQTTAsync_subscribe(req->client, req->topic.c_str(), 0, &sub);
-        delete req;
-    };
-    options.onFailure = [](void *context, MQTTAsync_failureData *) {
-        auto *req = static_cast<SubscribeRequest *>(context);
-        req->subscriber->setAnswer(false);
-        delete req;
-    };
-    MQTTAsync_connect(client, &options);
+    // Line-buffered, so every message and the subscription's answer arrive at once.
+    m_process.start("stdbuf", {"-oL", "mosquitto_sub", "-d", "-h", "127.0.0.1", "-p", QString::number(TestBroker::port()), "-u",
+                                      QString::fromStdString(device.mqtt.value("username", "")), "-P",
+                                      QString::fromStdString(device.mqtt.value("password", "")), "-i",
+                                      QString::fromStdString(device.mqtt.value("client_id", "")), "-t",
+                                      QString("user_id_%1").arg(device.userId)});
 }
 
 Subscriber::~Subscriber()
 {
-    MQTTAsync client = static_cast<MQTTAsync>(m_client);
-    MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
-    options.timeout = 0;
-    MQTTAsync_disconnect(client, &options);
-    for (int i = 0; i < 100 && MQTTAsync_isConnected(client); ++i)
-        QTest::qWait(10);
-    MQTTAsync_destroy(&client);
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
-bool Subscriber::ready() const
+bool Subscriber::ready()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_answered && m_granted;
+    return (m_output += m_process.readAllStandardOutput()).contains("Subscribed (mid: 1): 0");
 }
 
-bool Subscriber::answered() const
+json Subscriber::find(const std::string &protocol, const std::string &fileHash, const std::string &deviceToken)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_answered;
-}
-
-bool Subscriber::granted() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_granted;
-}
-
-void Subscriber::setAnswer(bool granted)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_answered = true;
-    m_granted = granted;
-}
-
-void Subscriber::onMessage(const std::string &payload)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_messages.push_back(json::parse(payload, nullptr, false));
-}
-
-std::vector<json> Subscriber::messages() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_messages;
-}
-
-json Subscriber::find(const std::string &protocol, const std::string &fileHash, const std::string &deviceToken) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const json &m : m_messages) {
+    m_output += m_process.readAllStandardOutput();
+    for (const QByteArray &line : m_output.split('\n')) {
+        const json m = json::parse(line.toStdString(), nullptr, false);
         if (m.is_object() && m.value("protocol", "") == protocol
             && (fileHash.empty() || m["data"].value("file_hash", "") == fileHash)
             && (deviceToken.empty() || m["data"].value("device_token", "") == deviceToken))
             return m;
     }
     return json();
+}
+
+json textItem(const std::string &text, std::int64_t favourite, double timestamp, const std::string &keyHash)
+{
+    json i = {{"content", text},           {"timestamp", timestamp}, {"device_name", "host"},
+              {"file_hash", md5Hex(text)}, {"file_name", ""},        {"file_size", text.size()},
+              {"type", keyHash.empty() ? "text_txt" : "text_txt+enc"}, {"favourite", favourite}};
+    if (!keyHash.empty())
+        i["key_hash"] = keyHash;
+    return i;
+}
+
+std::string history(const json &item)
+{
+    return json {{"history", item}}.dump(4);
+}
+
+std::string idOf(const json &entry)
+{
+    return std::to_string(entry["history_id"].get<std::int64_t>());
+}
+
+std::string fileQuery(const json &entry)
+{
+    return "&file_id=" + std::to_string(entry["file_id"].get<std::int64_t>()) + "&file_hash="
+        + entry["file_hash"].get<std::string>();
 }
 
 std::string md5Hex(const std::string &text)

@@ -7,6 +7,7 @@
 
 #include "Service.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <nlohmann/json.hpp>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +26,7 @@ class SSLClient;
 namespace ServiceTest {
 
 using nlohmann::json;
+using Fields = std::map<std::string, std::string>;
 
 struct Reply {
     int status = 0; // 0: no answer at all
@@ -45,8 +46,7 @@ public:
     // Empty for SQLite: the service's default file in its data folder.
     const std::string &url() const { return m_url; }
     static bool isPostgres();
-    // Runs a statement on the database as it is (SQLite: the file in dataDir); the
-    // first column of every row.
+    // The first column of every row of a statement run on the database as it is.
     std::vector<std::string> query(const std::string &dataDir, const std::string &sql) const;
 
 private:
@@ -62,7 +62,6 @@ public:
     explicit TestService(const std::function<void(const std::string &dataDir)> &prepare = {},
                          const json &limits = json::object());
     ~TestService();
-    ZorvelService::Service &service() { return *m_service; }
     std::string dataDir() const { return m_service->dataDir(); }
     int port() const { return m_service->port(); }
     bool ok() const { return m_started; }
@@ -77,7 +76,8 @@ private:
 
 class ApiClient {
 public:
-    explicit ApiClient(TestService &service);
+    // email given: signs up with the password "pw" (the test's next request fails if not).
+    explicit ApiClient(TestService &service, const std::string &email = {});
     // A service anywhere on loopback whose certificate one of the CAs in caPath signed.
     ApiClient(int port, const std::string &caPath);
     ~ApiClient();
@@ -87,16 +87,21 @@ public:
     std::int64_t userId = 0;
     json mqtt; // the broker account of the last sign-in
 
-    // path below /api/, e.g. "pull/"; extra = "&name=value..." appended after the
-    // common query (and the user token when signed in).
-    Reply get(const std::string &path, const std::string &extra = {});
-    Reply post(const std::string &path, const std::string &body, const std::string &extra = {});
-    Reply put(const std::string &path, const std::string &body, const std::string &extra = {});
-    Reply del(const std::string &path, const std::string &extra = {});
-    // Any path on the service, e.g. an object URL or a redirect target.
-    Reply getAbsolute(const std::string &url);
-    Reply postForm(const std::string &url, const std::vector<std::pair<std::string, std::string>> &fields,
-                   const std::string &fileBytes, const std::string &fileName);
+    // path below /api/, e.g. "pull/", with the common query (and the user token when
+    // signed in) and extra ("&name=value...") after it; a path from "/" or a full
+    // https:// address on: that path as it is (an object URL, a redirect target).
+    Reply call(const std::string &method, const std::string &path, const std::string &body = {},
+               const std::string &extra = {}, const std::string &type = "application/octet-stream");
+    Reply get(const std::string &path, const std::string &extra = {}) { return call("GET", path, {}, extra); }
+    Reply post(const std::string &path, const std::string &body, const std::string &extra = {})
+    {
+        return call("POST", path, body, extra);
+    }
+    Reply put(const std::string &path, const std::string &body) { return call("PUT", path, body); }
+    Reply del(const std::string &path, const std::string &extra) { return call("DELETE", path, {}, extra); }
+    // The signed form of an upload token, with `changed` fields replaced, to its host.
+    Reply upload(const json &token, const std::string &bytes, const Fields &changed = {});
+    std::vector<json> pullAll() { return get("pull/", "&last_request_timestamp=0").body["histories"]; }
 
     Reply registerUser(const std::string &email, const std::string &password);
     Reply login(const std::string &email, const std::string &password);
@@ -107,45 +112,42 @@ public:
 
 private:
     std::string query(const std::string &extra) const;
-    Reply finish(void *result);
+    Reply signedIn(Reply reply);
 
-    int m_port;
     std::unique_ptr<httplib::SSLClient> m_http;
 };
 
-// A device's connection to the broker with the account the service issued, subscribed
-// to its user's topic (or `topic`).
+// A device's connection to the broker (mosquitto_sub) with the account the service
+// issued, subscribed to its user's topic.
 class Subscriber {
 public:
-    explicit Subscriber(const ApiClient &device, const std::string &topic = {});
-    Subscriber(const std::string &user, const std::string &password, const std::string &clientId,
-               const std::string &topic);
+    explicit Subscriber(const ApiClient &device);
     ~Subscriber();
-    bool ready() const;
-    // Messages received so far, as parsed JSON.
-    std::vector<json> messages() const;
+    // Connected and the subscription granted.
+    bool ready();
     // The first message of the protocol whose "data"."file_hash" and "device_token"
     // match where given, else null. Other test programs may publish on the same topic.
-    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {}) const;
-
-    // Connected and the subscription answered; granted() false: refused by the broker.
-    bool answered() const;
-    bool granted() const;
-    void onMessage(const std::string &payload);
-    void setAnswer(bool granted);
+    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {});
 
 private:
-    void *m_client = nullptr;
-    mutable std::mutex m_mutex;
-    std::vector<json> m_messages;
-    bool m_answered = false;
-    bool m_granted = false;
+    QProcess m_process;
+    QByteArray m_output;
 };
 
 std::string md5Hex(const std::string &text);
+// An entry as the client pushes it; a key hash makes it an encrypted one.
+json textItem(const std::string &text, std::int64_t favourite = 0, double timestamp = 1000,
+              const std::string &keyHash = {});
+// The body of push/ and set_favourite/.
+std::string history(const json &item);
+std::string idOf(const json &entry);
+// "&file_id=...&file_hash=..." of an entry.
+std::string fileQuery(const json &entry);
+
 // What the client's key engine hands over for a PIN: the key dictionary whose
-// cipher_hash carries salt and PIN verifier, and Base64 of the PIN proof (a stand-in
-// here: a fast hash of the PIN; the engine's own records are checked in tst_service_keys).
+// cipher_hash carries salt and PIN verifier, and Base64 of the PIN proof, in the
+// engine's format (tst_cindral checks the engine against it), with a fast hash of the
+// PIN standing in for the engine's slow one.
 struct TestKey {
     json dict;
     std::string pinHash;

@@ -93,20 +93,10 @@ struct Model {
 
     std::int64_t idOf(const std::string &fileHash) const
     {
-        for (const auto &[id, item] : items) {
-            if (item.fileHash == fileHash)
-                return id;
-        }
-        return 0;
+        const auto it = std::find_if(items.begin(), items.end(), [&](const auto &i) { return i.second.fileHash == fileHash; });
+        return it == items.end() ? 0 : it->first;
     }
 };
-
-json item(const std::string &text, double timestamp, std::int64_t favourite)
-{
-    return {{"content", text},         {"timestamp", timestamp}, {"device_name", "cluster"},
-            {"file_hash", md5Hex(text)}, {"file_name", ""},       {"file_size", text.size()},
-            {"type", "text_txt"},        {"favourite", favourite}};
-}
 
 } // namespace
 
@@ -119,9 +109,10 @@ private:
     std::unique_ptr<Node> m_nodes[2];
     QString m_caBundle;
 
-    std::unique_ptr<ApiClient> client(int node, const std::string &deviceToken = {})
+    std::unique_ptr<ApiClient> client(int node, const std::string &userToken = {}, const std::string &deviceToken = {})
     {
         auto c = std::make_unique<ApiClient>(m_nodes[node]->port(), m_caBundle.toStdString());
+        c->userToken = userToken;
         if (!deviceToken.empty())
             c->deviceToken = deviceToken;
         return c;
@@ -158,8 +149,8 @@ private slots:
 
     void cleanup()
     {
-        for (auto &node : m_nodes)
-            node.reset();
+        m_nodes[0].reset();
+        m_nodes[1].reset();
         m_database.reset();
         m_dir.reset();
     }
@@ -170,7 +161,7 @@ private slots:
         for (int d = 0; d < 2; ++d) {
             const std::string token = "cluster-device-" + std::to_string(d);
             for (int n = 0; n < 2; ++n)
-                devices[d].via[n] = client(n, token);
+                devices[d].via[n] = client(n, {}, token);
         }
         QCOMPARE(devices[0].via[0]->registerUser("mix@example.com", "pass").code(), 0);
         // The password is sealed to the key of the node that signs in.
@@ -190,7 +181,7 @@ private slots:
             const unsigned kind = random() % 100;
             if (kind < 35) {
                 const std::string text = "entry " + std::to_string(random() % 150);
-                const Reply reply = api.post("push/", json {{"history", item(text, op, 0)}}.dump());
+                const Reply reply = api.post("push/", history(textItem(text, 0, op)));
                 QCOMPARE(reply.code(), 0);
                 const std::int64_t id = reply.body["history"]["history_id"];
                 const std::int64_t known = model.idOf(md5Hex(text));
@@ -274,11 +265,10 @@ private slots:
         std::vector<std::thread> pushers;
         for (int t = 0; t < 4; ++t) {
             pushers.emplace_back([&, t] {
-                auto api = client(t % 2);
-                api->userToken = first->userToken;
+                auto api = client(t % 2, first->userToken);
                 for (int k = 0; k < 40; ++k) {
                     const std::string text = "race " + std::to_string(t < 2 ? k : 39 - k);
-                    const Reply reply = api->post("push/", json {{"history", item(text, 100 + t, t + 1)}}.dump());
+                    const Reply reply = api->post("push/", history(textItem(text, t + 1, 100 + t)));
                     if (reply.code() != 0) {
                         ++failures;
                         continue;
@@ -314,8 +304,7 @@ private slots:
         std::vector<std::thread> devices;
         for (int t = 0; t < 6; ++t) {
             devices.emplace_back([&, t] {
-                auto api = client(t % 2);
-                api->userToken = first->userToken;
+                auto api = client(t % 2, first->userToken);
                 const Reply reply = api->put("key/", json {{"key_dict", keys[t % 2].dict}}.dump());
                 std::lock_guard<std::mutex> lock(mutex);
                 if (reply.code() == 0)
@@ -335,27 +324,18 @@ private slots:
     void sharedSecretsServeFilesOnEitherNode()
     {
         auto a = client(0);
-        auto b = client(1);
-        QVERIFY(a->get("public_key/").body["public_key"] == b->get("public_key/").body["public_key"]);
         QCOMPARE(a->registerUser("files@example.com", "pass").code(), 0);
-        b->userToken = a->userToken;
+        auto b = client(1, a->userToken);
+        QVERIFY(a->get("public_key/").body["public_key"] == b->get("public_key/").body["public_key"]);
         const json pushed = a->pushText("file on a shared folder");
-        const Reply token = a->get("get_upload_token/", "&file_id=" + std::to_string(pushed["file_id"].get<std::int64_t>())
-                                                            + "&file_hash=" + pushed["file_hash"].get<std::string>());
+        const Reply token = a->get("get_upload_token/", fileQuery(pushed));
         QCOMPARE(token.status, 200);
         // Signed by node a, uploaded through node b.
-        const Reply upload = b->postForm("/oss/upload",
-                                         {{"key", token.body["key"]}, {"policy", token.body["policy"]},
-                                          {"callback", token.body["callback"]}, {"OSSAccessKeyId", token.body["accessid"]},
-                                          {"Signature", token.body["signature"]}, {"success_action_status", "200"}},
-                                         "the bytes", "f.txt");
-        QCOMPARE(upload.status, 200);
+        QCOMPARE(b->upload(token.body, "the bytes").status, 200);
         // Link made by node b, fetched from node a.
-        const Reply link = b->get("download_file/", "&file_id=" + std::to_string(pushed["file_id"].get<std::int64_t>())
-                                                        + "&file_hash=" + pushed["file_hash"].get<std::string>());
+        const Reply link = b->get("download_file/", fileQuery(pushed));
         QCOMPARE(link.status, 302);
-        const std::string location = link.location.substr(link.location.find("/oss/"));
-        QCOMPARE(a->getAbsolute(location).raw, std::string("the bytes"));
+        QCOMPARE(a->get(link.location.substr(link.location.find("/oss/"))).raw, std::string("the bytes"));
     }
 
     void nodeKilledMidPushLosesNothingAcknowledged()
@@ -367,11 +347,10 @@ private slots:
         std::vector<std::thread> pushers;
         for (int t = 0; t < 4; ++t) {
             pushers.emplace_back([&, t] {
-                auto api = client(0);
-                api->userToken = first->userToken;
+                auto api = client(0, first->userToken);
                 for (int k = 0;; ++k) {
                     const std::string text = "kill " + std::to_string(t) + " " + std::to_string(k);
-                    const Reply reply = api->post("push/", json {{"history", item(text, k, 0)}}.dump());
+                    const Reply reply = api->post("push/", history(textItem(text, 0, k)));
                     if (reply.code() != 0)
                         return;
                     acked[static_cast<std::size_t>(t)].push_back(md5Hex(text));
@@ -384,8 +363,7 @@ private slots:
         for (auto &pusher : pushers)
             pusher.join();
 
-        auto survivor = client(1);
-        survivor->userToken = first->userToken;
+        auto survivor = client(1, first->userToken);
         std::set<std::string> held;
         std::int64_t since = 0;
         for (;;) {
@@ -401,7 +379,7 @@ private slots:
             for (const std::string &hash : hashes)
                 QVERIFY2(held.count(hash), "an acknowledged push is gone");
         }
-        QCOMPARE(survivor->pushText("after the fall")["history_id"].is_number(), true);
+        QVERIFY(survivor->pushText("after the fall")["history_id"].is_number());
     }
 };
 
