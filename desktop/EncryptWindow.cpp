@@ -1,28 +1,15 @@
 #include "desktop/EncryptWindow.h"
 
 #include "app/clipUtils.h"
-#include "net/CRequestZeroGet.h"
-#include "net/CRequestZeroModify.h"
-#include "net/CRequestZeroPush.h"
-#include "net/CRequestZeroRevert.h"
 #include "desktop/KeyNotice.h"
 #include "desktop/PINWizard.h"
 #include "e2ee/ZeroManager.h"
-#include "net/CRequestSyncPublicKey.h"
-#include "store/HistoryQueries.h"
 #include "ui_EncryptWindow.h"
 
 #include <QDesktopServices>
-#include <QNetworkReply>
-#include <QPointer>
 #include <QUrl>
 
 namespace {
-
-// Service codes of the key endpoints.
-constexpr int kNoKeyStored = 404;
-constexpr int kWrongPin = 401;
-constexpr int kWrongPassword = -5;
 
 const char *const kActivated = QT_TRANSLATE_NOOP(
     "EncryptWindow", "端对端加密激活成功! 请牢记新的加密的PIN! 否则你只能销毁重置加密档案，但那会清空您的线上数据, 包括收藏内容！");
@@ -30,11 +17,6 @@ const char *const kUnknown = QT_TRANSLATE_NOOP("EncryptWindow", "未知错误，
 const char *const kWrongCurrentPin =
     QT_TRANSLATE_NOOP("EncryptWindow", "您输入的当前PIN不正确,如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
                                        "请记住, 重置加密档案会清空线上所有数据, 包括收藏的数据");
-
-int replyCode(const QVariant &var)
-{
-    return var.toMap().value(QStringLiteral("code")).toInt();
-}
 
 } // namespace
 
@@ -48,6 +30,13 @@ EncryptWindow::EncryptWindow()
     connect(ui->button_revert, &QPushButton::clicked, this, &EncryptWindow::revertClicked);
     connect(ui->button_help, &QPushButton::clicked, this, &EncryptWindow::helpClicked);
     connect(ZeroManager::instance(), &ZeroManager::keysChanged, this, &EncryptWindow::refresh);
+    KeyFlow *flow = KeyFlow::instance();
+    connect(flow, &KeyFlow::keyFetched, this, &EncryptWindow::keyFetched);
+    connect(flow, &KeyFlow::unlockFinished, this, &EncryptWindow::unlockFinished);
+    connect(flow, &KeyFlow::rewrapFinished, this, [this] { setBusy(false); });
+    connect(flow, &KeyFlow::activationFinished, this, &EncryptWindow::activationFinished);
+    connect(flow, &KeyFlow::pinChangeFinished, this, &EncryptWindow::pinChangeFinished);
+    connect(flow, &KeyFlow::resetFinished, this, &EncryptWindow::resetFinished);
     refresh();
 }
 
@@ -125,31 +114,15 @@ void EncryptWindow::wizardRejected()
     setBusy(false);
 }
 
-// --- shared reply handling ---
+// --- outcomes ---
 
-bool EncryptWindow::replyUsable(CBaseRequest *request, const QVariant &var, bool moreFollows)
+void EncryptWindow::showFailure(KeyFlow::Outcome outcome)
 {
-    QString failure;
-    if (!request->reply())
-        failure = tr("内部错误");
-    else if (request->reply()->error() != QNetworkReply::NoError || request->httpStatus() != 200)
-        failure = tr("网络错误, 请稍候重试");
-    else if (!var.isValid())
-        failure = tr(kUnknown); // not a JSON object: never taken for success
-    delete request;
-    if (!failure.isEmpty() || !moreFollows)
-        setBusy(false);
-    if (!failure.isEmpty()) {
-        showKeyNotice(this, failure);
-        return false;
+    switch (outcome) {
+    case KeyFlow::Outcome::Internal: showKeyNotice(this, tr("内部错误")); break;
+    case KeyFlow::Outcome::NetworkError: showKeyNotice(this, tr("网络错误, 请稍候重试")); break;
+    default: showKeyNotice(this, tr(kUnknown)); break;
     }
-    return true;
-}
-
-void EncryptWindow::finishWith(const QString &text)
-{
-    setBusy(false);
-    showKeyNotice(this, text);
 }
 
 // --- activate or unlock ---
@@ -163,175 +136,78 @@ void EncryptWindow::activeClicked()
     if (m_busy)
         return;
     setBusy(true);
-    delete m_keyFetch;
-    m_keyFetch = new CRequestZeroGet;
-    connect(m_keyFetch, &CBaseRequest::responseData, this, &EncryptWindow::keyFetchFinish);
-    m_keyFetch->start();
+    KeyFlow::instance()->fetchKey();
 }
 
-void EncryptWindow::keyFetchFinish(CBaseRequest *request, QVariant var)
+void EncryptWindow::keyFetched(KeyFlow::Outcome outcome)
 {
-    if (request == m_keyFetch)
-        m_keyFetch = nullptr;
-    if (!replyUsable(request, var, false))
-        return;
-    const int code = replyCode(var);
-    const QVariantMap cipher = var.toMap().value(QStringLiteral("cipher")).toMap();
-    if (code == kNoKeyStored) {
+    setBusy(false);
+    if (outcome == KeyFlow::Outcome::NoKeyStored)
         startWizard(PINWizard::Activate);
-    } else if (code == 0 && !cipher.isEmpty()) {
-        m_fetchedKey = cipher;
+    else if (outcome == KeyFlow::Outcome::Done)
         showWizard(PINWizard::Unlock);
-    } else {
-        showKeyNotice(this, tr(kUnknown));
-    }
+    else
+        showFailure(outcome);
 }
 
 void EncryptWindow::unlockEntered(const QVariantMap &pins)
 {
     // The unlock wizard runs with the window idle; the slow unwrap keeps it busy.
     setBusy(true);
-    QPointer<EncryptWindow> self(this);
-    ZeroManager::instance()->importKeyAsync(
-        pins.value(QStringLiteral("last_pin")).toString(), m_fetchedKey, [self](bool imported) {
-            if (self)
-                self->unlockFinished(imported);
-        });
+    KeyFlow::instance()->unlock(pins.value(QStringLiteral("last_pin")).toString());
 }
 
 void EncryptWindow::unlockFinished(bool imported)
 {
     setBusy(false);
-    if (imported) {
-        m_fetchedKey.clear();
-        showKeyNotice(this, tr(kActivated));
-        refresh();
-        // A wrap of the first construction was opened: store its replacement.
-        const QVariantMap rewrapped = ZeroManager::instance()->pendingDictionary();
-        if (!rewrapped.isEmpty() && rewrapped.value(QStringLiteral("key_hash")).toString()
-                                        == ZeroManager::instance()->keyHash()) {
-            setBusy(true);
-            sendKeyPush(rewrapped, PushPurpose::Rewrap);
-        }
+    if (!imported) {
+        showKeyNotice(this, tr("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
+                               "包括收藏内容！"));
+        showWizard(PINWizard::Unlock);
         return;
     }
-    qInfo("e2ee: the PIN did not unlock the account's key");
-    showKeyNotice(this, tr("PIN错误,如果你忘记了PIN,只能选择“销毁并重置加密档案”，销毁重置加密档案会清空您的线上数据, "
-                           "包括收藏内容！"));
-    showWizard(PINWizard::Unlock);
+    showKeyNotice(this, tr(kActivated));
+    refresh();
+    KeyFlow *flow = KeyFlow::instance();
+    if (flow->rewrapDue()) {
+        setBusy(true);
+        flow->rewrap();
+    }
 }
 
 void EncryptWindow::activationEntered(const QVariantMap &pins)
 {
-    QPointer<EncryptWindow> self(this);
-    ZeroManager::instance()->createKeyAsync(pins.value(QStringLiteral("new_pin")).toString(),
-                                            [self](const QVariantMap &dictionary) {
-                                                if (!self)
-                                                    return;
-                                                if (dictionary.isEmpty()) {
-                                                    qWarning("e2ee: no key could be made");
-                                                    self->finishWith(tr("内部错误"));
-                                                    return;
-                                                }
-                                                self->sendKeyPush(dictionary, PushPurpose::Activation);
-                                            });
+    KeyFlow::instance()->activate(pins.value(QStringLiteral("new_pin")).toString());
 }
 
-void EncryptWindow::sendKeyPush(const QVariantMap &dictionary, PushPurpose purpose)
+void EncryptWindow::activationFinished(KeyFlow::Outcome outcome)
 {
-    delete m_keyPush;
-    m_keyPush = new CRequestZeroPush;
-    m_pushPurpose = purpose;
-    m_keyPush->setKeyDict(dictionary);
-    connect(m_keyPush, &CBaseRequest::responseData, this, &EncryptWindow::keyPushFinish);
-    m_keyPush->start();
-}
-
-void EncryptWindow::keyPushFinish(CBaseRequest *request, QVariant var)
-{
-    if (request == m_keyPush)
-        m_keyPush = nullptr;
-    if (m_pushPurpose == PushPurpose::Rewrap) {
-        // Silent: the first wrap stays valid on the service until this one lands.
-        const bool stored = request->reply() && request->reply()->error() == QNetworkReply::NoError
-            && request->httpStatus() == 200 && var.isValid() && replyCode(var) == 0;
-        delete request;
-        setBusy(false);
-        if (stored)
-            ZeroManager::instance()->commitPendingKey();
-        else
-            qInfo("e2ee: the key wrapped anew was not stored (code %d); the first wrap stays", replyCode(var));
+    setBusy(false);
+    if (outcome != KeyFlow::Outcome::Done) {
+        showFailure(outcome);
         return;
     }
-    if (!replyUsable(request, var, false))
-        return;
-    if (replyCode(var) != 0) {
-        qInfo("e2ee: the service refused the new key (code %d)", replyCode(var));
-        showKeyNotice(this, tr(kUnknown));
-        return;
-    }
-    ZeroManager::instance()->commitPendingKey();
     refresh();
-    if (m_pushPurpose == PushPurpose::Activation)
-        showKeyNotice(this, tr(kActivated));
+    showKeyNotice(this, tr(kActivated));
 }
 
 // --- change PIN ---
 
 void EncryptWindow::changeEntered(const QVariantMap &pins)
 {
-    QPointer<EncryptWindow> self(this);
-    ZeroManager::instance()->changePinAsync(pins.value(QStringLiteral("last_pin")).toString(),
-                                            pins.value(QStringLiteral("new_pin")).toString(),
-                                            [self](const ZeroManager::PinChange &change) {
-                                                if (self)
-                                                    self->changePrepared(change);
-                                            });
+    KeyFlow::instance()->changePin(pins.value(QStringLiteral("last_pin")).toString(),
+                                   pins.value(QStringLiteral("new_pin")).toString());
 }
 
-void EncryptWindow::changePrepared(const ZeroManager::PinChange &change)
+void EncryptWindow::pinChangeFinished(KeyFlow::Outcome outcome)
 {
-    if (change.wrongPin) {
-        // Checked against this device's wrap: nothing needs to reach the service.
-        qInfo("e2ee: the current PIN does not open this device's key");
-        finishWith(tr(kWrongCurrentPin));
-        return;
-    }
-    if (change.dictionary.isEmpty()) {
-        qWarning("e2ee: the key could not be wrapped under the new PIN");
-        finishWith(tr("内部错误"));
-        return;
-    }
-    if (change.earlierWrap) {
-        // The service cannot check a proof against a wrap of the first construction;
-        // the current PIN was checked here, and the same key is stored anew.
-        sendKeyPush(change.dictionary, PushPurpose::PinChange);
-        return;
-    }
-    delete m_keyModify;
-    m_keyModify = new CRequestZeroModify;
-    m_keyModify->setKeyDict(change.dictionary);
-    m_keyModify->setLastPwdHash(change.lastPinHash);
-    connect(m_keyModify, &CBaseRequest::responseData, this, &EncryptWindow::keyModifyFinish);
-    m_keyModify->start();
-}
-
-void EncryptWindow::keyModifyFinish(CBaseRequest *request, QVariant var)
-{
-    if (request == m_keyModify)
-        m_keyModify = nullptr;
-    if (!replyUsable(request, var, false))
-        return;
-    const int code = replyCode(var);
-    if (code == 0) {
-        ZeroManager::instance()->commitPendingKey();
+    setBusy(false);
+    if (outcome == KeyFlow::Outcome::Done)
         refresh();
-    } else if (code == kWrongPin) {
+    else if (outcome == KeyFlow::Outcome::WrongPin)
         showKeyNotice(this, tr(kWrongCurrentPin));
-    } else {
-        qInfo("e2ee: the service refused the PIN change (code %d)", code);
-        showKeyNotice(this, tr(kUnknown));
-    }
+    else
+        showFailure(outcome);
 }
 
 // --- destroy and reset ---
@@ -346,63 +222,19 @@ void EncryptWindow::revertClicked()
 
 void EncryptWindow::resetEntered(const QVariantMap &pins)
 {
-    m_resetEntries = pins;
-    delete m_publicKeyFetch;
-    m_publicKeyFetch = new CRequestSyncPublicKey;
-    connect(m_publicKeyFetch, &CBaseRequest::responseData, this, &EncryptWindow::publicKeyFinish);
-    m_publicKeyFetch->start();
+    KeyFlow::instance()->reset(pins.value(QStringLiteral("pwd")).toString(),
+                               pins.value(QStringLiteral("new_pin")).toString());
 }
 
-void EncryptWindow::publicKeyFinish(CBaseRequest *request, QVariant var)
+void EncryptWindow::resetFinished(KeyFlow::Outcome outcome)
 {
-    if (request == m_publicKeyFetch)
-        m_publicKeyFetch = nullptr;
-    const bool usable = replyUsable(request, var, true);
-    const QVariantMap entries = m_resetEntries;
-    m_resetEntries.clear(); // holds the account password
-    if (!usable)
-        return;
-    if (replyCode(var) != 0) {
-        finishWith(tr(kUnknown));
-        return;
-    }
-    QPointer<EncryptWindow> self(this);
-    const QString password = entries.value(QStringLiteral("pwd")).toString();
-    ZeroManager::instance()->createKeyAsync(
-        entries.value(QStringLiteral("new_pin")).toString(), [self, password](const QVariantMap &dictionary) {
-            if (!self)
-                return;
-            if (dictionary.isEmpty()) {
-                qWarning("e2ee: no key could be made");
-                self->finishWith(tr("内部错误"));
-                return;
-            }
-            delete self->m_keyReset;
-            self->m_keyReset = new CRequestZeroRevert;
-            self->m_keyReset->setPassword(password);
-            self->m_keyReset->setKeyDict(dictionary);
-            connect(self->m_keyReset, &CBaseRequest::responseData, self.data(), &EncryptWindow::keyResetFinish);
-            self->m_keyReset->start();
-        });
-}
-
-void EncryptWindow::keyResetFinish(CBaseRequest *request, QVariant var)
-{
-    if (request == m_keyReset)
-        m_keyReset = nullptr;
-    if (!replyUsable(request, var, false))
-        return;
-    const int code = replyCode(var);
-    if (code == 0) {
-        ZeroManager *zero = ZeroManager::instance();
-        zero->commitPendingKey();
-        HistoryQueries::resetForKey(zero->keyHash());
+    setBusy(false);
+    if (outcome == KeyFlow::Outcome::Done) {
         refresh();
         showKeyNotice(this, tr("加密档案重置成功! 同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
-    } else if (code == kWrongPassword) {
+    } else if (outcome == KeyFlow::Outcome::WrongPassword) {
         showKeyNotice(this, tr("您输入的帐号登录密码有误, 如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
     } else {
-        qInfo("e2ee: the service refused the key reset (code %d)", code);
-        showKeyNotice(this, tr(kUnknown));
+        showFailure(outcome);
     }
 }

@@ -1,17 +1,11 @@
 #pragma once
 
 #include "app/OnceOnly.h"
-#include "e2ee/ZeroManager.h"
+#include "net/KeyFlow.h"
 
 #include <QMainWindow>
 #include <QVariantMap>
 
-class CBaseRequest;
-class CRequestSyncPublicKey;
-class CRequestZeroGet;
-class CRequestZeroModify;
-class CRequestZeroPush;
-class CRequestZeroRevert;
 class PINWizard;
 
 namespace Ui {
@@ -20,7 +14,8 @@ class EncryptWindow;
 
 // Turns end-to-end encryption on, unlocks the account's key on a new device,
 // changes the PIN, or destroys and resets the key archive. Every outcome ends in
-// a message box; while a flow runs the window is disabled.
+// a message box; while a flow runs the window is disabled. The exchanges with
+// the service are KeyFlow's; the window chooses the wizards and the messages.
 class EncryptWindow : public QMainWindow
 {
     Q_OBJECT
@@ -46,40 +41,19 @@ private:
     void startWizard(int mode);
     void showWizard(int mode);
     void wizardRejected();
-    // The shared first steps of every key reply: deletes the request and, for a
-    // transport failure or a reply that is not JSON, shows its box and returns false.
-    bool replyUsable(CBaseRequest *request, const QVariant &var, bool moreFollows);
-    void finishWith(const QString &text);
+    void showFailure(KeyFlow::Outcome outcome);
 
-    void keyFetchFinish(CBaseRequest *request, QVariant var);
-    // What a key push is for: a first key, a wrap of the first construction replaced
-    // after an unlock, or a PIN change over such a wrap.
-    enum class PushPurpose { Activation, Rewrap, PinChange };
-
+    void keyFetched(KeyFlow::Outcome outcome);
     void unlockEntered(const QVariantMap &pins);
     void unlockFinished(bool imported);
     void activationEntered(const QVariantMap &pins);
-    void sendKeyPush(const QVariantMap &dictionary, PushPurpose purpose);
-    void keyPushFinish(CBaseRequest *request, QVariant var);
+    void activationFinished(KeyFlow::Outcome outcome);
     void changeEntered(const QVariantMap &pins);
-    void changePrepared(const ZeroManager::PinChange &change);
-    void keyModifyFinish(CBaseRequest *request, QVariant var);
+    void pinChangeFinished(KeyFlow::Outcome outcome);
     void resetEntered(const QVariantMap &pins);
-    void publicKeyFinish(CBaseRequest *request, QVariant var);
-    void keyResetFinish(CBaseRequest *request, QVariant var);
+    void resetFinished(KeyFlow::Outcome outcome);
 
     Ui::EncryptWindow *ui;
     PINWizard *m_wizard = nullptr;
-    CRequestZeroGet *m_keyFetch = nullptr;
-    CRequestZeroPush *m_keyPush = nullptr;
-    CRequestZeroModify *m_keyModify = nullptr;
-    CRequestZeroRevert *m_keyReset = nullptr;
-    CRequestSyncPublicKey *m_publicKeyFetch = nullptr;
     bool m_busy = false;
-    PushPurpose m_pushPurpose = PushPurpose::Activation;
-
-    // The server's key dictionary the unlock wizard opens.
-    QVariantMap m_fetchedKey;
-    // The reset wizard's entries, kept while the public key is fetched.
-    QVariantMap m_resetEntries;
 };

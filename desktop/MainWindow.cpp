@@ -16,10 +16,10 @@
 #include "desktop/TextExport.h"
 #include "desktop/EncryptWindow.h"
 #include "e2ee/ZeroManager.h"
+#include "net/EntryActions.h"
 #include "net/SyncHandOver.h"
 #include "platform/HotKeyRegistrar.h"
 #include "push/MqttManager.h"
-#include "store/HistoryStore.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
@@ -121,7 +121,7 @@ MainWindow::MainWindow()
     m_shortcut = new QGlobalShortcut(nullptr);
     connect(m_shortcut, &QGlobalShortcut::activated, this, &MainWindow::keyPressed);
     registerHotKeyFromBoxes();
-    sendStartupRequests();
+    AccountFlow::instance()->sendStartupRequests();
     ZeroManager::instance();
 }
 
@@ -144,6 +144,7 @@ void MainWindow::connectControls()
     connect(ui->check_secert, &QCheckBox::clicked, this, &MainWindow::checkSecert);
     connect(ui->check_file_secert, &QCheckBox::clicked, this, &MainWindow::fileAsSecertClicked);
     connect(ui->clear_button, &QPushButton::clicked, this, &MainWindow::clearButtonClicked);
+    connect(EntryActions::instance(), &EntryActions::historyCleared, this, &MainWindow::historyCleared);
     connect(ui->checkAutoSet, &QCheckBox::clicked, this, &MainWindow::autoSetClipboard);
     connect(ui->button_check_update, &QPushButton::clicked, this, &MainWindow::checkUpdate);
     connect(ui->button_link_home_site, &QPushButton::clicked, this, &MainWindow::gotoHomePage);
@@ -163,6 +164,7 @@ void MainWindow::connectControls()
     connect(ui->button_send_log, &QPushButton::clicked, this, &MainWindow::sendLog);
     connect(ui->list_user_keywords->itemDelegate(), &QAbstractItemDelegate::commitData, this,
             &MainWindow::commitData);
+    connectAccountFlow();
 }
 
 void MainWindow::showTab(int index)
@@ -189,9 +191,9 @@ void MainWindow::updateLoginUi()
         ui->label_user_email->setText(clipUtils::userEmail());
     tabs->setCurrentIndex(TabAccount);
     if (signedIn) {
-        MenuManager *menu = MenuManager::instance();
-        menu->pull();
-        menu->syncFav();
+        EntryActions *actions = EntryActions::instance();
+        actions->pull();
+        actions->syncFavourites();
     }
 }
 
@@ -288,13 +290,19 @@ void MainWindow::clearButtonClicked()
         return;
     }
     ui->clear_button->setEnabled(false);
-    if (clipUtils::hasUserToken()) {
-        clearHistorySignedIn();
+    m_clearAsked = true;
+    EntryActions::instance()->clearHistory();
+}
+
+// Only a clear asked for here ends in a box; one from the tray menu ends quietly.
+void MainWindow::historyCleared(bool ok, qint64 count)
+{
+    if (!m_clearAsked)
         return;
-    }
-    const int removed = HistoryStore::clearNonFavourites();
-    alert(tr("删除了%1条").arg(removed));
+    m_clearAsked = false;
     ui->clear_button->setEnabled(true);
+    if (ok)
+        alert(tr("删除了%1条").arg(count));
 }
 
 void MainWindow::exportButtonClicked()
@@ -429,11 +437,9 @@ void MainWindow::loginButtonClicked()
 // Signing out forgets the keys and every local entry, favourites included.
 void MainWindow::logoutButtonClicked()
 {
-    ZeroManager::instance()->clearAllKeys();
-    clipUtils::removeUserToken();
+    AccountFlow::instance()->signOut();
     Selvane::instance()->clearAndRecapture();
     updateLoginUi();
-    signedOut();
     EncryptWindow::instance()->refresh();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/OnceOnly.h"
+#include "net/AccountFlow.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -69,14 +70,13 @@ public Q_SLOTS:
     void showMQTTerr();
     void sendLog();
 
-    // Replies of the account, handshake, version and clear requests.
-    void requestFinish(CBaseRequest *request, QVariant var);
-    void registerRequestFinish(CBaseRequest *request, QVariant var);
+    // The handshake and version replies, for requests sent by others.
     void initRequestFinish(CBaseRequest *request, QVariant var);
     void checkUpdateRequestFinish(CBaseRequest *request, QVariant var);
     void startupCheckUpdateRequestFinish(CBaseRequest *request, QVariant var);
-    void clearHistoryRequestFinish(CBaseRequest *request, QVariant var);
-    void findPwdRequestFinish(CBaseRequest *request, QVariant var);
+
+private Q_SLOTS:
+    void historyCleared(bool ok, qint64 count);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -93,24 +93,23 @@ private:
     void loadKeywords();
     void storeKeywords();
 
-    // The account work (MainWindowAccount.cpp): sign-in, sign-up and password
-    // reset requests, the signed-in clear, and what signing out adds (the broker
-    // disconnect), also when the service ended the session.
+    // The account tab (MainWindowAccount.cpp): what the user typed goes to the
+    // account flow, its outcomes come back as boxes.
+    void connectAccountFlow();
     void startAccountRequest(const QString &address);
-    void clearHistorySignedIn();
-    void signedOut();
     void sessionEnded();
-    // Fetches the server's public key, then signs in or up.
-    void startKeyRequest(const QString &address, bool signUp);
-    void keyRequestFinish(CBaseRequest *request, const QVariant &var, const QString &address, bool signUp);
-    void versionReply(CBaseRequest *request, const QVariant &var, bool fromButton);
+    void keyFailed(AccountFlow::Outcome outcome);
+    void signInFinished(AccountFlow::Outcome outcome);
+    void signUpFinished(AccountFlow::Outcome outcome);
+    void resetFinished(AccountFlow::Outcome outcome);
+    void versionChecked(bool fromButton, AccountFlow::Version state, const QString &version,
+                        const QString &updateInfo, const QString &downloadUrl);
     void inform(const QString &text, const QString &informative);
-    void sendStartupRequests();
 
-    // The public-key request of the sign-in or sign-up in progress.
-    CBaseRequest *m_keyRequest = nullptr;
     Ui::MainWindow *ui;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QStringListModel *m_keywordModel = nullptr;
     QGlobalShortcut *m_shortcut = nullptr;
+    // The clear under way was asked for with the clear button.
+    bool m_clearAsked = false;
 };

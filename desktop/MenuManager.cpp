@@ -8,17 +8,11 @@
 #include "desktop/MainWindow.h"
 #include "desktop/PasteKeys.h"
 #include "e2ee/ZeroManager.h"
-#include "net/CClearHistoryRequest.h"
-#include "net/CPullRequest.h"
-#include "net/CRequestGetFavourite.h"
-#include "net/CRequestPushDel.h"
-#include "net/CRequestSetFavourite.h"
-#include "net/HistoryService.h"
+#include "net/EntryActions.h"
 #include "plugins/PluginHost.h"
 #include "push/MqttManager.h"
 #include "plugins/pluginWindow.h"
 #include "store/HistoryQueries.h"
-#include "store/HistoryStore.h"
 #include "store/StoreEvents.h"
 
 #include <QAction>
@@ -284,7 +278,9 @@ QMenu *MenuManager::subMenuFor(const History &record)
     QAction *favourite =
         subMenu->addAction(record.favourite() > 0 ? tr("取消收藏") : tr("收藏", "add the entry to the favourites"));
     favourite->setData(map);
-    connect(favourite, &QAction::triggered, this, [this, favourite] { toggleFavourite(favourite); });
+    connect(favourite, &QAction::triggered, this, [favourite] {
+        EntryActions::instance()->toggleFavourite(History::fromMap(favourite->data().toMap()));
+    });
     subMenu->addSeparator();
     QAction *remove = subMenu->addAction(tr("删除"));
     remove->setData(map);
@@ -370,8 +366,7 @@ void MenuManager::unlockSecertClick()
     const auto *item = qobject_cast<const QAction *>(sender());
     if (!item)
         return;
-    HistoryQueries::unsetSecret(item->data().toString());
-    pushPending();
+    EntryActions::instance()->unlockSecret(item->data().toString());
 }
 
 void MenuManager::saveImageClicked()
@@ -405,69 +400,26 @@ void MenuManager::saveFileClicked()
     copyToDesktop(source, name);
 }
 
-void MenuManager::toggleFavourite(QAction *item)
-{
-    History record = History::fromMap(item->data().toMap());
-    if (record.exists())
-        record.load();
-    const qint64 now = clipUtils::currentTime();
-    const bool signedIn = clipUtils::hasUserToken();
-    // Only an entry the service holds is sent; a confidential one never leaves the
-    // machine, and one not uploaded yet goes with its mark through the favourites chain.
-    if (signedIn && record.history_id() > 0 && !record.secert()) {
-        toggleFavouriteSignedIn(record, now);
-        return;
-    }
-    if (record.favourite() <= 0) {
-        record.setCategory(QLatin1String(Category::Favourite));
-        record.save();
-        HistoryQueries::setFavourite(now, record.file_hash());
-        if (signedIn && !record.secert())
-            record.markChanged();
-    } else {
-        HistoryStore::removeFromCategory(record.file_hash(), QLatin1String(Category::Favourite));
-        HistoryQueries::setFavourite(-now, record.file_hash());
-    }
-}
-
 void MenuManager::delete_clicked()
 {
-    History record = senderRecord();
-    if (clipUtils::hasUserToken()) {
-        deleteSignedIn(record);
-        return;
-    }
-    deleteLocally(record);
-}
-
-void MenuManager::deleteLocally(const History &record)
-{
-    HistoryStore::deleteEntry(record.file_hash(), record.key_hash());
+    EntryActions::instance()->remove(senderRecord());
 }
 
 void MenuManager::cleanup()
 {
-    if (clipUtils::hasUserToken()) {
-        cleanupSignedIn();
-        return;
-    }
-    HistoryStore::clearNonFavourites();
+    EntryActions::instance()->clearHistory();
 }
 
 // --- global commands ---
 
 void MenuManager::pull()
 {
-    if (!clipUtils::hasUserToken() || pulling)
-        return;
-    pullRequest();
+    EntryActions::instance()->pull();
 }
 
 void MenuManager::syncFav()
 {
-    if (!clipUtils::hasUserToken() || syncingFavourites)
-        return;
-    syncFavouritesRequest();
+    EntryActions::instance()->syncFavourites();
 }
 
 void MenuManager::login()
@@ -532,100 +484,6 @@ void MenuManager::runPlugin(const History &record, const QVariant &plugin)
         Selvane::putText(result);
         pasteLater();
     });
-}
-
-// Sets `pulling` and sends the pull request; its reply clears the flag.
-void MenuManager::pullRequest()
-{
-    pulling = true;
-    auto *request = new CPullRequest;
-    connect(request, &CBaseRequest::responseData, this, &MenuManager::requestFinish);
-    request->start();
-}
-
-void MenuManager::requestFinish(CBaseRequest *request, QVariant var)
-{
-    Q_UNUSED(var)
-    pulling = false;
-    request->deleteLater();
-}
-
-// Sets `syncingFavourites` and sends the favourites download; the request merges the reply.
-void MenuManager::syncFavouritesRequest()
-{
-    syncingFavourites = true;
-    auto *request = new CRequestGetFavourite;
-    connect(request, &CBaseRequest::responseData, this, [this](CBaseRequest *done, QVariant) {
-        syncingFavourites = false;
-        done->deleteLater();
-    });
-    request->start();
-}
-
-// Marks or unmarks the favourite and tells the service; the reply stores the mark.
-void MenuManager::toggleFavouriteSignedIn(History &record, qint64 now)
-{
-    if (record.favourite() <= 0) {
-        record.setFavourite(now);
-        const QString category = record.category();
-        record.setCategory(QLatin1String(Category::Favourite));
-        record.save();
-        record.markChanged();
-        record.setCategory(category);
-    } else {
-        record.setFavourite(-now);
-    }
-    auto *request = new CRequestSetFavourite;
-    request->setHistory(record);
-    connect(request, &CBaseRequest::responseData, this, [](CBaseRequest *done, QVariant) { done->deleteLater(); });
-    request->start();
-}
-
-// Deletes on the service first (entries never uploaded are deleted locally at once).
-void MenuManager::deleteSignedIn(History &record)
-{
-    if (!record.exists())
-        return;
-    record.load();
-    if (record.history_id() <= 0) {
-        deleteLocally(record);
-        return;
-    }
-    auto *request = new CRequestPushDel;
-    request->setHistory(record);
-    connect(request, &CBaseRequest::responseData, this, &MenuManager::deleteRequestFinish);
-    request->start();
-}
-
-void MenuManager::deleteRequestFinish(CBaseRequest *request, QVariant var)
-{
-    if (request->replyOk() && !var.isNull()) {
-        const QVariantMap reply = var.toMap();
-        if (reply.contains(QStringLiteral("code")) && reply.value(QStringLiteral("code")).toInt() == 0)
-            deleteLocally(static_cast<CRequestPushDel *>(request)->history());
-    }
-    request->deleteLater();
-}
-
-// Clears the history on the service; the reply clears it locally.
-void MenuManager::cleanupSignedIn()
-{
-    auto *request = new CClearHistoryRequest;
-    connect(request, &CBaseRequest::responseData, this, &MenuManager::clearHistoryRequestFinish);
-    request->start();
-}
-
-void MenuManager::clearHistoryRequestFinish(CBaseRequest *request, QVariant var)
-{
-    if (request->replyOk() && !var.isNull())
-        HistoryStore::clearNonFavourites();
-    request->deleteLater();
-}
-
-// Asks the history service to push pending entries.
-void MenuManager::pushPending()
-{
-    HistoryService::instance()->pushPending();
 }
 
 bool MenuManager::needsEncryptionKey() const

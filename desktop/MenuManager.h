@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QVariant>
 
-class CBaseRequest;
 class QAction;
 class QMenu;
 
@@ -53,9 +52,6 @@ private Q_SLOTS:
     void saveFileClicked();
     void unlockSecertClick();
     QAction *ActionFromHistory(History &history);
-    void requestFinish(CBaseRequest *request, QVariant var);
-    void deleteRequestFinish(CBaseRequest *request, QVariant var);
-    void clearHistoryRequestFinish(CBaseRequest *request, QVariant var);
 
 private:
     MenuManager();
@@ -65,8 +61,6 @@ private:
     void rebuildFavourites();
     void appendEntries(QMenu *menu, const HistoryList &records);
     QMenu *subMenuFor(const History &record);
-    void toggleFavourite(QAction *item);
-    void deleteLocally(const History &record);
     void pasteLater();
     // The record carried by the item that triggered the running slot.
     History senderRecord() const;
@@ -75,13 +69,7 @@ private:
     void runPlugin(const History &record, const QVariant &plugin);
     void showPluginWindow();
 
-    // The signed-in share of the entry operations and the windows the menu opens.
-    void pullRequest();
-    void syncFavouritesRequest();
-    void toggleFavouriteSignedIn(History &record, qint64 now);
-    void deleteSignedIn(History &record);
-    void cleanupSignedIn();
-    void pushPending();
+    // The windows the menu opens.
     bool needsEncryptionKey() const;
     void showEncryptWindow();
     void disconnectBroker();
@@ -90,6 +78,4 @@ private:
     QMenu *m_favouriteMenu = nullptr;
     bool m_dirty = true;
     QString m_builtState;
-    bool pulling = false;
-    bool syncingFavourites = false;
 };
