@@ -76,8 +76,14 @@ MainWindow::MainWindow()
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayIcon->setIcon(QIcon(QStringLiteral(":/tray.png")));
     m_trayIcon->setToolTip(QStringLiteral("Zorvel"));
-    m_trayIcon->setContextMenu(MenuManager::instance()->menu());
+    MenuManager *menu = MenuManager::instance();
+    m_trayIcon->setContextMenu(menu->menu());
     m_trayIcon->setVisible(true);
+    connect(menu, &MenuManager::noticeRequested, this, &MainWindow::showTrayNotice);
+    connect(menu, &MenuManager::accountRequested, this, [this] { showTab(TabAccount); });
+    connect(menu, &MenuManager::settingsRequested, this,
+            [this] { showTab(clipUtils::hasNewVersion() ? TabAbout : TabSetting); });
+    connect(menu, &MenuManager::encryptWindowRequested, this, &MainWindow::showEncryptWindow);
     ui->setupUi(this);
     m_keywordModel = new QStringListModel(this);
     loadKeywords();

@@ -5,7 +5,6 @@
 #include "app/clipUtils.h"
 #include "capture/Selvane.h"
 #include "desktop/Icons.h"
-#include "desktop/MainWindow.h"
 #include "desktop/PasteKeys.h"
 #include "e2ee/ZeroManager.h"
 #include "net/EntryActions.h"
@@ -67,7 +66,7 @@ QString storedText(const History &record)
 // what the clipboard held before.
 void contentMissing()
 {
-    MainWindow::instance()->showTrayNotice(MenuManager::tr("该条目的内容尚未下载到本机"));
+    emit MenuManager::instance()->noticeRequested(MenuManager::tr("该条目的内容尚未下载到本机"));
 }
 
 QString desktopFolder()
@@ -424,18 +423,18 @@ void MenuManager::syncFav()
 
 void MenuManager::login()
 {
-    MainWindow::instance()->showTab(MainWindow::TabAccount);
+    emit accountRequested();
 }
 
 void MenuManager::setting()
 {
-    MainWindow::instance()->showTab(clipUtils::hasNewVersion() ? MainWindow::TabAbout : MainWindow::TabSetting);
+    emit settingsRequested();
 }
 
 void MenuManager::activeZero()
 {
-    MainWindow::instance()->showTab(MainWindow::TabAccount);
-    showEncryptWindow();
+    emit accountRequested();
+    emit encryptWindowRequested();
 }
 
 void MenuManager::openPlugin()
@@ -500,7 +499,7 @@ void MenuManager::showPluginWindow()
 }
 void MenuManager::showEncryptWindow()
 {
-    MainWindow::instance()->showEncryptWindow();
+    emit encryptWindowRequested();
 }
 void MenuManager::disconnectBroker()
 {

@@ -25,6 +25,13 @@ public:
     // Rebuilds the menu when the store or a setting it shows changed since the last build.
     void refresh();
 
+Q_SIGNALS:
+    // What the menu asks of the settings window, which listens (the menu knows no window).
+    void noticeRequested(const QString &text);
+    void accountRequested();
+    void settingsRequested();
+    void encryptWindowRequested();
+
 public Q_SLOTS:
     void login();
     void setting();

@@ -43,8 +43,10 @@ private slots:
         textEntry(QStringLiteral("a b/中"), 121);
         textEntry(QStringLiteral("!"), 122);
         MenuManager::instance()->updateMenu();
-        QTest::ignoreMessage(QtInfoMsg, "notice: 该条目的内容尚未下载到本机");
+        QSignalSpy notices(MenuManager::instance(), &MenuManager::noticeRequested);
         trigger(mainMenu(), QStringLiteral("not downloaded"), operation);
+        QTRY_COMPARE(notices.size(), 1);
+        QCOMPARE(notices.at(0).at(0).toString(), QStringLiteral("该条目的内容尚未下载到本机"));
         QVERIFY(!PasteKeys::usesShiftCtrlV());
         trigger(mainMenu(), QStringLiteral("a b/中"), QStringLiteral("URL 编码 URL encode"));
         QTRY_COMPARE(target.text(), QStringLiteral("a%20b%2F%E4%B8%AD"));
