@@ -1,0 +1,72 @@
+#pragma once
+
+// Device A of the two-device tests: a new account and key, the core started as the
+// program starts it, and device B (sync_peer) signed in to the same account.
+
+#include "SyncPeer.h"
+#include "net/NetFixture.h"
+
+#include "app/CFileManager.h"
+#include "app/Wiring.h"
+#include "capture/Selvane.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QUrl>
+
+class TwoDevices : public QObject
+{
+protected:
+    QString email = NetFixture::uniqueEmail();
+    const QString password = "two devices";
+    QTemporaryDir peerHome;
+    QProcess peer;
+
+    void bringUp(const QString &pin)
+    {
+        QVERIFY(DBFetcher::instance()->isOpen());
+        QCOMPARE(NetFixture::signUp(email, password).code(), 0);
+        const QString keyFile = SyncPeer::writeKeyFile(NetFixture::createKey(pin));
+        QVERIFY(!keyFile.isEmpty());
+        clipUtils::setFileAsSecret(false); // copied files are confidential unless the user says otherwise
+        Wiring::startCore(*QCoreApplication::instance());
+        QVERIFY(SyncPeer::start(peer, peerHome.path(), {ZORVEL_SYNC_PEER, email, password, keyFile, pin}));
+    }
+
+    void tearDown()
+    {
+        peer.closeWriteChannel();
+        if (!peer.waitForFinished(10000))
+            peer.kill();
+        Selvane::instance()->stop();
+    }
+
+    QByteArray ask(const QByteArray &command) { return SyncPeer::ask(peer, command); }
+    QJsonArray peerRows() { return QJsonDocument::fromJson(ask("rows")).array(); }
+    QString captured(const std::function<void()> &copy) { return SyncPeer::capturedHash(copy); }
+    QString copyText(const QString &text) { return captured([&] { Selvane::putText(text); }); }
+
+    // Copies the file at path as a file list, as a file manager does.
+    QString copyFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return QString();
+        file.close();
+        return captured([&] {
+            auto *data = new QMimeData;
+            data->setUrls({QUrl::fromLocalFile(path)});
+            QGuiApplication::clipboard()->setMimeData(data);
+        });
+    }
+
+    // B holds the file of the entry, byte for byte.
+    bool peerHasFile(const QString &hash)
+    {
+        const QString local = clipUtils::fileMd5(CFileManager::entryPath(CFileManager::filesPath(), hash));
+        return !local.isEmpty() && ask("file " + hash.toLatin1()) == local.toLatin1();
+    }
+};
