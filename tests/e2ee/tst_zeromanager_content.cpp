@@ -49,10 +49,10 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(DBFetcher::instance()->isOpen());
-        clipUtils::settings()->setValue(QStringLiteral("user_id"), QStringLiteral("7"));
-        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("token"));
+        clipUtils::settings()->setValue("user_id", "7");
+        clipUtils::settings()->setValue("user_token", "token");
         zm = ZeroManager::instance();
-        zm->createKey(QStringLiteral("4321"));
+        zm->createKey("4321");
         zm->commitPendingKey();
         QVERIFY(zm->hasKey());
         // The sealed file that the file cases start from, whichever of them runs.
@@ -63,8 +63,8 @@ private Q_SLOTS:
     void textRoundTrip_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("ascii") << QStringLiteral("hello");
-        QTest::newRow("non-ascii") << QStringLiteral("密码: Grüße 🙂 ©");
+        QTest::newRow("ascii") << "hello";
+        QTest::newRow("non-ascii") << "密码: Grüße 🙂 ©";
         QTest::newRow("large") << QString(300000, QChar(0x4e16));
     }
     void textRoundTrip()
@@ -78,9 +78,9 @@ private Q_SLOTS:
 
     void textEdgeCases()
     {
-        QCOMPARE(zm->decryptText(zm->encryptText(QStringLiteral("before\u0000after"))), QStringLiteral("before"));
+        QCOMPARE(zm->decryptText(zm->encryptText("before\u0000after")), QString("before"));
         QVERIFY(zm->encryptText(QString()).isEmpty());
-        QVERIFY(zm->decryptText(QStringLiteral("not base64 at all")).isEmpty());
+        QVERIFY(zm->decryptText("not base64 at all").isEmpty());
     }
 
     void bytesRoundTripAndTampering()
@@ -140,7 +140,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path("target"), "kept"));
         QVERIFY(!zm->decryptFile(path("damaged"), path("target")));
         QCOMPARE(readFile(path("target")), QByteArray("kept"));
-        QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.cetmp-*")}, QDir::Files).isEmpty());
+        QVERIFY(QDir(dir.path()).entryList({"*.cetmp-*"}, QDir::Files).isEmpty());
     }
 
     void missingPathsFail()
