@@ -28,17 +28,17 @@ QJsonObject state(const QString &step, const QStringList &boxes)
     ZeroManager *zero = ZeroManager::instance();
     QJsonArray rows;
     for (const History &h : HistoryQueries::listHistory()) {
-        rows.append(QJsonObject{{QStringLiteral("file_hash"), h.file_hash()},
-                                {QStringLiteral("content"), h.content()},
-                                {QStringLiteral("file"), QString::fromUtf8(CFileManager::readFile(h.file_hash()))},
-                                {QStringLiteral("history_id"), h.history_id()},
-                                {QStringLiteral("key_hash"), h.key_hash()}});
+        rows.append(QJsonObject{{"file_hash", h.file_hash()},
+                                {"content", h.content()},
+                                {"file", QString::fromUtf8(CFileManager::readFile(h.file_hash()))},
+                                {"history_id", h.history_id()},
+                                {"key_hash", h.key_hash()}});
     }
-    return QJsonObject{{QStringLiteral("step"), step},
-                       {QStringLiteral("has_key"), zero->hasKey()},
-                       {QStringLiteral("key_hash"), zero->keyHash()},
-                       {QStringLiteral("boxes"), QJsonArray::fromStringList(boxes)},
-                       {QStringLiteral("rows"), rows}};
+    return QJsonObject{{"step", step},
+                       {"has_key", zero->hasKey()},
+                       {"key_hash", zero->keyHash()},
+                       {"boxes", QJsonArray::fromStringList(boxes)},
+                       {"rows", rows}};
 }
 
 bool unlock(const QString &pin, QStringList *boxesSeen)
@@ -76,11 +76,11 @@ int main(int argc, char *argv[])
     for (const QString &step : args.mid(3)) {
         QStringList boxes;
         bool ok = true;
-        if (step == QLatin1String("signin"))
+        if (step == "signin")
             ok = signIn(args.at(1), args.at(2)).code() == 0;
-        else if (step == QLatin1String("pull"))
+        else if (step == "pull")
             ok = run(new CPullRequest).reports == 1;
-        else if (step.startsWith(QLatin1String("unlock:")))
+        else if (step.startsWith("unlock:"))
             ok = unlock(step.mid(7), &boxes);
         else
             ok = false;

@@ -40,8 +40,8 @@ using namespace NetFixture;
 
 namespace {
 
-const QString kConfirmSignUp = QStringLiteral("邮箱将会用于您找回密码等服务,确认使用此邮箱?");
-const QString kConfirmReset = QStringLiteral("确认向此邮箱发送重置密码的邮件?");
+const QString kConfirmSignUp = "邮箱将会用于您找回密码等服务,确认使用此邮箱?";
+const QString kConfirmReset = "确认向此邮箱发送重置密码的邮件?";
 
 // Receives what the window hands to the desktop's browser.
 class UrlSink : public QObject
@@ -72,7 +72,7 @@ class TestAccountTab : public QObject
 
     MainWindow *window = nullptr;
     QString email;
-    const QString password = QStringLiteral("tab password");
+    const QString password = "tab password";
 
     template <typename T>
     T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
@@ -98,24 +98,24 @@ class TestAccountTab : public QObject
         QCOMPARE(NetFixture::run(find).code(), 0);
         QDir outbox(QStringLiteral(ZORVEL_TEST_SERVICE_DATA "/outbox"));
         QString token;
-        for (const QString &name : outbox.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name | QDir::Reversed)) {
+        for (const QString &name : outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed)) {
             QFile mail(outbox.filePath(name));
             QVERIFY(mail.open(QIODevice::ReadOnly));
             const QString text = QString::fromUtf8(mail.readAll());
-            if (text.contains(QStringLiteral("To: ") + address)) {
-                token = QRegularExpression(QStringLiteral("token=([0-9a-f]{64})")).match(text).captured(1);
+            if (text.contains("To: " + address)) {
+                token = QRegularExpression("token=([0-9a-f]{64})").match(text).captured(1);
                 break;
             }
         }
         QVERIFY(!token.isEmpty());
         QUrl page(QString::fromUtf8(Zorvel::Build::kApiBaseUrl));
-        page.setPath(QStringLiteral("/account/reset"));
+        page.setPath("/account/reset");
         QNetworkRequest request(page);
         request.setSslConfiguration(TlsTrust::configuration());
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
         QUrlQuery form;
-        form.addQueryItem(QStringLiteral("token"), token);
-        form.addQueryItem(QStringLiteral("password"), newPassword);
+        form.addQueryItem("token", token);
+        form.addQueryItem("password", newPassword);
         QNetworkAccessManager nam;
         QNetworkReply *reply = nam.post(request, form.toString(QUrl::FullyEncoded).toUtf8());
         QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 30000);
@@ -131,9 +131,9 @@ private Q_SLOTS:
         BoxDriver boxes;
         window = MainWindow::instance();
         // The start-up version check finds the same version: nothing is shown.
-        QVERIFY(QTest::qWaitFor([] { return clipUtils::settings()->contains(QStringLiteral("newversion")); }, 30000));
+        QVERIFY(QTest::qWaitFor([] { return clipUtils::settings()->contains("newversion"); }, 30000));
         QVERIFY(boxes.seen().isEmpty());
-        QCOMPARE(tabs()->widget(1)->objectName(), QStringLiteral("tab_login"));
+        QCOMPARE(tabs()->widget(1)->objectName(), QString("tab_login"));
     }
 
     void init() { wipeStore(); }
@@ -141,8 +141,8 @@ private Q_SLOTS:
     void badAddressIsRefused()
     {
         BoxDriver boxes;
-        submit("radio_login", QStringLiteral("someone@host.x"), password);
-        QCOMPARE(boxes.seen(), QStringList({QStringLiteral("邮箱格式存在问题")}));
+        submit("radio_login", "someone@host.x", password);
+        QCOMPARE(boxes.seen(), QStringList({"邮箱格式存在问题"}));
         QVERIFY(!clipUtils::hasUserToken());
     }
 
@@ -150,9 +150,9 @@ private Q_SLOTS:
     {
         BoxDriver boxes(QMessageBox::Cancel);
         QString typed = email;
-        typed.insert(typed.indexOf(QLatin1Char('@')) + 1, QStringLiteral("  ")); // spaces are dropped
+        typed.insert(typed.indexOf('@') + 1, "  "); // spaces are dropped
         submit("radio_register", typed, password);
-        QCOMPARE(boxes.seen(), QStringList({QStringLiteral("确认邮箱: ") + email + QStringLiteral(" | ") + kConfirmSignUp}));
+        QCOMPARE(boxes.seen(), QStringList({"确认邮箱: " + email + " | " + kConfirmSignUp}));
         QVERIFY(child<QWidget>("tab_login")->isEnabled());
 
         boxes.clear();
@@ -161,8 +161,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(clipUtils::hasUserToken(), 30000);
         QCOMPARE(boxes.seen().size(), 1);
         QCOMPARE(clipUtils::userEmail(), email);
-        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_logout"));
-        QCOMPARE(tabs()->tabText(1), QStringLiteral("用户信息"));
+        QCOMPARE(accountTab()->objectName(), QString("tab_logout"));
+        QCOMPARE(tabs()->tabText(1), QString("用户信息"));
         QCOMPARE(child<QLabel>("label_user_email")->text(), email);
     }
 
@@ -170,13 +170,13 @@ private Q_SLOTS:
     {
         QVERIFY(clipUtils::hasUserToken());
         createKey();
-        History kept = captureText(QStringLiteral("a favourite"));
-        kept.setCategory(QStringLiteral("favourite"));
+        History kept = captureText("a favourite");
+        kept.setCategory("favourite");
         kept.setFavourite(100);
         kept.save();
-        captureText(QStringLiteral("ordinary entry"));
-        clipUtils::settings()->setValue(QStringLiteral("request_timestamp"), QStringLiteral("1700000000"));
-        const QString onClipboard = QStringLiteral("still on the clipboard");
+        captureText("ordinary entry");
+        clipUtils::settings()->setValue("request_timestamp", "1700000000");
+        const QString onClipboard = "still on the clipboard";
         QGuiApplication::clipboard()->setText(onClipboard);
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), onClipboard);
 
@@ -184,11 +184,11 @@ private Q_SLOTS:
         child<QPushButton>("button_logout")->click();
         QVERIFY(!clipUtils::hasUserToken());
         QVERIFY(!ZeroManager::instance()->hasKey());
-        QVERIFY(!clipUtils::settings()->contains(QStringLiteral("request_timestamp")));
-        QCOMPARE(rows(QStringLiteral("where category = 'favourite'")), 0);
+        QVERIFY(!clipUtils::settings()->contains("request_timestamp"));
+        QCOMPARE(rows("where category = 'favourite'"), 0);
         QCOMPARE(rows(), 1); // what the clipboard holds, captured again
         QVERIFY(stored(clipUtils::md5Hex(onClipboard.toUtf8())).exists());
-        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
+        QCOMPARE(accountTab()->objectName(), QString("tab_login"));
         QVERIFY(boxes.seen().isEmpty());
     }
 
@@ -197,12 +197,12 @@ private Q_SLOTS:
         BoxDriver boxes;
         submit("radio_register", email, password);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.seen().size(), 2, 30000);
-        QCOMPARE(boxes.seen().at(1), QStringLiteral("邮箱已被注册,尝试找回密码"));
+        QCOMPARE(boxes.seen().at(1), QString("邮箱已被注册,尝试找回密码"));
         QVERIFY(settled());
 
         boxes.clear();
-        submit("radio_login", email, QStringLiteral("not the password"));
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("登录失败 | 密码或用户名错误")}), 30000);
+        submit("radio_login", email, "not the password");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({"登录失败 | 密码或用户名错误"}), 30000);
         QVERIFY(settled());
         QVERIFY(!clipUtils::hasUserToken());
     }
@@ -210,12 +210,12 @@ private Q_SLOTS:
     void signInThroughTheTab()
     {
         BoxDriver boxes;
-        clipUtils::settings()->remove(QStringLiteral("server_public_key"));
+        clipUtils::settings()->remove("server_public_key");
         submit("radio_login", email, password);
         QTRY_VERIFY_WITH_TIMEOUT(clipUtils::hasUserToken(), 30000);
         QVERIFY(settled());
         QCOMPARE(clipUtils::userEmail(), email);
-        QCOMPARE(clipUtils::settings()->value(QStringLiteral("server_public_key")).toByteArray().size(), 32);
+        QCOMPARE(clipUtils::settings()->value("server_public_key").toByteArray().size(), 32);
         QCOMPARE(child<QLabel>("label_user_email")->text(), email);
         QVERIFY(boxes.seen().isEmpty());
     }
@@ -249,15 +249,15 @@ private Q_SLOTS:
     {
         QCOMPARE(NetFixture::signIn(email, password).code(), 0);
         window->updateLoginUi();
-        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("0123456789abcdef-expired"));
-        clipUtils::settings()->remove(QStringLiteral("homepage"));
+        clipUtils::settings()->setValue("user_token", "0123456789abcdef-expired");
+        clipUtils::settings()->remove("homepage");
         BoxDriver boxes;
         auto *init = new CInitRequest;
         connect(init, &CBaseRequest::responseData, window, &MainWindow::initRequestFinish);
         init->start();
         QTRY_VERIFY_WITH_TIMEOUT(!clipUtils::hasUserToken(), 30000);
-        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
-        QVERIFY(clipUtils::settings()->value(QStringLiteral("homepage")).toString().startsWith(QLatin1String("https://")));
+        QCOMPARE(accountTab()->objectName(), QString("tab_login"));
+        QVERIFY(clipUtils::settings()->value("homepage").toString().startsWith("https://"));
         QVERIFY(boxes.seen().isEmpty());
     }
 
@@ -285,11 +285,11 @@ private Q_SLOTS:
         }
         QTRY_COMPARE_WITH_TIMEOUT(answered, 3, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.seen().size(), 1, 30000);
-        QCOMPARE(boxes.seen().first(), QStringLiteral("已退出登录 | 服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
+        QCOMPARE(boxes.seen().first(), QString("已退出登录 | 服务器已结束本设备的登录（例如密码已重置），请重新登录。"));
         QCOMPARE(ended.count(), 1);
         QVERIFY(!clipUtils::hasUserToken());
         QVERIFY(!ZeroManager::instance()->hasKey());
-        QCOMPARE(accountTab()->objectName(), QStringLiteral("tab_login"));
+        QCOMPARE(accountTab()->objectName(), QString("tab_login"));
 
         const QString second = uniqueEmail();
         QCOMPARE(NetFixture::signUp(second, password).code(), 0);
@@ -304,13 +304,13 @@ private Q_SLOTS:
     {
         BoxDriver boxes;
         child<QPushButton>("button_check_update")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("您的版本为最新版")}), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({"您的版本为最新版"}), 30000);
         QVERIFY(child<QWidget>("tab_about")->isEnabled());
 
         // A newer version, from the test endpoint: asked from the button, Cancel opens nothing.
-        TlsTestServer newer(QDir::homePath() + QStringLiteral("/tls"));
+        TlsTestServer newer(QDir::homePath() + "/tls");
         UrlSink sink;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+        QDesktopServices::setUrlHandler("https", &sink, "open");
         auto checkNewer = [&](void (MainWindow::*slot)(CBaseRequest *, QVariant)) {
             auto *request = new CRequestCheckUpdate;
             request->setBaseUrl(newer.baseUrl());
@@ -320,8 +320,8 @@ private Q_SLOTS:
         boxes.clear();
         boxes.setAnswer(QMessageBox::Cancel);
         checkNewer(&MainWindow::checkUpdateRequestFinish);
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({QStringLiteral("有更新: ver2.2.0 | 修复了一些问题")}), 30000);
-        QCOMPARE(clipUtils::settings()->value(QStringLiteral("newversion")).toString(), QStringLiteral("2.2.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen(), QStringList({"有更新: ver2.2.0 | 修复了一些问题"}), 30000);
+        QCOMPARE(clipUtils::settings()->value("newversion").toString(), QString("2.2.0"));
         QVERIFY(sink.opened.isEmpty());
 
         // At start-up the window comes forward on the about tab; OK opens the download page.
@@ -333,8 +333,8 @@ private Q_SLOTS:
         QCOMPARE(boxes.seen().size(), 1);
         QVERIFY(window->isVisible());
         QCOMPARE(tabs()->currentIndex(), 3);
-        QCOMPARE(sink.opened.first(), QUrl(newer.baseUrl() + QStringLiteral("download/")));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(sink.opened.first(), QUrl(newer.baseUrl() + "download/"));
+        QDesktopServices::unsetUrlHandler("https");
         window->hide();
     }
 
@@ -343,23 +343,23 @@ private Q_SLOTS:
         QCOMPARE(NetFixture::signIn(email, password).code(), 0);
         createKey();
         MenuManager *menu = MenuManager::instance();
-        const History first = captureText(QStringLiteral("menu entry one"), 1000);
-        const History second = captureText(QStringLiteral("menu entry two"), 2000);
+        const History first = captureText("menu entry one", 1000);
+        const History second = captureText("menu entry two", 2000);
         QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
         HistoryService::instance()->pushPending();
         QVERIFY(handOver.count() > 0 || handOver.wait(30000));
 
         // Pull into an empty store through the menu.
         wipeStore();
-        clipUtils::settings()->remove(QStringLiteral("request_timestamp"));
+        clipUtils::settings()->remove("request_timestamp");
         menu->pull();
         QTRY_VERIFY_WITH_TIMEOUT(stored(first.file_hash()).exists() && stored(second.file_hash()).exists(), 30000);
-        QTRY_VERIFY(findAction(menu->menu(), QStringLiteral("menu entry two")));
+        QTRY_VERIFY(findAction(menu->menu(), "menu entry two"));
 
         // Delete one entry from its sub-menu: gone on the service and here.
-        QAction *entry = findAction(menu->menu(), QStringLiteral("menu entry two"));
+        QAction *entry = findAction(menu->menu(), "menu entry two");
         menu->hovered(entry);
-        QAction *remove = findAction(entry->menu(), QStringLiteral("删除"));
+        QAction *remove = findAction(entry->menu(), "删除");
         QVERIFY(remove);
         remove->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!stored(second.file_hash()).exists(), 30000);
@@ -397,10 +397,10 @@ private Q_SLOTS:
         QFETCH(bool, confidential);
         QCOMPARE(NetFixture::signIn(email, password).code(), 0);
         createKey();
-        const QString text = confidential ? QStringLiteral("secret favourite 4711") : QStringLiteral("unsent favourite");
+        const QString text = confidential ? "secret favourite 4711" : "unsent favourite";
         const History entry = captureText(text);
         if (confidential) // as the capture marks it
-            QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(entry.file_hash())).exec();
+            QSqlQuery(QString("update History set secert = 1 where file_hash = '%1'").arg(entry.file_hash())).exec();
         MenuManager *menu = MenuManager::instance();
         menu->updateMenu();
         QAction *item = nullptr;
@@ -409,12 +409,12 @@ private Q_SLOTS:
                 item = a;
         QVERIFY(item);
         menu->hovered(item);
-        QAction *mark = findAction(item->menu(), QStringLiteral("收藏"));
+        QAction *mark = findAction(item->menu(), "收藏");
         QVERIFY(mark);
         mark->trigger();
-        QTRY_VERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
+        QTRY_VERIFY(HistoryQueries::exists(entry.file_hash(), "favourite"));
         QVERIFY(stored(entry.file_hash()).favourite() > 0);
-        QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("history")));
+        QVERIFY(HistoryQueries::exists(entry.file_hash(), "history"));
         if (!confidential)
             return;
         // Whatever runs after the toggle (the favourites chain included) leaves it here.
@@ -425,12 +425,12 @@ private Q_SLOTS:
         auto *get = new CRequestPushGet;
         get->setHistory(probe);
         QCOMPARE(run(get).code(), -10);
-        for (const QString &name : {QStringLiteral("service.db"), QStringLiteral("service.db-wal")}) {
+        for (const QString &name : {"service.db", "service.db-wal"}) {
             QFile db(QStringLiteral(ZORVEL_SERVICE_DATA_DIR "/") + name);
             if (db.open(QIODevice::ReadOnly))
                 QVERIFY2(!db.readAll().contains(text.toUtf8()), qPrintable(name));
         }
-        QVERIFY(HistoryQueries::exists(entry.file_hash(), QStringLiteral("favourite")));
+        QVERIFY(HistoryQueries::exists(entry.file_hash(), "favourite"));
     }
 };
 

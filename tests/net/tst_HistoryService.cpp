@@ -29,30 +29,11 @@ QVariantMap pushedItem(CRequestPush &request, const History &h)
     return QJsonDocument::fromJson(request.body()).object().value("history").toObject().toVariantMap();
 }
 
-// The service's copy of an entry, looked up by its hash.
-QVariantMap serviceCopy(const QString &fileHash)
-{
-    History probe;
-    probe.setFileHash(fileHash);
-    auto *get = new CRequestPushGet;
-    get->setHistory(probe);
-    const Outcome out = run(get);
-    return out.code() == 0 ? out.map().value("history").toMap() : QVariantMap();
-}
-
 QString decrypted(const QVariantMap &item) { return ZeroManager::instance()->decryptText(item.value("content").toString()); }
 
 void update(const QString &set, const History &h)
 {
     QSqlQuery("update History set " + set + " where file_hash = '" + h.file_hash() + "'").exec();
-}
-
-template <typename Request>
-Outcome send(const History &h)
-{
-    auto *request = new Request;
-    request->setHistory(h);
-    return run(request);
 }
 
 // A favourite marked at `mark`: history row and favourite row, pending.
@@ -73,21 +54,10 @@ class TestHistoryService : public QObject
 {
     Q_OBJECT
 
-    HistoryService *service = nullptr;
-
-    // Runs the chain from one pushPending() call to the file-service hand-over.
-    bool drain()
-    {
-        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
-        service->pushPending();
-        return handOver.count() > 0 || handOver.wait(30000);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(DBFetcher::instance()->isOpen());
-        service = HistoryService::instance();
         QCOMPARE(signUp(uniqueEmail(), "secret").code(), 0);
         createKey();
     }
@@ -125,8 +95,8 @@ private Q_SLOTS:
     {
         const History older = captureText("older entry", 1000);
         const History newer = captureText("newer entry", 2000);
-        QVERIFY(drain());
-        QVERIFY(!service->isBusy());
+        QVERIFY(pushPending());
+        QVERIFY(!HistoryService::instance()->isBusy());
         const History a = stored(older.file_hash());
         const History b = stored(newer.file_hash());
         QVERIFY(a.history_id() > 0 && b.history_id() > 0);
@@ -143,7 +113,7 @@ private Q_SLOTS:
         changed.setFileName("renamed");
         changed.save();
         changed.markChanged();
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         const QVariantMap updated = serviceCopy(older.file_hash());
         QCOMPARE(updated.value("file_name").toString(), QString("renamed"));
         QCOMPARE(decrypted(updated), older.content());
@@ -156,7 +126,7 @@ private Q_SLOTS:
         update("secert = 1", secret);
         const History big = captureText("big");
         update("file_size = 5767169", big);
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         QCOMPARE(stored(secret.file_hash()).history_id(), 0);
         QVERIFY(stored(secret.file_hash()).change_timestamp() > 0);
         QCOMPARE(stored(big.file_hash()).history_id(), 0);
@@ -169,7 +139,7 @@ private Q_SLOTS:
         lost.setHistoryId(987654);
         lost.setFileReady(true);
         lost.save();
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         const History after = stored(lost.file_hash());
         QCOMPARE(after.history_id(), 0);
         QVERIFY(!after.file_ready());
@@ -181,8 +151,8 @@ private Q_SLOTS:
     {
         const History entry = captureText("edited while in flight", 3000);
         QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
-        service->pushPending();
-        QVERIFY(service->isBusy());
+        HistoryService::instance()->pushPending();
+        QVERIFY(HistoryService::instance()->isBusy());
         // The user copies it again meanwhile: a newer time and a newer mark.
         update("timeStamp = 3500, change_timestamp = " + QString::number(qint64(entry.change_timestamp()) + 100), entry);
         QVERIFY(handOver.wait(30000));
@@ -205,20 +175,20 @@ private Q_SLOTS:
                 createKey();
                 clipUtils::removeUserToken();
             }
-            service->pushPending();
-            QVERIFY(!service->isBusy());
+            HistoryService::instance()->pushPending();
+            QVERIFY(!HistoryService::instance()->isBusy());
             QCOMPARE(handOver.count(), 0);
             QVERIFY(stored(a.file_hash()).change_timestamp() > 0 && stored(b.file_hash()).change_timestamp() > 0);
         }
         clipUtils::settings()->setValue("user_token", token);
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         QVERIFY(stored(a.file_hash()).history_id() > 0);
     }
 
     void deleteAndGet()
     {
         const History entry = captureText("to be deleted");
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         const History pushed = stored(entry.file_hash());
         CRequestPushDel del;
         del.setHistory(pushed);
