@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -105,6 +106,18 @@ TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
             const qint64 since = std::stoll(req.get_param_value("last_request_timestamp"));
             ok(res, {{"request_timestamp", since + step}, {"more", true}, {"histories", QVariantList()}});
         });
+    // Two pages of 40 plain texts, "paged 0" to "paged 79", the older page first.
+    s.Get("/pull-two/", [=](Req req, Res res) {
+        seen(req);
+        const int page = req.get_param_value("last_request_timestamp") == "100" ? 0 : 1;
+        QVariantList items;
+        for (int i = page * 40; i < page * 40 + 40; ++i) {
+            const QByteArray text = "paged " + QByteArray::number(i);
+            items << QVariantMap{{"content", text}, {"timestamp", 1000 + i}, {"type", "text_txt"}, {"history_id", 1 + i},
+                                 {"file_size", text.size()}, {"file_hash", QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex()}};
+        }
+        ok(res, {{"request_timestamp", 101 + page}, {"more", page == 0}, {"histories", items}});
+    });
     // The upload host named by the file id: "https" this endpoint, anything else plain http.
     s.Get("/get_upload_token/", [=](Req req, Res res) {
         seen(req);

@@ -137,8 +137,9 @@ private Q_SLOTS:
         QCOMPARE(server->hits("/echo/"), 0);
     }
 
+    // A sync takes every page the service has and keeps the newest entries of them all.
     // A service that always says "more": a sync stops after its page limit, or at once
-    // when the cursor does not move; either way it reports once.
+    // when the cursor does not move. Either way it reports once.
     void pagingEndsOnItsOwn_data()
     {
         QTest::addColumn<QString>("path");
@@ -146,6 +147,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("cursor");
         QTest::newRow("cursor moves") << "pull-more/" << Zorvel::Net::kPullMaxPages << 100 + Zorvel::Net::kPullMaxPages;
         QTest::newRow("cursor stuck") << "pull-stuck/" << 1 << 100;
+        QTest::newRow("two pages") << "pull-two/" << 2 << 102;
     }
     void pagingEndsOnItsOwn()
     {
@@ -154,6 +156,7 @@ private Q_SLOTS:
         QFETCH(int, cursor);
         signInLocally();
         createKey();
+        wipeStore();
         clipUtils::settings()->setValue("request_timestamp", "100");
         auto *pull = new CPullRequest;
         pull->setBaseUrl(server->baseUrl());
@@ -164,6 +167,10 @@ private Q_SLOTS:
         QCOMPARE(out.data.toInt(), 0);
         QCOMPARE(server->hits('/' + path) - before, pages);
         QCOMPARE(clipUtils::settings()->value("request_timestamp").toInt(), cursor);
+        if (path == "pull-two/") {
+            QCOMPARE(rows("where local_file_ok = 1"), 60);
+            QVERIFY(stored(clipUtils::md5Hex("paged 79")).exists() && !stored(clipUtils::md5Hex("paged 19")).exists());
+        }
     }
 
     void methodsAndHeaders_data()

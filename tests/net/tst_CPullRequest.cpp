@@ -5,7 +5,6 @@
 
 #include "app/CFileManager.h"
 #include "net/CPullRequest.h"
-#include "net/CRequestPushPost.h"
 #include "net/SyncHandOver.h"
 #include "store/HistoryQueries.h"
 
@@ -13,7 +12,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QtTest>
@@ -280,57 +278,6 @@ private Q_SLOTS:
         QCOMPARE(rows(), 3);
         QCOMPARE(rows("where local_file_ok = 1"), 0);
         QCOMPARE(QDir(files).entryList(QDir::Files), QStringList({"filler"}));
-    }
-
-    // 600 entries on the account: a device that has none gets every page in one
-    // sync and keeps the newest 60, not the last 60 of the first page.
-    void freshDeviceFirstSyncDrainsEveryPage()
-    {
-        QCOMPARE(signUp(uniqueEmail(), "paged").code(), 0);
-        createKey();
-        const int total = 600;
-        int pushed = 0;
-        for (int batch = 0; batch < total; batch += 50) { // 50 at a time: quicker than one by one
-            int done = 0;
-            for (int i = batch; i < batch + 50; ++i) {
-                History h;
-                h.setContent(QString("paged entry %1").arg(i));
-                h.setFileHash(clipUtils::md5Hex(h.content().toUtf8()));
-                h.setTimeStamp(100000 + i);
-                h.setType("text_txt+enc");
-                h.setFileSize(h.content().size());
-                auto *push = new CRequestPushPost;
-                push->setHistory(h);
-                connect(push, &CBaseRequest::responseData, this, [&](CBaseRequest *r, QVariant code) {
-                    pushed += code.toInt() == 0 && code.isValid();
-                    ++done;
-                    r->deleteLater();
-                });
-                push->start();
-            }
-            QTRY_COMPARE_WITH_TIMEOUT(done, 50, 30000);
-        }
-        QCOMPARE(pushed, total);
-
-        wipeStore();
-        clipUtils::settings()->remove("request_timestamp");
-        int exchanges = 0;
-        // The manager is the program's one: the counter is connected for this test only.
-        QObject counter;
-        auto *pull = new CPullRequest;
-        connect(pull->networkAccessManager(), &QNetworkAccessManager::finished, &counter, [&exchanges] { ++exchanges; });
-        const Outcome out = run(pull);
-        QCOMPARE(out.data.toInt(), 0);
-        QCOMPARE(out.reports, 1);
-        QCOMPARE(exchanges, 2); // 500 + 100
-        QCOMPARE(rows(), 60);
-        for (int i = total - 60; i < total; ++i)
-            QVERIFY2(stored(clipUtils::md5Hex(QString("paged entry %1").arg(i).toUtf8())).local_file_ok(), qPrintable(QString::number(i)));
-
-        exchanges = 0; // nothing new: one exchange, nothing changes
-        QCOMPARE(run(new CPullRequest).data.toInt(), 0);
-        QCOMPARE(exchanges, 1);
-        QCOMPARE(rows(), 60);
     }
 };
 
