@@ -8,8 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 
 namespace {
 
@@ -26,43 +24,24 @@ bool openssl(const QString &folder, const QString &args)
     return false;
 }
 
-// ca.pem/ca.key, server.pem/server.key (signed by the CA, for 127.0.0.1) and
-// rogue.pem/rogue.key (self-signed, same name).
-bool makeCertificates(const QString &folder)
+// rogue.pem/rogue.key: self-signed for 127.0.0.1, trusted by nobody.
+bool makeRogue(const QString &folder)
 {
-    const QString key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-    const QString ip = " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1";
     return QFile::exists(folder + "/rogue.pem")
-        || (openssl(folder, "req -x509 -days 2 " + key + "-keyout ca.key -out ca.pem -subj /CN=zorvel-test-CA")
-            && openssl(folder, "req " + key + "-keyout server.key -out server.csr" + ip)
-            && openssl(folder, "x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem "
-                               "-days 2 -copy_extensions copy")
-            && openssl(folder, "req -x509 -days 2 " + key + "-keyout rogue.key -out rogue.pem" + ip));
-}
-
-void trustCa(const QString &path)
-{
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    QList<QSslCertificate> cas = config.caCertificates();
-    for (const QSslCertificate &c : QSslCertificate::fromPath(path))
-        if (!cas.contains(c))
-            cas.append(c);
-    config.setCaCertificates(cas);
-    QSslConfiguration::setDefaultConfiguration(config);
+        || openssl(folder, "req -x509 -days 2 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout rogue.key "
+                           "-out rogue.pem -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
 }
 
 } // namespace
 
 TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
 {
-    QDir().mkpath(folder);
-    if (!makeCertificates(folder))
+    // Trusted: the certificate of the local service, signed by the build's CA that every request trusts.
+    const QString name = trusted ? ZORVEL_TEST_SERVICE_DATA "/server" : folder + "/rogue";
+    if (!trusted && !(QDir().mkpath(folder) && makeRogue(folder)))
         return;
-    if (trusted)
-        trustCa(folder + "/ca.pem");
-    const QString name = folder + (trusted ? "/server" : "/rogue");
     m_server = std::make_unique<httplib::SSLServer>(QFile::encodeName(name + ".pem").constData(),
-                                                    QFile::encodeName(name + ".key").constData());
+                                                    QFile::encodeName(name + (trusted ? "-key.pem" : ".key")).constData());
     httplib::SSLServer &s = *m_server;
     using Req = const httplib::Request &;
     using Res = httplib::Response &;
