@@ -9,11 +9,13 @@
 #include "app/CFileManager.h"
 #include "app/Wiring.h"
 #include "capture/Selvane.h"
+#include "store/HistoryQueries.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QMimeData>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -46,7 +48,24 @@ protected:
 
     QByteArray ask(const QByteArray &command) { return SyncPeer::ask(peer, command); }
     QJsonArray peerRows() { return QJsonDocument::fromJson(ask("rows")).array(); }
-    QString captured(const std::function<void()> &copy) { return SyncPeer::capturedHash(copy); }
+    // The newest history entries on this device.
+    static QSet<QString> historyHashes()
+    {
+        QSet<QString> all;
+        for (const History &h : HistoryQueries::listHistory())
+            all.insert(h.file_hash());
+        return all;
+    }
+
+    // The hash of the entry that a clipboard change made by copy added on this device.
+    static QString captured(const std::function<void()> &copy)
+    {
+        const QSet<QString> before = historyHashes();
+        copy();
+        QString added;
+        QTest::qWaitFor([&] { return !(added = (historyHashes() - before).values().value(0)).isEmpty(); }, 10000);
+        return added;
+    }
     QString copyText(const QString &text) { return captured([&] { Selvane::putText(text); }); }
 
     // Copies the file at path as a file list, as a file manager does.

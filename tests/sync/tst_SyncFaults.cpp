@@ -101,7 +101,7 @@ private Q_SLOTS:
         qint64 sentAtKill = -1;
         qint64 totalAtKill = 0;
         QString killedDuring;
-        const QSet<QString> known = SyncPeer::historyHashes();
+        const QSet<QString> known = historyHashes();
         const QMetaObject::Connection watch = connect(
             FileService::instance(), &FileService::uploadProgress, this, [&](const QString &hash, qint64 sent, qint64 total) {
                 if (sentAtKill >= 0 || sent <= 0 || total <= 0 || known.contains(hash))
