@@ -375,7 +375,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!FavouriteService::instance()->isBusy());
         QVERIFY(serviceCopy(entry.file_hash()).isEmpty());
         for (const QString &name : {"service.db", "service.db-wal"}) {
-            QFile db(QStringLiteral(ZORVEL_SERVICE_DATA_DIR "/") + name);
+            QFile db(QString(ZORVEL_TEST_SERVICE_DATA "/") + name);
             if (db.open(QIODevice::ReadOnly))
                 QVERIFY2(!db.readAll().contains(text.toUtf8()), qPrintable(name));
         }

@@ -7,6 +7,7 @@
 #include "app/CFileManager.h"
 #include "app/Constants.h"
 #include "app/LogHandler.h"
+#include "net/BuildSettings.h"
 #include "net/CClearHistoryRequest.h"
 #include "net/CPullRequest.h"
 #include "net/CRequestPushDel.h"
@@ -102,7 +103,7 @@ private Q_SLOTS:
         ZeroManager *zero = ZeroManager::instance();
         createKey();
         QCOMPARE(plain.commonQuery(), expected + "&key_hash=" + zero->keyHash() + "&cipher_hash=" + zero->cipherHash());
-        QCOMPARE(plain.fullUrl(), QString(ZORVEL_TEST_API_BASE_URL) + plain.commonQuery());
+        QCOMPARE(plain.fullUrl(), QString(Zorvel::Build::kApiBaseUrl) + plain.commonQuery());
 
         // Members are snapshots of construction.
         CPullRequest pull;
