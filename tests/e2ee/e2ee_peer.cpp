@@ -4,7 +4,6 @@
 // unlock wizard answered with <pin>, cancelled when it comes back).
 // Prints a JSON array with one object per step; exit code 0 when every step ran.
 #include "WizardDriver.h"
-#include "net/BoxDriver.h"
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
@@ -37,13 +36,12 @@ QJsonObject state(const QString &step, const QStringList &boxes)
 bool unlock(const QString &pin, QStringList *boxesSeen)
 {
     EncryptWindow *window = EncryptWindow::instance();
-    BoxDriver boxes;
     WizardDriver driver({pin});
     window->activeClicked();
     const bool done = QTest::qWaitFor([&] {
-        return !window->isBusy() && !QApplication::activeModalWidget() && (driver.cancelled() > 0 || !boxes.seen().isEmpty());
+        return !window->isBusy() && !QApplication::activeModalWidget() && (driver.cancelled() > 0 || !driver.seen().isEmpty());
     }, 60000);
-    *boxesSeen = boxes.seen();
+    *boxesSeen = driver.seen();
     return done;
 }
 

@@ -4,7 +4,6 @@
 #include "support/TestMain.h"
 #include "EarlierWrap.h"
 #include "WizardDriver.h"
-#include "net/BoxDriver.h"
 #include "net/NetFixture.h"
 
 #include "desktop/EncryptWindow.h"
@@ -101,12 +100,12 @@ class TestEncryptFlows : public QObject
     }
 
     // Waits for the flow started by a click to end in an idle window.
-    bool settled(const BoxDriver &boxes, int expectedBoxes)
+    bool settled(const BoxDriver &driver, int expectedBoxes)
     {
         return QTest::qWaitFor(
             [&] {
                 return !window->isBusy() && window->isEnabled() && !QApplication::activeModalWidget()
-                    && boxes.seen().size() >= expectedBoxes;
+                    && driver.seen().size() >= expectedBoxes;
             },
             60000);
     }
@@ -137,13 +136,12 @@ private Q_SLOTS:
         QCOMPARE(child<QPushButton>("button_active")->text(), kActivateItem);
         QVERIFY(child<QLabel>("label_alert")->isVisibleTo(window));
 
-        BoxDriver boxes;
         WizardDriver driver({"123456", "123456"});
         child<QPushButton>("button_active")->click();
         QVERIFY(window->isBusy() && !window->isEnabled());
         window->activeClicked(); // ignored while busy
-        QVERIFY(settled(boxes, 1));
-        QCOMPARE(boxes.seen(), QStringList({kActivated}));
+        QVERIFY(settled(driver, 1));
+        QCOMPARE(driver.seen(), QStringList({kActivated}));
         QCOMPARE(driver.pages(), QStringList({"1:新的PIN", "1:再次输入新的加密PIN"}));
 
         ZeroManager *zero = ZeroManager::instance();
@@ -187,20 +185,19 @@ private Q_SLOTS:
         const QString keyHash = zero->keyHash();
         const QString cipherHash = zero->cipherHash();
 
-        BoxDriver boxes;
         WizardDriver driver({"000000", "567890", "567890"});
         child<QPushButton>("button_active")->click();
-        QVERIFY(settled(boxes, 1));
+        QVERIFY(settled(driver, 1));
         QCOMPARE(driver.pages().first(), QString("2:当前加密PIN"));
-        QCOMPARE(boxes.seen(), QStringList({kWrongCurrentPin}));
+        QCOMPARE(driver.seen(), QStringList({kWrongCurrentPin}));
         QCOMPARE(zero->cipherHash(), cipherHash);
 
-        boxes.clear();
+        driver.clear();
         driver.setAnswers({"123456", "567890", "567890"});
         child<QPushButton>("button_active")->click();
         QTRY_VERIFY_WITH_TIMEOUT(zero->cipherHash() != cipherHash, 60000);
-        QVERIFY(settled(boxes, 0));
-        QVERIFY(boxes.seen().isEmpty());
+        QVERIFY(settled(driver, 0));
+        QVERIFY(driver.seen().isEmpty());
         QCOMPARE(zero->keyHash(), keyHash);
         QCOMPARE(serviceKey().value("cipher_hash").toString(), zero->cipherHash());
     }
@@ -211,20 +208,19 @@ private Q_SLOTS:
         const QString oldKey = zero->keyHash();
         QVERIFY(onService(first));
 
-        BoxDriver boxes;
         WizardDriver driver({"not my password", "432100", "432100"});
         child<QPushButton>("button_revert")->click();
-        QVERIFY(settled(boxes, 2));
-        QCOMPARE(boxes.seen(), QStringList({kResetWarning, kWrongPassword}));
+        QVERIFY(settled(driver, 2));
+        QCOMPARE(driver.seen(), QStringList({kResetWarning, kWrongPassword}));
         QCOMPARE(driver.pages().first(), QString("3:登录密码验证"));
         QCOMPARE(zero->keyHash(), oldKey);
         QVERIFY(onService(first));
 
-        boxes.clear();
+        driver.clear();
         driver.setAnswers({password, "432100", "432100"});
         child<QPushButton>("button_revert")->click();
-        QVERIFY(settled(boxes, 2));
-        QCOMPARE(boxes.seen(), QStringList({kResetWarning, kResetDone}));
+        QVERIFY(settled(driver, 2));
+        QCOMPARE(driver.seen(), QStringList({kResetWarning, kResetDone}));
         QVERIFY(!zero->keyHash().isEmpty());
         QVERIFY(zero->keyHash() != oldKey);
         QCOMPARE(child<QLabel>("label_hash")->text(), "指纹: " + zero->keyHash());
@@ -262,11 +258,10 @@ private Q_SLOTS:
         zero->clearAllKeys();
         window->refresh();
 
-        BoxDriver boxes;
         WizardDriver driver({"432100"});
         child<QPushButton>("button_active")->click();
-        QVERIFY(settled(boxes, 1));
-        QCOMPARE(boxes.seen(), QStringList({kActivated}));
+        QVERIFY(settled(driver, 1));
+        QCOMPARE(driver.seen(), QStringList({kActivated}));
         QCOMPARE(zero->keyHash(), keyHash);
         QVERIFY(zero->cipherHash() != earlier.value("cipher_hash").toString());
         QCOMPARE(serviceKey().value("cipher_hash").toString(), zero->cipherHash());

@@ -2,7 +2,6 @@
 // bodies (never a PIN or a password).
 #include "support/TestMain.h"
 #include "WizardDriver.h"
-#include "net/BoxDriver.h"
 
 #include "app/Constants.h"
 #include "app/clipUtils.h"
@@ -108,7 +107,6 @@ private Q_SLOTS:
         QFETCH(QStringList, answers);
         QFETCH(QVariantMap, result);
         QFETCH(QStringList, boxes);
-        BoxDriver boxDriver;
         WizardDriver driver(answers);
         PINWizard wizard(nullptr, mode);
         QSignalSpy results(&wizard, &PINWizard::resultHandler);
@@ -116,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(results.isEmpty() ? QVariantMap() : results.first().first().toMap(), result);
         QCOMPARE(driver.cancelled(), int(result.isEmpty()));
         QCOMPARE(driver.pages().size(), answers.size());
-        QCOMPARE(boxDriver.seen(), boxes);
+        QCOMPARE(driver.seen(), boxes);
         for (QLineEdit *edit : wizard.findChildren<QLineEdit *>())
             QVERIFY2(edit->text().isEmpty(), "an entry stayed in the wizard");
     }
