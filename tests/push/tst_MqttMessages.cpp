@@ -139,22 +139,25 @@ private Q_SLOTS:
         QVERIFY(mqtt->lastError().isEmpty());
     }
 
-    // Deletions act by protocol prefix and only from other devices; bad payloads act not at all.
+    // Deletions act by protocol prefix and only from other devices; bad payloads (an
+    // over-long key hash would name the encrypted copy's file) act not at all.
     void onlyWellFormedNoticesOfOtherDevicesAct()
     {
         const History own = entry("own device");
         const History cased = entry("wrong case");
         const History prefixed = entry("prefix");
         const History kept = entry("kept");
+        const History longKey = entry("over-long key hash");
         for (const QByteArray &notice :
              {deletion(own, "history_delete", clipUtils::deviceToken()), deletion(cased, "History_Delete"),
               deletion(prefixed, "history_delete_v2"), QByteArray("{not json"), QByteArray("[1,2,3]"),
               message("history_delete", {{"file_hash", "../../etc/passwd"}}),
               message("history_delete", {{"file_hash", kept.file_hash().toUpper()}}),
+              message("history_delete", {{"file_hash", longKey.file_hash()}, {"key_hash", "../" + QString(62, 'a')}}),
               message("history_delete", {{"file_hash", kept.file_hash()}, {"pad", QString(Zorvel::Mqtt::kMaxPayloadBytes, 'x')}})})
             QVERIFY(publish(topic, notice));
         settle();
-        QVERIFY(own.exists() && cased.exists() && kept.exists());
+        QVERIFY(own.exists() && cased.exists() && kept.exists() && longKey.exists());
         QVERIFY(!prefixed.exists());
     }
 
