@@ -31,6 +31,7 @@ protected:
     {
         QVERIFY(DBFetcher::instance()->isOpen());
         QCOMPARE(NetFixture::signUp(email, password).code(), 0);
+        QCOMPARE(NetFixture::signIn(email, password).code(), 0); // as the user does after signing up
         const QString keyFile = SyncPeer::writeKeyFile(NetFixture::createKey(pin));
         QVERIFY(!keyFile.isEmpty());
         clipUtils::setFileAsSecret(false); // copied files are confidential unless the user says otherwise
