@@ -246,10 +246,8 @@ private Q_SLOTS:
         const QVariantMap traversal = item("x", "text_txt", {{"file_hash", "../../../../tmp/zorvel-evil"}});
         const QVariantMap upper = item("y", "text_txt", {{"file_hash", clipUtils::md5Hex("y").toUpper()}});
         const QVariantMap quote = item("z", "text_txt", {{"file_hash", "' or 1=1 --"}});
-        // An image's row waits for its file (no content to check it by).
-        const QVariantMap image = item("w", "image_tiff+zip", {{"file_hash", "../../../../tmp/zorvel-evil"}});
         const int files = QDir(CFileManager::filesPath()).entryList(QDir::Files).size();
-        QCOMPARE(apply(reply({traversal, upper, quote, image, item("good")})).toInt(), 0);
+        QCOMPARE(apply(reply({traversal, upper, quote, item("good")})).toInt(), 0);
         QCOMPARE(rows(), 1);
         QVERIFY(!QFile::exists("/tmp/zorvel-evil"));
         QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), files + 1);
