@@ -5,7 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRunnable>
 #include <QSaveFile>
+#include <QThreadPool>
+
+#include <vector>
+
+namespace {
+
+// Writers of saveFiles: enough for the journal to gather their flushes into a few
+// commits, few enough not to crowd a small machine.
+constexpr int kParallelWriters = 8;
+
+} // namespace
 
 QString CFileManager::rootPath()
 {
@@ -51,6 +63,41 @@ bool CFileManager::saveFile(const QByteArray &data, const QString &fileHash)
         qWarning("saveFile: refused an invalid file hash");
         return false;
     }
+    return writeFile(path, data);
+}
+
+QSet<QString> CFileManager::saveFiles(const QVector<QPair<QString, QByteArray>> &files)
+{
+    // Paths are made here: the writers touch nothing but their own file.
+    const QString folder = filesPath();
+    QVector<QString> paths;
+    paths.reserve(files.size());
+    for (const auto &file : files) {
+        paths.append(entryPath(folder, file.first));
+        if (paths.constLast().isEmpty())
+            qWarning("saveFiles: refused an invalid file hash");
+    }
+    std::vector<char> written(static_cast<std::size_t>(files.size()), 0);
+    {
+        QThreadPool writers;
+        writers.setMaxThreadCount(kParallelWriters);
+        for (int i = 0; i < files.size(); ++i) {
+            if (paths.at(i).isEmpty())
+                continue;
+            writers.start(QRunnable::create([&, i] { written[static_cast<std::size_t>(i)] = writeFile(paths.at(i), files.at(i).second); }));
+        }
+        writers.waitForDone();
+    }
+    QSet<QString> done;
+    for (int i = 0; i < files.size(); ++i) {
+        if (written[static_cast<std::size_t>(i)])
+            done.insert(files.at(i).first);
+    }
+    return done;
+}
+
+bool CFileManager::writeFile(const QString &path, const QByteArray &data)
+{
     // An empty file where bytes belong is what a full disk left behind: written again.
     const QFileInfo existing(path);
     if (existing.exists() && (existing.size() > 0 || data.isEmpty()))

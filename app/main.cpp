@@ -5,7 +5,6 @@
 #include "app/Wiring.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
-#include "desktop/EncryptWindow.h"
 #include "platform/Backend.h"
 #include "platform/InstanceChannel.h"
 #include "platform/SingleInstance.h"
@@ -59,14 +58,13 @@ int main(int argc, char *argv[])
     MainWindow::instance()->hide();
     QObject::connect(mqtt, &MqttManager::clipboardUpdated, MainWindow::instance(), &MainWindow::showClipboardNotice);
 
-    // The plugin window starts the plugin engine; it stays hidden until the tray
-    // menu's "插件" item shows it.
     PluginHost::instance()->installSamplesOnFirstStart();
-    pluginWindow::instance()->hide();
+    // The plugin and encryption windows are made when the tray menu first opens
+    // them (or a plugin first asks something): start-up shows only the tray icon.
+    pluginWindow::answerPluginsOnFirstUse();
     // Entry sub-menus list the plugins.
     QObject::connect(PluginHost::instance(), &PluginHost::pluginsChanged, MenuManager::instance(),
                      &MenuManager::markDirty);
-    EncryptWindow::instance()->hide();
 
     InstanceChannel channel;
     QObject::connect(&channel, &InstanceChannel::requested, MainWindow::instance(), [] {

@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
     const Bench::Stats push = Bench::timeMs(
         5, [](int run) { freshStore(); captureBatch(60, run); }, [&ok](int) { ok = drain() && ok; });
     Bench::report(QStringLiteral("net push chain, 60 pending entries"), push, QStringLiteral("ms"),
-                  QStringLiteral("<= 2000 ms"));
+                  QStringLiteral("<= 150 ms"));
 
     // 600 entries of a second account on the service (untimed), then pulled into an
     // empty store each run: one sync, two pages.
@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
             applied = rows();
         });
     Bench::report(QStringLiteral("net first sync of 600 entries (2 requests), fresh store"), pull, QStringLiteral("ms"),
-                  QStringLiteral("<= 1500 ms"));
+                  QStringLiteral("<= 150 ms"));
     if (!ok || applied != 60 || pages != 2)
         std::fprintf(stderr, "bench_net: a chain or pull failed (%d rows kept, %d pages)\n", applied, pages);
     ok = ok && applied == 60 && pages == 2;

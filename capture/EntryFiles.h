@@ -11,8 +11,9 @@ public:
     // Compresses bytes (the content of files/<hash>) into zip/<hash>, an archive
     // with the one entry <hash>, unless that exists; returns the size of the
     // compressed copy (0 when there is none). Safe from any thread.
-    static qint64 compress(const QString &hash, const QByteArray &bytes);
+    enum class Content { File, Image };
+    static qint64 compress(const QString &hash, const QByteArray &bytes, Content content = Content::File);
 
 private:
-    static bool writeArchive(const QString &archive, const QString &source, const QByteArray &bytes);
+    static bool writeArchive(const QString &archive, const QString &source, const QByteArray &bytes, Content content);
 };

@@ -318,7 +318,7 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
         record.setFileHash(hash);
         if (!CFileManager::saveFile(bytes, record.file_hash()))
             return notStored(hash);
-        record.setFileSize(EntryFiles::compress(hash, bytes));
+        record.setFileSize(EntryFiles::compress(hash, bytes, EntryFiles::Content::Image));
         return true;
     };
 }

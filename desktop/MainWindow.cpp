@@ -71,6 +71,13 @@ MainWindow::MainWindow()
     , ui(new Ui::MainWindow)
 {
     ensureIcons();
+    // The tray icon first: laying out the settings tabs loads fonts, which the
+    // icon does not need.
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setIcon(QIcon(QStringLiteral(":/tray.png")));
+    m_trayIcon->setToolTip(QStringLiteral("Zorvel"));
+    m_trayIcon->setContextMenu(MenuManager::instance()->menu());
+    m_trayIcon->setVisible(true);
     ui->setupUi(this);
     m_keywordModel = new QStringListModel(this);
     loadKeywords();
@@ -80,11 +87,6 @@ MainWindow::MainWindow()
     ui->tabWidget->removeTab(ui->tabWidget->indexOf(ui->tab_logout));
     updateLoginUi();
 
-    m_trayIcon = new QSystemTrayIcon(this);
-    m_trayIcon->setIcon(QIcon(QStringLiteral(":/tray.png")));
-    m_trayIcon->setToolTip(QStringLiteral("Zorvel"));
-    m_trayIcon->setContextMenu(MenuManager::instance()->menu());
-    m_trayIcon->setVisible(true);
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         qInfo("No system tray on this desktop: the hot key opens the menu");
 

@@ -9,6 +9,7 @@
 #include "net/SyncHandOver.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
+#include "store/SqlTransaction.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -105,13 +106,21 @@ void CPullRequest::finishSync()
     HistoryStore::pruneCategory(QLatin1String(Category::History));
     // A short text travels whole in "content": its file is written from the row, and
     // only for the entries the pruning kept (60 files on a first sync, not thousands).
+    QVector<QPair<QString, QByteArray>> files;
     for (const History &row : HistoryQueries::withoutLocalFile(QLatin1String(Category::History))) {
-        const QByteArray bytes = row.content().toUtf8();
-        // A file that could not be written (disk full) is left to the file download.
-        if (clipUtils::md5Hex(bytes) == row.file_hash() && CFileManager::saveFile(bytes, row.file_hash()))
-            HistoryQueries::setLocalFileOk(row.file_hash());
+        QByteArray bytes = row.content().toUtf8();
+        if (clipUtils::md5Hex(bytes) == row.file_hash())
+            files.append({row.file_hash(), std::move(bytes)});
     }
+    // A file that could not be written (disk full) is left to the file download.
+    const QSet<QString> written = CFileManager::saveFiles(files);
+    SqlTransaction marks;
+    for (const QString &hash : written)
+        HistoryQueries::setLocalFileOk(hash);
     HistoryQueries::removeWithoutFiles();
+    if (!marks.commit())
+        qWarning("pull: the local files could not be recorded (%s); they are written again with the next sync",
+                 qPrintable(marks.lastError()));
     SyncHandOver::instance()->requestBrokerConnect();
     HistoryService::instance()->pushPending();
 }

@@ -1,6 +1,7 @@
 #include "net/CRequestPushPost.h"
 
 #include "store/HistoryQueries.h"
+#include "store/SqlTransaction.h"
 
 #include <QJsonObject>
 
@@ -27,18 +28,13 @@ QVariant CRequestPushPost::parseResponse(const QByteArray &body)
     const int code = reply.value(QLatin1String("code")).toInt();
     if (code == 0 && reply.contains(QLatin1String("history"))) {
         const History server = History::fromServiceItem(reply.value(QLatin1String("history")).toObject().toVariantMap());
-        History local = history();
-        // Deleted while the push was in flight: saving would bring it back.
-        if (!local.exists())
-            return code;
-        local.load();
-        local.setFileId(server.file_id());
-        local.setFileReady(server.file_ready());
-        local.setHistoryId(server.history_id());
-        local.setKeyHash(server.key_hash());
-        local.setType(server.type());
-        local.save();
-        HistoryQueries::setFileReady(server.file_ready(), server.key_hash(), history().file_hash());
+        // One commit for the reply; a row deleted while the push was in flight is not
+        // brought back.
+        SqlTransaction transaction;
+        if (HistoryQueries::setServiceIds(history().file_hash(), history().category(), server.file_id(),
+                                          server.history_id(), server.type()))
+            HistoryQueries::setFileReady(server.file_ready(), server.key_hash(), history().file_hash());
+        transaction.commit();
     }
     return code;
 }

@@ -92,8 +92,10 @@ void PluginHost::setDialogs(Ask ask, Tell tell)
 
 void PluginHost::ask(const QString &question, std::function<void(bool)> answer)
 {
-    if (m_ask)
-        m_ask(question, std::move(answer));
+    // A copy: the dialogs may be replaced while they run (the plugin window,
+    // made on first use, installs its own).
+    if (const Ask dialog = m_ask)
+        dialog(question, std::move(answer));
     else
         answer(false);
 }
@@ -101,8 +103,8 @@ void PluginHost::ask(const QString &question, std::function<void(bool)> answer)
 void PluginHost::tell(const QString &message)
 {
     qWarning("%s", qPrintable(message));
-    if (m_tell)
-        m_tell(message);
+    if (const Tell dialog = m_tell)
+        dialog(message);
 }
 
 void PluginHost::listUnrecorded()

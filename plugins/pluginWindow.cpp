@@ -24,6 +24,13 @@ void pluginWindow::setFileDialogForTests(FileDialog dialog)
     fileDialogHook() = std::move(dialog);
 }
 
+void pluginWindow::answerPluginsOnFirstUse()
+{
+    PluginHost::instance()->setDialogs(
+        [](const QString &question, std::function<void(bool)> answer) { instance()->ask(question, std::move(answer)); },
+        [](const QString &message) { instance()->tell(message); });
+}
+
 pluginWindow::pluginWindow()
     : ui(new Ui::pluginWindow)
 {

@@ -13,7 +13,7 @@ class pluginWindow;
 }
 
 // Lists, installs, removes and re-enables plugins, and shows the plugins'
-// questions and notices to the user. Created hidden at start-up; closing it
+// questions and notices to the user. Made on first use; closing it
 // only hides it, so the tray menu shows the same window again.
 class pluginWindow : public QMainWindow
 {
@@ -26,6 +26,9 @@ public:
                                                  const QString &filter)>;
     // Tests answer the file dialog through this; an empty function restores the real one.
     static void setFileDialogForTests(FileDialog dialog);
+    // Lets the window be made when first needed: a plugin's question or notice
+    // before the user opened it makes it, and it shows them as always.
+    static void answerPluginsOnFirstUse();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

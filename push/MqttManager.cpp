@@ -16,6 +16,12 @@ using namespace Zorvel;
 MqttManager::MqttManager()
 {
     connect(this, &MqttManager::sigalHandleMessage, this, &MqttManager::slotHandleMesage, Qt::AutoConnection);
+    // The broker is reached over plain TCP: the library would otherwise load and set up
+    // OpenSSL here, before the tray icon shows, for nothing (the requests set it up
+    // themselves when they first need it).
+    MQTTAsync_init_options init = MQTTAsync_init_options_initializer;
+    init.do_openssl_init = 0;
+    MQTTAsync_global_init(&init);
     MQTTAsync_setTraceLevel(static_cast<MQTTASYNC_TRACE_LEVELS>(Mqtt::kTraceLevel));
     createClient(QString::fromUtf8(Build::kMqttHost));
     m_timer = new QTimer(this);

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimer>
 #include <QtDebug>
 
 namespace {
@@ -42,6 +43,12 @@ bool DBFetcher::openDatabase(const QString &path)
     run("PRAGMA journal_mode=WAL;");
     run("PRAGMA synchronous=NORMAL;");
     cleanUp();
+    // Compacting rewrites the whole file: once, when the event loop first turns,
+    // so that start-up reaches the tray icon without waiting for it.
+    if (QCoreApplication::instance())
+        QTimer::singleShot(0, QCoreApplication::instance(), [] { run("VACUUM"); });
+    else
+        run("VACUUM");
     if (!db.tables().contains(QStringLiteral("History"), Qt::CaseSensitive)) {
         createTable();
         return open;
@@ -57,7 +64,6 @@ void DBFetcher::cleanUp()
 {
     run("delete FROM History where content is null;");
     run("delete FROM History where file_hash is 'd41d8cd98f00b204e9800998ecf8427e';");
-    run("VACUUM");
 }
 
 void DBFetcher::createTable()

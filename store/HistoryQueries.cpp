@@ -85,6 +85,19 @@ bool HistoryQueries::setFileReady(bool ready, const QString &keyHash, const QStr
     return q.exec();
 }
 
+bool HistoryQueries::setServiceIds(const QString &fileHash, const QString &category, qint64 fileId,
+                                   qint64 historyId, const QString &type)
+{
+    SqlQuery q(QStringLiteral("update History set file_id = :file_id, history_id = :history_id, type = :type "
+                              "where file_hash = :file_hash and category is :cate;"));
+    q.bind(QStringLiteral(":file_id"), fileId);
+    q.bind(QStringLiteral(":history_id"), historyId);
+    q.bind(QStringLiteral(":type"), type);
+    q.bind(kFileHash, fileHash);
+    q.bind(kCate, category);
+    return q.exec() && q.rowsAffected() > 0;
+}
+
 bool HistoryQueries::setFavourite(qint64 favourite, const QString &fileHash)
 {
     SqlQuery q(QStringLiteral("update History set favourite = :favourite where file_hash = :file_hash;"));

@@ -17,6 +17,10 @@ public:
     static bool setLocalFileOk(const QString &fileHash);
     // An empty keyHash stores the text "NULL", as older versions did.
     static bool setFileReady(bool ready, const QString &keyHash, const QString &fileHash);
+    // The ids the service gave a pushed entry and its type there; false when the row
+    // is not (or no longer) stored.
+    static bool setServiceIds(const QString &fileHash, const QString &category, qint64 fileId, qint64 historyId,
+                              const QString &type);
     static bool setFavourite(qint64 favourite, const QString &fileHash);
     static bool setFavouriteMark(qint64 favourite, const QString &fileHash);
     static bool setTimestamp(qint64 timestamp, const QString &fileHash);

@@ -2,28 +2,52 @@
 
 #include "app/CFileManager.h"
 #include "store/HistoryQueries.h"
+#include "store/SqlQuery.h"
 
 #include <QFile>
 
+namespace {
+
+// The entry folders, looked up once for a whole batch of deletions.
+struct EntryFolders {
+    QString files = CFileManager::filesPath();
+    QString zip = CFileManager::zipPath();
+    QString encrypt = CFileManager::encryptPath();
+
+    void remove(const QString &fileHash, const QString &cipherHash) const
+    {
+        // entryPath() refuses anything but an MD5 digest, so a stored hash such as
+        // "../x" can never point the deletion outside the folder tree.
+        const QString file = CFileManager::entryPath(files, fileHash);
+        if (file.isEmpty())
+            return;
+        QFile::remove(file);
+        QFile::remove(CFileManager::entryPath(zip, fileHash));
+        if (!cipherHash.isEmpty())
+            QFile::remove(CFileManager::entryPath(encrypt, cipherHash));
+    }
+};
+
+} // namespace
+
 void HistoryStore::removeFiles(const QString &fileHash, const QString &cipherHash)
 {
-    // entryPath() refuses anything but an MD5 digest, so a stored hash such as
-    // "../x" can never point the deletion outside the folder tree.
-    const QString file = CFileManager::entryPath(CFileManager::filesPath(), fileHash);
-    if (file.isEmpty())
-        return;
-    QFile::remove(file);
-    QFile::remove(CFileManager::entryPath(CFileManager::zipPath(), fileHash));
-    if (!cipherHash.isEmpty())
-        QFile::remove(CFileManager::entryPath(CFileManager::encryptPath(), cipherHash));
+    EntryFolders().remove(fileHash, cipherHash);
 }
 
 void HistoryStore::removeUnusedFiles(const HistoryList &removed)
 {
+    if (removed.isEmpty())
+        return;
+    // One statement and one folder lookup for the batch: a first sync prunes hundreds.
+    const EntryFolders folders;
+    SqlQuery inUse(QStringLiteral("SELECT COUNT (*) FROM History where file_hash is :file_hash"));
     for (const History &record : removed) {
-        if (HistoryQueries::hashInUse(record.file_hash()))
+        inUse.bind(QStringLiteral(":file_hash"), record.file_hash());
+        // When the check fails the files stay: a row may still need them.
+        if (!inUse.exec() || !inUse.next() || inUse.value(0).toLongLong() != 0)
             continue;
-        removeFiles(record.file_hash(), record.cipherHash());
+        folders.remove(record.file_hash(), record.cipherHash());
     }
 }
 

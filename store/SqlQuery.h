@@ -32,6 +32,7 @@ public:
         return true;
     }
     QString lastError() const { return m_query.lastError().text(); }
+    int rowsAffected() const { return m_query.numRowsAffected(); }
     bool next() { return m_query.next(); }
     QVariant value(int column) const { return m_query.value(column); }
     QSqlRecord record() const { return m_query.record(); }

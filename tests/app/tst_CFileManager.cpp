@@ -3,6 +3,7 @@
 #include "app/CFileManager.h"
 #include "store/History.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
@@ -40,17 +41,35 @@ private slots:
         QCOMPARE(CFileManager::readFile(h.file_hash()), QByteArray("first"));
     }
 
+    // One at a time or as a batch written side by side: a hash that is not a digest
+    // never becomes a path, and the good files of the batch are all written whole.
     void hashesThatAreNotDigestsNeverBecomePaths()
     {
         const QString outside = CFileManager::filesPath() + QStringLiteral("../../escaped");
         const int before = QDir(CFileManager::filesPath()).entryList(QDir::Files).size();
-        for (const QString &hash : {QStringLiteral("../../escaped"), QStringLiteral("/tmp/x"), QString(),
-                                    QStringLiteral("ABCDEF0123456789ABCDEF0123456789")}) {
+        const QStringList hostile = {QStringLiteral("../../escaped"), QStringLiteral("/tmp/x"), QString(),
+                                     QStringLiteral("ABCDEF0123456789ABCDEF0123456789")};
+        QVector<QPair<QString, QByteArray>> batch;
+        for (const QString &hash : hostile) {
             CFileManager::saveFile("payload", record(hash).file_hash());
             QVERIFY(CFileManager::entryPath(CFileManager::filesPath(), hash).isEmpty());
+            batch.append({hash, "payload"});
         }
-        QVERIFY(!QFile::exists(outside));
         QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), before);
+        QSet<QString> good;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray bytes = "batch file " + QByteArray::number(i) + QByteArray(i * 100, 'b');
+            const QString hash = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+            good.insert(hash);
+            batch.insert(i % batch.size(), {hash, bytes}); // among the hostile ones
+        }
+        QCOMPARE(CFileManager::saveFiles(batch), good);
+        QVERIFY(!QFile::exists(outside));
+        QCOMPARE(QDir(CFileManager::filesPath()).entryList(QDir::Files).size(), before + good.size());
+        for (const auto &file : batch) {
+            if (good.contains(file.first))
+                QCOMPARE(CFileManager::readFile(file.first), file.second);
+        }
     }
 };
 

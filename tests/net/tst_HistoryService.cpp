@@ -161,6 +161,18 @@ private Q_SLOTS:
         QCOMPARE(serviceCopy(entry.file_hash()).value("timestamp").toDouble(), 3500.0);
     }
 
+    void entryDeletedDuringItsPushStaysGone()
+    {
+        const History entry = captureText("deleted while in flight", 3000);
+        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
+        HistoryService::instance()->pushPending();
+        QVERIFY(HistoryService::instance()->isBusy());
+        QSqlQuery("delete from History where file_hash = '" + entry.file_hash() + "'").exec();
+        QVERIFY(handOver.wait(30000));
+        QVERIFY(!stored(entry.file_hash()).exists());
+        QCOMPARE(rows(), 0);
+    }
+
     // Refused without a key, then without a token (synchronously): the marks stay.
     void failureStopsTheChainAndKeepsTheMarks()
     {

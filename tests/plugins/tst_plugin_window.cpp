@@ -1,5 +1,6 @@
 // The plugin window over the real host and engine: its widgets, installing
-// through the file dialog (answered by a test hook), removing, help and close.
+// through the file dialog (answered by a test hook), removing, help and close,
+// and its making on first use.
 #include "LogCapture.h"
 #include "PackageBuilder.h"
 #include "support/TestMain.h"
@@ -105,6 +106,24 @@ private Q_SLOTS:
         pluginWindow::setFileDialogForTests({});
         clipUtils::settings()->remove(QLatin1String(Zorvel::Key::Developer));
         m_log.reset();
+    }
+
+    // First, while nothing has made the window yet (as after start-up): a plugin's
+    // question makes it, shows in it, and the answer reaches the plugin.
+    void madeByAPluginsFirstQuestion()
+    {
+        pluginWindow::answerPluginsOnFirstUse();
+        PluginHost *host = PluginHost::instance();
+        host->install(package("asker", QByteArray(), "app.openURL('https://example.com/asked') return text"));
+        QTRY_COMPARE_WITH_TIMEOUT(host->plugins().size(), 1, 10000);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<pluginWindow *>(w));
+        host->execute(QStringLiteral("x"), host->plugins().first(), this, [](const QString &) {});
+        QTRY_VERIFY_WITH_TIMEOUT(openBox(), 10000);
+        QVERIFY(openBox()->text().contains(QStringLiteral("https://example.com/asked")));
+        QCOMPARE(openBox()->parentWidget(), window());
+        openBox()->button(QMessageBox::Yes)->click();
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/asked"))});
     }
 
     void widgetsAndTexts()

@@ -72,6 +72,23 @@ private slots:
         QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
     }
 
+    // The freed pages go back once the event loop turns, not while start-up waits.
+    void compactedAfterOpening()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("compact.db"));
+        prepare(path, {kOld13,
+                       QStringLiteral("with recursive c(x) as (select 1 union all select x + 1 from c where x < 500) "
+                                      "insert into History (content, file_hash) select hex(randomblob(2000)), x from c"),
+                       QStringLiteral("delete from History")});
+        const auto freePages = [] {
+            QSqlQuery q(QStringLiteral("PRAGMA freelist_count"));
+            return q.next() ? q.value(0).toInt() : -1;
+        };
+        QVERIFY(DBFetcher::openDatabase(path));
+        QVERIFY(freePages() > 100);
+        QTRY_COMPARE(freePages(), 0);
+    }
+
     // Older layouts are rebuilt into the current table; each row says which rows must be there after.
     void oldLayoutsAreMigrated_data()
     {
