@@ -61,6 +61,7 @@ void CRequestUploadFile::startUpload()
         }
     }
     auto *token = new CGetUploadTokenRequest;
+    token->setBaseUrl(baseUrl()); // the service this upload was aimed at
     token->setHistory(m_history);
     token->setFileHash(m_fileHash);
     token->setFileId(m_fileId);

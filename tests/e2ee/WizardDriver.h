@@ -1,19 +1,16 @@
 #pragma once
 
-// Answers the PIN wizard the way a user would: a timer finds the wizard while it
-// is the active modal window, types the next queued answer into the current page
-// and presses Next or Finish. With no answer left it cancels the wizard.
+// Answers the PIN wizard the way a user would, and the message boxes like BoxDriver:
+// while the wizard is the active modal window, the next queued answer is typed into
+// its current page and Next or Finish pressed. With no answer left it cancels.
 
 #include "desktop/PINWizard.h"
+#include "net/BoxDriver.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QLineEdit>
-#include <QStringList>
-#include <QTimer>
 #include <QWizardPage>
 
-class WizardDriver : public QObject
+class WizardDriver : public BoxDriver
 {
 public:
     explicit WizardDriver(const QStringList &answers = QStringList())
@@ -27,11 +24,6 @@ public:
     // "<mode>:<page title>" for every page an answer was typed into.
     const QStringList &pages() const { return m_pages; }
     int cancelled() const { return m_cancelled; }
-    void clear()
-    {
-        m_pages.clear();
-        m_cancelled = 0;
-    }
 
 private:
     void step()
@@ -45,7 +37,7 @@ private:
             return;
         }
         QWizardPage *page = wizard->currentPage();
-        m_pages.append(QStringLiteral("%1:%2").arg(wizard->mode()).arg(page->title()));
+        m_pages.append(QString("%1:%2").arg(wizard->mode()).arg(page->title()));
         page->findChild<QLineEdit *>()->setText(m_answers.takeFirst());
         if (wizard->nextId() == -1)
             wizard->button(QWizard::FinishButton)->click();

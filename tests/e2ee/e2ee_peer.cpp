@@ -4,7 +4,6 @@
 // unlock wizard answered with <pin>, cancelled when it comes back).
 // Prints a JSON array with one object per step; exit code 0 when every step ran.
 #include "WizardDriver.h"
-#include "net/BoxDriver.h"
 #include "net/NetFixture.h"
 
 #include "app/CFileManager.h"
@@ -27,33 +26,22 @@ QJsonObject state(const QString &step, const QStringList &boxes)
 {
     ZeroManager *zero = ZeroManager::instance();
     QJsonArray rows;
-    for (const History &h : HistoryQueries::listHistory()) {
-        rows.append(QJsonObject{{QStringLiteral("file_hash"), h.file_hash()},
-                                {QStringLiteral("content"), h.content()},
-                                {QStringLiteral("file"), QString::fromUtf8(CFileManager::readFile(h.file_hash()))},
-                                {QStringLiteral("history_id"), h.history_id()},
-                                {QStringLiteral("key_hash"), h.key_hash()}});
-    }
-    return QJsonObject{{QStringLiteral("step"), step},
-                       {QStringLiteral("has_key"), zero->hasKey()},
-                       {QStringLiteral("key_hash"), zero->keyHash()},
-                       {QStringLiteral("boxes"), QJsonArray::fromStringList(boxes)},
-                       {QStringLiteral("rows"), rows}};
+    for (const History &h : HistoryQueries::listHistory())
+        rows.append(QJsonObject{{"file_hash", h.file_hash()}, {"content", h.content()}, {"history_id", h.history_id()},
+                                {"file", QString::fromUtf8(CFileManager::readFile(h.file_hash()))}});
+    return QJsonObject{{"step", step}, {"has_key", zero->hasKey()}, {"key_hash", zero->keyHash()},
+                       {"boxes", QJsonArray::fromStringList(boxes)}, {"rows", rows}};
 }
 
 bool unlock(const QString &pin, QStringList *boxesSeen)
 {
     EncryptWindow *window = EncryptWindow::instance();
-    BoxDriver boxes;
     WizardDriver driver({pin});
     window->activeClicked();
-    const bool done = QTest::qWaitFor(
-        [&] {
-            return !window->isBusy() && !QApplication::activeModalWidget()
-                && (driver.cancelled() > 0 || !boxes.seen().isEmpty());
-        },
-        60000);
-    *boxesSeen = boxes.seen();
+    const bool done = QTest::qWaitFor([&] {
+        return !window->isBusy() && !QApplication::activeModalWidget() && (driver.cancelled() > 0 || !driver.seen().isEmpty());
+    }, 60000);
+    *boxesSeen = driver.seen();
     return done;
 }
 
@@ -64,33 +52,25 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     const QStringList args = app.arguments();
-    if (args.size() < 4) {
-        std::fputs("usage: e2ee_peer <email> <password> <step>...\n", stderr);
+    if (args.size() < 4 || !DBFetcher::instance()->isOpen())
         return 2;
-    }
-    if (!DBFetcher::instance()->isOpen())
-        return 1;
     EncryptWindow::instance()->show();
 
     QJsonArray out;
+    int failed = 0;
     for (const QString &step : args.mid(3)) {
         QStringList boxes;
-        bool ok = true;
-        if (step == QLatin1String("signin"))
-            ok = signIn(args.at(1), args.at(2)).code() == 0;
-        else if (step == QLatin1String("pull"))
-            ok = run(new CPullRequest).reports == 1;
-        else if (step.startsWith(QLatin1String("unlock:")))
-            ok = unlock(step.mid(7), &boxes);
-        else
-            ok = false;
+        const bool ok = step == "signin"            ? signIn(args.at(1), args.at(2)).code() == 0
+                        : step == "pull"            ? run(new CPullRequest).reports == 1
+                        : step.startsWith("unlock:") ? unlock(step.mid(7), &boxes)
+                                                     : false;
         out.append(state(step, boxes));
         if (!ok) {
             std::fprintf(stderr, "e2ee_peer: step %s failed\n", qPrintable(step));
-            std::fputs(QJsonDocument(out).toJson(QJsonDocument::Compact).constData(), stdout);
-            return 1;
+            failed = 1;
+            break;
         }
     }
     std::fputs(QJsonDocument(out).toJson(QJsonDocument::Compact).constData(), stdout);
-    return 0;
+    return failed;
 }

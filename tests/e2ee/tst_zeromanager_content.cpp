@@ -43,16 +43,16 @@ class TestZeroManagerContent : public QObject
     ZeroManager *zm = nullptr;
     QTemporaryDir dir;
 
-    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
+    QString path(const char *name) const { return dir.filePath(name); }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(DBFetcher::instance()->isOpen());
-        clipUtils::settings()->setValue(QStringLiteral("user_id"), QStringLiteral("7"));
-        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("token"));
+        clipUtils::settings()->setValue("user_id", "7");
+        clipUtils::settings()->setValue("user_token", "token");
         zm = ZeroManager::instance();
-        zm->createKey(QStringLiteral("4321"));
+        zm->createKey("4321");
         zm->commitPendingKey();
         QVERIFY(zm->hasKey());
         // The sealed file that the file cases start from, whichever of them runs.
@@ -63,8 +63,8 @@ private Q_SLOTS:
     void textRoundTrip_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("ascii") << QStringLiteral("hello");
-        QTest::newRow("non-ascii") << QStringLiteral("密码: Grüße 🙂 ©");
+        QTest::newRow("ascii") << "hello";
+        QTest::newRow("non-ascii") << "密码: Grüße 🙂 ©";
         QTest::newRow("large") << QString(300000, QChar(0x4e16));
     }
     void textRoundTrip()
@@ -76,22 +76,18 @@ private Q_SLOTS:
         QCOMPARE(zm->decryptText(encrypted), text);
     }
 
-    void textEdgeCases()
+    void edgeCasesAndTampering()
     {
-        QCOMPARE(zm->decryptText(zm->encryptText(QStringLiteral("before\u0000after"))), QStringLiteral("before"));
+        QCOMPARE(zm->decryptText(zm->encryptText("before\u0000after")), QString("before"));
         QVERIFY(zm->encryptText(QString()).isEmpty());
-        QVERIFY(zm->decryptText(QStringLiteral("not base64 at all")).isEmpty());
-    }
+        QVERIFY(zm->decryptText("not base64 at all").isEmpty());
 
-    void bytesRoundTripAndTampering()
-    {
         const QByteArray plain = randomBytes(4096);
         QByteArray sealed = zm->encryptData(plain);
         QCOMPARE(zm->decryptData(sealed), plain);
-        QVERIFY(zm->decryptData(sealed.left(sealed.size() - 1)).isEmpty());
+        QVERIFY(zm->decryptData(sealed.left(sealed.size() - 1)).isEmpty() && zm->encryptData(QByteArray()).isEmpty());
         sealed[sealed.size() / 2] = char(sealed[sealed.size() / 2] ^ 0x01);
         QVERIFY(zm->decryptData(sealed).isEmpty());
-        QVERIFY(zm->encryptData(QByteArray()).isEmpty());
     }
 
     void fileRoundTrip()
@@ -106,6 +102,11 @@ private Q_SLOTS:
         QVERIFY(zm->encryptFile(path("empty"), path("empty.sealed")));
         QVERIFY(zm->decryptFile(path("empty.sealed"), path("empty.back")));
         QCOMPARE(QFileInfo(path("empty.back")).size(), qint64(0));
+
+        QVERIFY(!zm->encryptFile(path("does-not-exist"), path("out")));
+        QVERIFY(!zm->encryptFile(path("plain"), path("no-such-folder/out")));
+        QVERIFY(!zm->decryptFile(QString(), path("out")));
+        QVERIFY(!QFile::exists(path("out")));
     }
 
     // A damaged download never becomes a file, nor replaces one that is there.
@@ -140,15 +141,27 @@ private Q_SLOTS:
         QVERIFY(writeFile(path("target"), "kept"));
         QVERIFY(!zm->decryptFile(path("damaged"), path("target")));
         QCOMPARE(readFile(path("target")), QByteArray("kept"));
-        QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.cetmp-*")}, QDir::Files).isEmpty());
+        QVERIFY(QDir(dir.path()).entryList({"*.cetmp-*"}, QDir::Files).isEmpty());
     }
 
-    void missingPathsFail()
+    // Another writer may end on a full final chunk; whatever follows it is refused.
+    void bytesAfterAFullFinalChunk()
     {
-        QVERIFY(!zm->encryptFile(path("does-not-exist"), path("out")));
-        QVERIFY(!zm->encryptFile(path("plain"), path("no-such-folder/out")));
-        QVERIFY(!zm->decryptFile(QString(), path("out")));
-        QVERIFY(!QFile::exists(path("out")));
+        const QByteArray key = clipUtils::settings()->value("user_7_key").toMap().value("keyData").toByteArray().left(32);
+        const auto bytes = [](QByteArray &b) { return reinterpret_cast<unsigned char *>(b.data()); };
+        crypto_secretstream_xchacha20poly1305_state state;
+        QByteArray header(crypto_secretstream_xchacha20poly1305_HEADERBYTES, '\0');
+        crypto_secretstream_xchacha20poly1305_init_push(&state, bytes(header), reinterpret_cast<const unsigned char *>(key.constData()));
+        QByteArray plain = randomBytes(64 * 1024);
+        QByteArray chunk(plain.size() + int(crypto_secretstream_xchacha20poly1305_ABYTES), '\0');
+        crypto_secretstream_xchacha20poly1305_push(&state, bytes(chunk), nullptr, bytes(plain), quint64(plain.size()), nullptr, 0,
+                                                   crypto_secretstream_xchacha20poly1305_TAG_FINAL);
+        for (const QByteArray &tail : {QByteArray(), QByteArray("trailing")}) {
+            QVERIFY(writeFile(path("full"), header + chunk + tail));
+            QFile::remove(path("full.back"));
+            QCOMPARE(zm->decryptFile(path("full"), path("full.back")), tail.isEmpty());
+            QCOMPARE(readFile(path("full.back")), tail.isEmpty() ? plain : QByteArray());
+        }
     }
 
     void sealForServer()

@@ -1,17 +1,19 @@
 #pragma once
 
 // Helpers for tests that talk to the local service: run a request to its single
-// report, create accounts, hold a content key.
+// report, create accounts, hold a content key, push and look up entries.
 
 #include "app/clipUtils.h"
 #include "e2ee/ZeroManager.h"
 #include "net/CBaseRequest.h"
 #include "net/CLoginRequest.h"
 #include "net/CRegisterrequest.h"
+#include "net/CRequestPushGet.h"
 #include "net/CRequestSyncPublicKey.h"
+#include "net/HistoryService.h"
+#include "net/SyncHandOver.h"
 #include "support/StoreHelper.h"
 
-#include <QDateTime>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,11 +30,10 @@ struct Outcome {
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
 
     QVariantMap map() const { return data.toMap(); }
-    int code() const { return data.toMap().value(QStringLiteral("code"), -99999).toInt(); }
+    int code() const { return data.toMap().value("code", -99999).toInt(); }
 };
 
-// Starts the request, waits for its report (and a moment for a second one that
-// must never come) and deletes it.
+// Starts the request, waits for its report and deletes it.
 inline Outcome run(CBaseRequest *request, int timeoutMs = 30000)
 {
     Outcome out;
@@ -53,9 +54,35 @@ inline Outcome run(CBaseRequest *request, int timeoutMs = 30000)
     return out;
 }
 
+// One request about one entry (push, delete, favourite...), run to its report.
+template <typename Request>
+Outcome send(const History &h)
+{
+    auto *request = new Request;
+    request->setHistory(h);
+    return run(request);
+}
+
+// The service's copy of an entry, looked up by its hash; empty when it has none.
+inline QVariantMap serviceCopy(const QString &fileHash)
+{
+    History probe;
+    probe.setFileHash(fileHash);
+    const Outcome out = send<CRequestPushGet>(probe);
+    return out.code() == 0 ? out.map().value("history").toMap() : QVariantMap();
+}
+
+// Runs the push chain from one pushPending() call to the file-service hand-over.
+inline bool pushPending()
+{
+    QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
+    HistoryService::instance()->pushPending();
+    return handOver.count() > 0 || handOver.wait(30000);
+}
+
 inline QString uniqueEmail()
 {
-    return QStringLiteral("net.%1@zorvel.test").arg(QUuid::createUuid().toString(QUuid::Id128).left(16));
+    return QString("net.%1@zorvel.test").arg(QUuid::createUuid().toString(QUuid::Id128).left(16));
 }
 
 inline QString passwordHash(const QString &password) { return clipUtils::md5Hex(password.toUtf8()); }
@@ -87,11 +114,10 @@ inline void signOutLocally()
 }
 
 // A new content key, held locally (the service is not told).
-inline QVariantMap createKey(const QString &pin = QStringLiteral("1234"))
+inline QVariantMap createKey(const QString &pin = "1234")
 {
-    ZeroManager *zero = ZeroManager::instance();
-    const QVariantMap dictionary = zero->createKey(pin);
-    zero->commitPendingKey();
+    const QVariantMap dictionary = ZeroManager::instance()->createKey(pin);
+    ZeroManager::instance()->commitPendingKey();
     return dictionary;
 }
 
@@ -107,7 +133,7 @@ inline History captureText(const QString &text, double timestamp = 0)
     h.setFileHash(clipUtils::md5Hex(text.toUtf8()));
     h.setTimeStamp(timestamp > 0 ? timestamp : clipUtils::currentTime());
     h.setDeviceName(clipUtils::deviceName());
-    h.setType(QStringLiteral("text_txt+enc"));
+    h.setType("text_txt+enc");
     h.setFileSize(text.size());
     h.setLocalFileOk(true);
     h.save();

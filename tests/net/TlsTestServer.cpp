@@ -2,157 +2,116 @@
 
 #include <httplib.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 
 namespace {
 
-bool openssl(const QString &folder, const QStringList &args)
+// One openssl command, its arguments split at spaces, run in folder.
+bool openssl(const QString &folder, const QString &args)
 {
     QProcess p;
     p.setWorkingDirectory(folder);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("openssl"), args);
-    if (!p.waitForFinished(30000) || p.exitCode() != 0) {
-        qWarning("openssl %s failed: %s", qPrintable(args.join(QLatin1Char(' '))), p.readAll().constData());
-        return false;
-    }
-    return true;
-}
-
-const QStringList kEcKey = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-
-// ca.pem/ca.key, server.pem/server.key (signed by the CA, for 127.0.0.1) and
-// rogue.pem/rogue.key (self-signed, same name).
-bool makeCertificates(const QString &folder)
-{
-    if (QFile::exists(folder + QStringLiteral("/rogue.pem")))
+    p.start("openssl", args.split(' '));
+    if (p.waitForFinished(30000) && p.exitCode() == 0)
         return true;
-    const QString san = QStringLiteral("subjectAltName=IP:127.0.0.1");
-    return openssl(folder, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + kEcKey
-                       + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                                     QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                                     QStringLiteral("-subj"), QStringLiteral("/CN=zorvel test CA")})
-        && openssl(folder, QStringList{QStringLiteral("req")} + kEcKey
-                       + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                                     QStringLiteral("server.csr"), QStringLiteral("-subj"),
-                                     QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), san})
-        && openssl(folder, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                            QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
-                            QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
-                            QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
-                            QStringLiteral("2"), QStringLiteral("-copy_extensions"), QStringLiteral("copy")})
-        && openssl(folder, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + kEcKey
-                       + QStringList{QStringLiteral("-keyout"), QStringLiteral("rogue.key"), QStringLiteral("-out"),
-                                     QStringLiteral("rogue.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                                     QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                                     QStringLiteral("-addext"), san});
+    qWarning("openssl %s failed: %s", qPrintable(args), p.readAll().constData());
+    return false;
 }
 
-void trustCa(const QString &path)
+// rogue.pem/rogue.key: self-signed for 127.0.0.1, trusted by nobody.
+bool makeRogue(const QString &folder)
 {
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    QList<QSslCertificate> cas = config.caCertificates();
-    const QList<QSslCertificate> ours = QSslCertificate::fromPath(path);
-    for (const QSslCertificate &c : ours)
-        if (!cas.contains(c))
-            cas.append(c);
-    config.setCaCertificates(cas);
-    QSslConfiguration::setDefaultConfiguration(config);
-}
-
-std::string json(const QVariantMap &map)
-{
-    return QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact).toStdString();
+    return QFile::exists(folder + "/rogue.pem")
+        || openssl(folder, "req -x509 -days 2 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout rogue.key "
+                           "-out rogue.pem -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
 }
 
 } // namespace
 
 TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
 {
-    QDir().mkpath(folder);
-    if (!makeCertificates(folder))
+    // Trusted: the certificate of the local service, signed by the build's CA that every request trusts.
+    const QString name = trusted ? ZORVEL_TEST_SERVICE_DATA "/server" : folder + "/rogue";
+    if (!trusted && !(QDir().mkpath(folder) && makeRogue(folder)))
         return;
-    if (trusted)
-        trustCa(folder + QStringLiteral("/ca.pem"));
-    const QString name = trusted ? QStringLiteral("server") : QStringLiteral("rogue");
-    m_server = std::make_unique<httplib::SSLServer>(QFile::encodeName(folder + QLatin1Char('/') + name + ".pem").constData(),
-                                                    QFile::encodeName(folder + QLatin1Char('/') + name + ".key").constData());
+    m_server = std::make_unique<httplib::SSLServer>(QFile::encodeName(name + ".pem").constData(),
+                                                    QFile::encodeName(name + (trusted ? "-key.pem" : ".key")).constData());
     httplib::SSLServer &s = *m_server;
+    using Req = const httplib::Request &;
+    using Res = httplib::Response &;
+    static const char *kJson = "application/json";
 
-    auto seen = [this](const httplib::Request &req) {
-        record(QString::fromStdString(req.path),
-               {{QStringLiteral("method"), QString::fromStdString(req.method)},
-                {QStringLiteral("user-agent"), req.has_header("User-Agent") ? QString::fromStdString(req.get_header_value("User-Agent")) : QString()},
-                {QStringLiteral("content-type"), req.has_header("Content-Type") ? QString::fromStdString(req.get_header_value("Content-Type")) : QStringLiteral("<none>")},
-                {QStringLiteral("body"), QString::fromStdString(req.body)}});
+    auto seen = [this](Req req) {
+        const auto header = [&](const char *h, const QString &none) {
+            return req.has_header(h) ? QString::fromStdString(req.get_header_value(h)) : none;
+        };
+        record(QString::fromStdString(req.path), {{"method", QString::fromStdString(req.method)},
+                                                  {"user-agent", header("User-Agent", QString())},
+                                                  {"content-type", header("Content-Type", "<none>")},
+                                                  {"body", QString::fromStdString(req.body)}});
     };
-    auto ok = [](httplib::Response &res, const QVariantMap &extra = {}) {
-        QVariantMap map = extra;
-        map.insert(QStringLiteral("code"), 0);
-        res.set_content(json(map), "application/json");
+    auto ok = [](Res res, QVariantMap map = {}) {
+        map.insert("code", 0);
+        res.set_content(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact).toStdString(), kJson);
     };
-
-    s.Get("/echo/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res); });
-    s.Post("/echo/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res); });
-    s.Put("/echo/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res); });
-    s.Delete("/echo/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res); });
-    for (int status : {404, 500}) {
-        s.Get(QStringLiteral("/status%1/").arg(status).toStdString(), [=](const httplib::Request &req, httplib::Response &res) {
-            seen(req);
-            ok(res);
+    const auto echo = [=](Req req, Res res) { seen(req); ok(res); };
+    s.Get("/echo/", echo).Post("/echo/", echo).Put("/echo/", echo).Delete("/echo/", echo).Post("/upload/", echo);
+    for (int status : {404, 500})
+        s.Get(QString("/status%1/").arg(status).toStdString(), [=](Req req, Res res) {
+            echo(req, res);
             res.status = status;
         });
-    }
     // Redirects to itself every time: the second reply must be taken as final.
-    s.Get("/loop/", [=](const httplib::Request &req, httplib::Response &res) {
+    s.Get("/loop/", [=](Req req, Res res) {
         seen(req);
         res.set_redirect(baseUrl().toStdString() + "loop/");
-        ok(res, {{QStringLiteral("hits"), hits(QStringLiteral("/loop/"))}});
+        ok(res, {{"hits", hits("/loop/")}});
     });
-    s.Get("/ping/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); res.set_redirect("/pong/"); });
-    s.Get("/pong/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); res.set_redirect("/ping/"); });
-    s.Post("/moved/", [=](const httplib::Request &req, httplib::Response &res) {
-        seen(req);
-        res.set_redirect("/landing/");
-    });
+    s.Get("/ping/", [=](Req req, Res res) { seen(req); res.set_redirect("/pong/"); });
+    s.Get("/pong/", [=](Req req, Res res) { seen(req); res.set_redirect("/ping/"); });
+    s.Post("/moved/", [=](Req req, Res res) { seen(req); res.set_redirect("/landing/"); });
+    s.Get("/landing/", [=](Req req, Res res) { seen(req); ok(res, {{"landed", true}}); });
     // Pull pages that always say "more": the cursor moves on (+1) on /pull-more/ and
     // stays put on /pull-stuck/.
-    for (int step : {1, 0}) {
-        s.Get(step ? "/pull-more/" : "/pull-stuck/", [=](const httplib::Request &req, httplib::Response &res) {
+    for (int step : {1, 0})
+        s.Get(step ? "/pull-more/" : "/pull-stuck/", [=](Req req, Res res) {
             seen(req);
-            const qint64 since = QString::fromStdString(req.get_param_value("last_request_timestamp")).toLongLong();
-            ok(res, {{QStringLiteral("request_timestamp"), since + step},
-                     {QStringLiteral("more"), true},
-                     {QStringLiteral("histories"), QVariantList()}});
+            const qint64 since = std::stoll(req.get_param_value("last_request_timestamp"));
+            ok(res, {{"request_timestamp", since + step}, {"more", true}, {"histories", QVariantList()}});
         });
-    }
-    s.Get("/landing/", [=](const httplib::Request &req, httplib::Response &res) { seen(req); ok(res, {{QStringLiteral("landed"), true}}); });
-    s.Get("/check_version/", [=](const httplib::Request &req, httplib::Response &res) {
+    // Two pages of 40 plain texts, "paged 0" to "paged 79", the older page first.
+    s.Get("/pull-two/", [=](Req req, Res res) {
         seen(req);
-        ok(res, {{QStringLiteral("data"),
-                  QVariantMap{{QStringLiteral("version"), QStringLiteral("2.2.0")},
-                              {QStringLiteral("download_url"), baseUrl() + QStringLiteral("download/")},
-                              {QStringLiteral("update_info"), QStringLiteral("修复了一些问题")}}}});
+        const int page = req.get_param_value("last_request_timestamp") == "100" ? 0 : 1;
+        QVariantList items;
+        for (int i = page * 40; i < page * 40 + 40; ++i) {
+            const QByteArray text = "paged " + QByteArray::number(i);
+            items << QVariantMap{{"content", text}, {"timestamp", 1000 + i}, {"type", "text_txt"}, {"history_id", 1 + i},
+                                 {"file_size", text.size()}, {"file_hash", QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex()}};
+        }
+        ok(res, {{"request_timestamp", 101 + page}, {"more", page == 0}, {"histories", items}});
     });
-    s.Get("/broken/", [=](const httplib::Request &req, httplib::Response &res) {
+    // The upload host named by the file id: "https" this endpoint, anything else plain http.
+    s.Get("/get_upload_token/", [=](Req req, Res res) {
         seen(req);
-        res.set_content("{\"code\": 0, \"histories\": [", "application/json");
+        const QString scheme = QString::fromStdString(req.get_param_value("file_id"));
+        ok(res, {{"host", scheme == "https" ? baseUrl() + "upload/" : QString("http://127.0.0.1:%1/upload/").arg(m_port)},
+                 {"key", "k"}, {"file_name", "f"}});
     });
-    s.Get("/nested/", [=](const httplib::Request &req, httplib::Response &res) {
+    s.Get("/check_version/", [=](Req req, Res res) {
         seen(req);
-        res.set_content(std::string(5000, '[') + std::string(5000, ']'), "application/json");
+        ok(res, {{"data", QVariantMap{{"version", "2.2.0"}, {"download_url", baseUrl() + "download/"},
+                                      {"update_info", "修复了一些问题"}}}});
     });
-    s.Get("/huge/", [=](const httplib::Request &req, httplib::Response &res) {
-        seen(req);
-        res.set_content(std::string(17 * 1024 * 1024, ' ') + "{\"code\":0}", "application/json");
-    });
+    s.Get("/broken/", [=](Req, Res res) { res.set_content("{\"code\": 0, \"histories\": [", kJson); });
+    s.Get("/nested/", [=](Req, Res res) { res.set_content(std::string(5000, '[') + std::string(5000, ']'), kJson); });
+    s.Get("/huge/", [=](Req, Res res) { res.set_content(std::string(17 << 20, ' ') + "{\"code\":0}", kJson); });
 
     m_port = s.bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
@@ -170,10 +129,7 @@ TlsTestServer::~TlsTestServer()
         m_thread.join();
 }
 
-QString TlsTestServer::baseUrl() const
-{
-    return QStringLiteral("https://127.0.0.1:%1/").arg(m_port);
-}
+QString TlsTestServer::baseUrl() const { return QString("https://127.0.0.1:%1/").arg(m_port); }
 
 void TlsTestServer::record(const QString &path, const QVariantMap &seen)
 {

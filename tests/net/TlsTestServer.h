@@ -1,10 +1,8 @@
 #pragma once
 
-// A small HTTPS endpoint on loopback for what the real service never does:
-// echoing request headers, redirect loops, error statuses with a body, oversized
-// and broken replies, a newer program version. Its certificate is signed by a CA the test generates and adds
-// to the process's default TLS configuration; a second, self-signed certificate
-// serves the "untrusted peer" case.
+// A small HTTPS endpoint on loopback for what the real service never does: echoing
+// request headers, redirect loops, error statuses with a body, oversized and broken
+// replies, paging, upload hosts, a newer program version.
 
 #include <QByteArray>
 #include <QString>
@@ -21,8 +19,7 @@ class SSLServer;
 class TlsTestServer
 {
 public:
-    // trusted: serve the CA-signed certificate (and trust that CA); otherwise a
-    // self-signed one nobody trusts.
+    // trusted: the local service's certificate; otherwise a self-signed one (made in folder).
     explicit TlsTestServer(const QString &folder, bool trusted = true);
     ~TlsTestServer();
 

@@ -1,5 +1,6 @@
-// File transfer against the real service: encrypted zip round trip, local files
-// marked without traffic, 401/404 handling and the size limit.
+// File transfer against the real service: another entry's file refused, local files
+// marked without traffic, 401/404 handling and the size limit. (The encrypted zip round
+// trip runs between two devices in the sync tests.)
 #include "support/TestMain.h"
 #include "NetFixture.h"
 
@@ -8,8 +9,6 @@
 #include "net/CRequestUploadFile.h"
 #include "net/FileService.h"
 #include "store/HistoryQueries.h"
-
-#include <JlCompress.h>
 
 #include <QFile>
 #include <QRegularExpression>
@@ -21,20 +20,17 @@ class TestFileTransfer : public QObject
 {
     Q_OBJECT
 
-    // An entry whose file is under files/ (and zip/ for "zip" types), pushed so the
-    // service knows its ids.
+    // An entry whose file is under files/, pushed so the service knows its ids.
     History pushedEntry(const QByteArray &bytes, const QString &type)
     {
         History h;
         h.setFileHash(clipUtils::md5Hex(bytes));
-        h.setContent(QStringLiteral("entry"));
+        h.setContent("entry");
         h.setTimeStamp(clipUtils::currentTime());
         h.setType(type);
         h.setFileSize(bytes.size());
         h.setLocalFileOk(true);
         CFileManager::saveFile(bytes, h.file_hash());
-        if (type.contains(QLatin1String("zip")))
-            JlCompress::compressFile(CFileManager::zipPath() + h.file_hash(), CFileManager::filesPath() + h.file_hash());
         h.save();
         auto *post = new CRequestPushPost;
         post->setHistory(h);
@@ -50,9 +46,7 @@ class TestFileTransfer : public QObject
         upload->setFileId(QString::number(h.file_id()));
         QSignalSpy spy(upload, &CBaseRequest::responseData);
         upload->startUpload();
-        if (spy.isEmpty())
-            spy.wait(60000);
-        const bool ok = !spy.isEmpty() && spy.first().at(1).toInt() == 0 && spy.first().at(1).isValid();
+        const bool ok = (!spy.isEmpty() || spy.wait(60000)) && spy.first().at(1) == QVariant(0);
         delete upload;
         return ok;
     }
@@ -61,50 +55,28 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(DBFetcher::instance()->isOpen());
-        const QString email = uniqueEmail();
-        QCOMPARE(signUp(email, QStringLiteral("pw")).code(), 0);
-        QCOMPARE(signIn(email, QStringLiteral("pw")).code(), 0);
+        QCOMPARE(signUp(uniqueEmail(), "pw").code(), 0);
         createKey();
-    }
-
-    void encryptedZipRoundTrip()
-    {
-        QByteArray bytes;
-        for (int i = 0; i < 20000; ++i)
-            bytes.append(char(i * 7));
-        const History h = pushedEntry(bytes, QStringLiteral("image_tiff+zip+enc"));
-        QVERIFY(h.file_id() > 0);
-        FileService::instance()->transferNext();
-        QTRY_VERIFY_WITH_TIMEOUT(stored(h.file_hash()).file_ready(), 20000);
-        QTRY_VERIFY(!FileService::instance()->isBusy());
-
-        // As on a second device: the file is only on the service.
-        QFile::remove(CFileManager::filesPath() + h.file_hash());
-        QFile::remove(CFileManager::zipPath() + h.file_hash());
-        QSqlQuery(QStringLiteral("update History set local_file_ok = 0")).exec();
-        FileService::instance()->transferNext();
-        QTRY_VERIFY_WITH_TIMEOUT(stored(h.file_hash()).local_file_ok(), 20000);
-        QCOMPARE(CFileManager::readFile(h.file_hash()), bytes);
     }
 
     // The service hands out one entry's file (valid under the key) for another: the
     // plain bytes do not hash to the entry, so nothing is stored.
     void anotherEntrysFileIsRefused()
     {
-        const History a = pushedEntry("the first entry's text", QStringLiteral("text_txt+enc"));
-        const History b = pushedEntry("the second entry's text", QStringLiteral("text_txt+enc"));
+        const History a = pushedEntry("the first entry's text", "text_txt+enc");
+        const History b = pushedEntry("the second entry's text", "text_txt+enc");
         FileService::instance()->transferNext();
         QTRY_VERIFY_WITH_TIMEOUT(stored(a.file_hash()).file_ready() && stored(b.file_hash()).file_ready(), 20000);
         QTRY_VERIFY(!FileService::instance()->isBusy());
 
         // The object store of the local service this build runs.
-        const QString objects = QStringLiteral(ZORVEL_SERVICE_DATA "/objects/") + clipUtils::userId() + QLatin1Char('/');
+        const QString objects = ZORVEL_TEST_SERVICE_DATA "/objects/" + clipUtils::userId() + "/";
         const QString bObject = objects + QString::number(b.file_id());
         QVERIFY(QFile::remove(bObject));
         QVERIFY(QFile::copy(objects + QString::number(a.file_id()), bObject));
         QFile::remove(CFileManager::filesPath() + b.file_hash());
-        QSqlQuery(QStringLiteral("update History set local_file_ok = 0 where file_hash = '%1'").arg(b.file_hash())).exec();
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("holds other content than its hash")));
+        QSqlQuery("update History set local_file_ok = 0 where file_hash = '" + b.file_hash() + "'").exec();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("holds other content than its hash"));
         FileService::instance()->transferNext();
         QTRY_VERIFY_WITH_TIMEOUT(!FileService::instance()->isBusy(), 20000);
         QVERIFY(!stored(b.file_hash()).local_file_ok());
@@ -115,8 +87,8 @@ private Q_SLOTS:
     void localFileIsMarkedWithoutTraffic()
     {
         const QByteArray bytes("already here");
-        History h = pushedEntry(bytes, QStringLiteral("text_txt+enc"));
-        QSqlQuery(QStringLiteral("update History set file_ready = 1, local_file_ok = 0")).exec();
+        History h = pushedEntry(bytes, "text_txt+enc");
+        QSqlQuery("update History set file_ready = 1, local_file_ok = 0").exec();
         FileService::instance()->transferNext();
         // Synchronous: no request went out.
         QVERIFY(stored(h.file_hash()).local_file_ok());
@@ -127,13 +99,13 @@ private Q_SLOTS:
     {
         QByteArray limit(5767168, 'a');
         limit[0] = 'b';
-        const History atLimit = pushedEntry(limit, QStringLiteral("file_bin"));
+        const History atLimit = pushedEntry(limit, "file_bin");
         QVERIFY(uploaded(atLimit));
         History over = atLimit;
         over.setFileSize(5767169);
         QVERIFY(!uploaded(over));
 
-        History unknown = pushedEntry("unknown to the object store", QStringLiteral("text_txt+enc"));
+        History unknown = pushedEntry("unknown to the object store", "text_txt+enc");
         unknown.setFileId(unknown.file_id() + 1000);
         QVERIFY(!uploaded(unknown));
         QCOMPARE(stored(unknown.file_hash()).history_id(), qint64(0));
@@ -141,8 +113,8 @@ private Q_SLOTS:
 
     void unauthorisedSignsOut()
     {
-        const History h = pushedEntry("signed out by 401", QStringLiteral("text_txt+enc"));
-        clipUtils::settings()->setValue(QStringLiteral("user_token"), QString(64, QLatin1Char('0')));
+        const History h = pushedEntry("signed out by 401", "text_txt+enc");
+        clipUtils::settings()->setValue("user_token", QString(64, QLatin1Char('0')));
         QVERIFY(clipUtils::hasUserToken());
         QVERIFY(!uploaded(stored(h.file_hash())));
         QVERIFY(!clipUtils::hasUserToken());

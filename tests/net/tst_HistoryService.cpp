@@ -1,14 +1,18 @@
-// Push requests and the history service against the local service.
+// Push requests, the history service and the favourites merge against the local service.
 #include "support/TestMain.h"
 #include "NetFixture.h"
 
 #include "net/CPullRequest.h"
+#include "net/CRequestGetFavourite.h"
 #include "net/CRequestPushDel.h"
 #include "net/CRequestPushGet.h"
 #include "net/CRequestPushPost.h"
 #include "net/CRequestPushPut.h"
+#include "net/CRequestSetFavourite.h"
+#include "net/FavouriteService.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
+#include "store/HistoryQueries.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,30 +22,30 @@ using namespace NetFixture;
 
 namespace {
 
-QVariantMap pushedItem(CRequestPush &request)
+QVariantMap pushedItem(CRequestPush &request, const History &h)
 {
+    request.setHistory(h);
     request.buildBody();
-    return QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("history")).toObject().toVariantMap();
+    return QJsonDocument::fromJson(request.body()).object().value("history").toObject().toVariantMap();
 }
 
-// The service's copy of an entry, looked up by its hash.
-QVariantMap serviceCopy(const QString &fileHash)
+QString decrypted(const QVariantMap &item) { return ZeroManager::instance()->decryptText(item.value("content").toString()); }
+
+void update(const QString &set, const History &h)
 {
-    History probe;
-    probe.setFileHash(fileHash);
-    auto *get = new CRequestPushGet;
-    get->setHistory(probe);
-    const Outcome out = run(get);
-    return out.code() == 0 ? out.map().value(QStringLiteral("history")).toMap() : QVariantMap();
+    QSqlQuery("update History set " + set + " where file_hash = '" + h.file_hash() + "'").exec();
 }
 
-void setMark(const History &h, qint64 mark)
+// A favourite marked at `mark`: history row and favourite row, pending.
+History favourite(const QString &text, qint64 mark)
 {
-    QSqlQuery q;
-    q.prepare(QStringLiteral("update History set change_timestamp = ? where file_hash = ?"));
-    q.addBindValue(mark);
-    q.addBindValue(h.file_hash());
-    q.exec();
+    History h = captureText(text);
+    h.setFavourite(mark);
+    h.save();
+    h.setCategory("favourite");
+    h.save();
+    h.markChanged();
+    return stored(h.file_hash(), "favourite");
 }
 
 } // namespace
@@ -50,23 +54,11 @@ class TestHistoryService : public QObject
 {
     Q_OBJECT
 
-    HistoryService *service = nullptr;
-
-    // Runs the chain from one pushPending() call to the file-service hand-over.
-    bool drain(int timeoutMs = 30000)
-    {
-        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
-        service->pushPending();
-        return handOver.count() > 0 || handOver.wait(timeoutMs);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(DBFetcher::instance()->isOpen());
-        service = HistoryService::instance();
-        const QString email = uniqueEmail();
-        QCOMPARE(signUp(email, QStringLiteral("secret")).code(), 0);
+        QCOMPARE(signUp(uniqueEmail(), "secret").code(), 0);
         createKey();
     }
 
@@ -74,76 +66,67 @@ private Q_SLOTS:
 
     void postBodyEncryptsEncTypes()
     {
-        ZeroManager *zero = ZeroManager::instance();
-        History h = captureText(QStringLiteral("copied text"));
-        h.setKeyHash(QStringLiteral("stale"));
+        History h = captureText("copied text");
+        h.setKeyHash("stale");
         CRequestPushPost post;
-        post.setHistory(h);
-        QVariantMap item = pushedItem(post);
-        QVERIFY(item.value(QStringLiteral("content")).toString() != h.content());
-        QCOMPARE(zero->decryptText(item.value(QStringLiteral("content")).toString()), h.content());
-        QCOMPARE(item.value(QStringLiteral("key_hash")).toString(), zero->keyHash());
-        QCOMPARE(item.value(QStringLiteral("file_hash")).toString(), h.file_hash());
-        QVERIFY(!item.contains(QStringLiteral("history_id")));
+        QVariantMap item = pushedItem(post, h);
+        QVERIFY(item.value("content").toString() != h.content());
+        QCOMPARE(decrypted(item), h.content());
+        QCOMPARE(item.value("key_hash").toString(), ZeroManager::instance()->keyHash());
+        QCOMPARE(item.value("file_hash").toString(), h.file_hash());
+        QVERIFY(!item.contains("history_id"));
 
-        h.setType(QStringLiteral("text_txt"));
+        h.setType("text_txt");
         h.setKeyHash(QString());
-        post.setHistory(h);
-        item = pushedItem(post);
-        QCOMPARE(item.value(QStringLiteral("content")).toString(), h.content());
-        QVERIFY(!item.contains(QStringLiteral("key_hash")));
+        item = pushedItem(post, h);
+        QCOMPARE(item.value("content").toString(), h.content());
+        QVERIFY(!item.contains("key_hash"));
 
         CRequestPushPut put;
-        put.setHistory(h);
-        item = pushedItem(put);
-        QVERIFY(!item.contains(QStringLiteral("content")));
-        QCOMPARE(item.value(QStringLiteral("file_hash")).toString(), h.file_hash());
+        item = pushedItem(put, h);
+        QVERIFY(!item.contains("content"));
+        QCOMPARE(item.value("file_hash").toString(), h.file_hash());
 
-        post.setHistory(History());
-        post.buildBody();
+        QVERIFY(pushedItem(post, History()).isEmpty());
         QVERIFY(post.body().isEmpty());
     }
 
     void chainPushesNewestFirstThenHandsOver()
     {
-        const History older = captureText(QStringLiteral("older entry"), 1000);
-        const History newer = captureText(QStringLiteral("newer entry"), 2000);
-        QVERIFY(drain());
-        QVERIFY(!service->isBusy());
+        const History older = captureText("older entry", 1000);
+        const History newer = captureText("newer entry", 2000);
+        QVERIFY(pushPending());
+        QVERIFY(!HistoryService::instance()->isBusy());
         const History a = stored(older.file_hash());
         const History b = stored(newer.file_hash());
-        QVERIFY(a.history_id() > 0);
-        QVERIFY(b.history_id() > 0);
+        QVERIFY(a.history_id() > 0 && b.history_id() > 0);
         QVERIFY(b.history_id() < a.history_id()); // the newer one went first
-        QCOMPARE(a.change_timestamp(), 0.0);
-        QCOMPARE(b.change_timestamp(), 0.0);
+        QCOMPARE(a.change_timestamp() + b.change_timestamp(), 0.0);
         QVERIFY(b.file_id() > 0);
         QCOMPARE(b.key_hash(), ZeroManager::instance()->keyHash());
-
         const QVariantMap copy = serviceCopy(newer.file_hash());
-        QCOMPARE(ZeroManager::instance()->decryptText(copy.value(QStringLiteral("content")).toString()), newer.content());
-        QCOMPARE(copy.value(QStringLiteral("history_id")).toLongLong(), b.history_id());
+        QCOMPARE(decrypted(copy), newer.content());
+        QCOMPARE(copy.value("history_id").toLongLong(), b.history_id());
 
         // A second change goes as PUT: metadata only, the service keeps the content.
-        History changed = stored(older.file_hash());
-        changed.setFileName(QStringLiteral("renamed"));
+        History changed = a;
+        changed.setFileName("renamed");
         changed.save();
         changed.markChanged();
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         const QVariantMap updated = serviceCopy(older.file_hash());
-        QCOMPARE(updated.value(QStringLiteral("file_name")).toString(), QStringLiteral("renamed"));
-        QCOMPARE(ZeroManager::instance()->decryptText(updated.value(QStringLiteral("content")).toString()),
-                 older.content());
+        QCOMPARE(updated.value("file_name").toString(), QString("renamed"));
+        QCOMPARE(decrypted(updated), older.content());
         QCOMPARE(stored(older.file_hash()).change_timestamp(), 0.0);
     }
 
     void confidentialAndOversizedEntriesStay()
     {
-        History secret = captureText(QStringLiteral("password=hunter2"));
-        QSqlQuery(QStringLiteral("update History set secert = 1 where file_hash = '%1'").arg(secret.file_hash())).exec();
-        History big = captureText(QStringLiteral("big"));
-        QSqlQuery(QStringLiteral("update History set file_size = 5767169 where file_hash = '%1'").arg(big.file_hash())).exec();
-        QVERIFY(drain());
+        const History secret = captureText("password=hunter2");
+        update("secert = 1", secret);
+        const History big = captureText("big");
+        update("file_size = 5767169", big);
+        QVERIFY(pushPending());
         QCOMPARE(stored(secret.file_hash()).history_id(), 0);
         QVERIFY(stored(secret.file_hash()).change_timestamp() > 0);
         QCOMPARE(stored(big.file_hash()).history_id(), 0);
@@ -152,11 +135,11 @@ private Q_SLOTS:
 
     void unknownEntryOnPutIsResetForANewUpload()
     {
-        History lost = captureText(QStringLiteral("the service never saw this"));
+        History lost = captureText("the service never saw this");
         lost.setHistoryId(987654);
         lost.setFileReady(true);
         lost.save();
-        QVERIFY(drain());
+        QVERIFY(pushPending());
         const History after = stored(lost.file_hash());
         QCOMPARE(after.history_id(), 0);
         QVERIFY(!after.file_ready());
@@ -166,70 +149,114 @@ private Q_SLOTS:
 
     void entryChangedDuringItsPushIsPushedAgain()
     {
-        const History entry = captureText(QStringLiteral("edited while in flight"), 3000);
+        const History entry = captureText("edited while in flight", 3000);
         QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
-        service->pushPending();
-        QVERIFY(service->isBusy());
+        HistoryService::instance()->pushPending();
+        QVERIFY(HistoryService::instance()->isBusy());
         // The user copies it again meanwhile: a newer time and a newer mark.
-        QSqlQuery(QStringLiteral("update History set timeStamp = 3500 where file_hash = '%1'").arg(entry.file_hash())).exec();
-        setMark(entry, static_cast<qint64>(entry.change_timestamp()) + 100);
+        update("timeStamp = 3500, change_timestamp = " + QString::number(qint64(entry.change_timestamp()) + 100), entry);
         QVERIFY(handOver.wait(30000));
-        const History after = stored(entry.file_hash());
-        QCOMPARE(after.change_timestamp(), 0.0);
+        QCOMPARE(stored(entry.file_hash()).change_timestamp(), 0.0);
         // The second push (a PUT) carried the new time to the service.
-        QCOMPARE(serviceCopy(entry.file_hash()).value(QStringLiteral("timestamp")).toDouble(), 3500.0);
+        QCOMPARE(serviceCopy(entry.file_hash()).value("timestamp").toDouble(), 3500.0);
     }
 
     void entryDeletedDuringItsPushStaysGone()
     {
-        const History entry = captureText(QStringLiteral("deleted while in flight"), 3000);
+        const History entry = captureText("deleted while in flight", 3000);
         QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
-        service->pushPending();
-        QVERIFY(service->isBusy());
-        QSqlQuery(QStringLiteral("delete from History where file_hash = '%1'").arg(entry.file_hash())).exec();
+        HistoryService::instance()->pushPending();
+        QVERIFY(HistoryService::instance()->isBusy());
+        QSqlQuery("delete from History where file_hash = '" + entry.file_hash() + "'").exec();
         QVERIFY(handOver.wait(30000));
         QVERIFY(!stored(entry.file_hash()).exists());
         QCOMPARE(rows(), 0);
     }
 
+    // Refused without a key, then without a token (synchronously): the marks stay.
     void failureStopsTheChainAndKeepsTheMarks()
     {
-        const History a = captureText(QStringLiteral("kept a"), 4000);
-        const History b = captureText(QStringLiteral("kept b"), 4001);
-        ZeroManager::instance()->clearAllKeys();
-        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
-        service->pushPending(); // refused without a key, synchronously
-        QVERIFY(!service->isBusy());
-        QCOMPARE(handOver.count(), 0);
-        QVERIFY(stored(a.file_hash()).change_timestamp() > 0);
-        QVERIFY(stored(b.file_hash()).change_timestamp() > 0);
-        createKey();
-
+        const History a = captureText("kept a", 4000);
+        const History b = captureText("kept b", 4001);
         const QString token = clipUtils::userToken();
-        clipUtils::removeUserToken();
-        service->pushPending();
-        QVERIFY(!service->isBusy());
-        QCOMPARE(handOver.count(), 0);
-        clipUtils::settings()->setValue(QStringLiteral("user_token"), token);
-        QVERIFY(drain());
+        QSignalSpy handOver(SyncHandOver::instance(), &SyncHandOver::fileTransferRequested);
+        for (int step = 0; step < 2; ++step) {
+            if (step == 0) {
+                ZeroManager::instance()->clearAllKeys();
+            } else {
+                createKey();
+                clipUtils::removeUserToken();
+            }
+            HistoryService::instance()->pushPending();
+            QVERIFY(!HistoryService::instance()->isBusy());
+            QCOMPARE(handOver.count(), 0);
+            QVERIFY(stored(a.file_hash()).change_timestamp() > 0 && stored(b.file_hash()).change_timestamp() > 0);
+        }
+        clipUtils::settings()->setValue("user_token", token);
+        QVERIFY(pushPending());
         QVERIFY(stored(a.file_hash()).history_id() > 0);
     }
 
     void deleteAndGet()
     {
-        const History entry = captureText(QStringLiteral("to be deleted"));
-        QVERIFY(drain());
-        const History pushed = stored(entry.file_hash());
-        auto *del = new CRequestPushDel;
-        del->setHistory(pushed);
-        del->buildUrl();
-        QVERIFY(del->url().endsWith(QLatin1String("&history_id=") + QString::number(pushed.history_id())));
-        QCOMPARE(run(del).code(), 0);
+        const History entry = captureText("to be deleted");
+        QVERIFY(pushPending());
+        QCOMPARE(send<CRequestPushDel>(stored(entry.file_hash())).code(), 0);
         QVERIFY(serviceCopy(entry.file_hash()).isEmpty());
-
         // A pull now reports the deletion and the local row goes.
         QCOMPARE(run(new CPullRequest).data.toInt(), 0);
         QVERIFY(!stored(entry.file_hash()).exists());
+    }
+
+    void newFavouriteIsPostedThenUnmarkedElsewhere()
+    {
+        const qint64 now = clipUtils::currentTime();
+        const History fav = favourite("favourite text", now);
+        QCOMPARE(run(new CRequestGetFavourite).code(), 0);
+        // history_id 0: the chain sent it as a push POST.
+        QTRY_VERIFY_WITH_TIMEOUT(stored(fav.file_hash(), "favourite").history_id() > 0, 10000);
+        QTRY_VERIFY(!FavouriteService::instance()->isBusy());
+
+        // Equal mark from the service: nothing changes.
+        History same = stored(fav.file_hash(), "favourite");
+        QCOMPARE(send<CRequestSetFavourite>(same).code(), 0);
+        QVERIFY(HistoryQueries::exists(fav.file_hash(), "favourite"));
+
+        // An unmark 100 s later wins by absolute mark: the merge of the reply removes the
+        // favourite row and zeroes the marks of the hash.
+        same.setFavourite(-(now + 100));
+        same.setCategory("history");
+        QSqlQuery("update History set favourite = " + QString::number(now)).exec();
+        QCOMPARE(send<CRequestSetFavourite>(same).code(), 0);
+        QVERIFY(!HistoryQueries::exists(fav.file_hash(), "favourite"));
+        QCOMPARE(stored(fav.file_hash()).favourite(), qint64(0));
+    }
+
+    // -4 drops the rows only of an entry that had been on the service and was deleted
+    // there; an entry the service never received keeps its rows.
+    void onlyADeletionOnTheServiceRemovesFavourites_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("code");
+        QTest::newRow("never uploaded") << "never" << -10;
+        QTest::newRow("id the service never gave") << "foreign id" << -10;
+        QTest::newRow("deleted on the service") << "deleted" << -4;
+    }
+    void onlyADeletionOnTheServiceRemovesFavourites()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, code);
+        History fav = favourite("favourite, " + kind, clipUtils::currentTime());
+        if (kind == "foreign id") {
+            fav.setHistoryId(987654321);
+        } else if (kind == "deleted") {
+            QCOMPARE(send<CRequestPushPost>(fav).data.toInt(), 0);
+            fav = stored(fav.file_hash(), "favourite");
+            QVERIFY(fav.history_id() > 0);
+            QCOMPARE(send<CRequestPushDel>(fav).code(), 0);
+        }
+        QCOMPARE(send<CRequestSetFavourite>(fav).data.toInt(), code);
+        QCOMPARE(rows("where file_hash = '" + fav.file_hash() + "'"), code == -4 ? 0 : 2);
     }
 };
 

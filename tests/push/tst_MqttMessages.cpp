@@ -11,8 +11,6 @@
 #include "store/HistoryQueries.h"
 #include "support/TestBroker.h"
 
-#include "net/CRegisterrequest.h"
-
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -37,95 +35,101 @@ public:
     static void setCheckInterval(MqttManager *m, int ms) { m->m_timer->setInterval(ms); }
 };
 
+namespace {
+
+struct Login {
+    QString user;
+    QString password;
+    QString clientId; // empty: any
+};
+
+Login service()
+{
+    const TestBroker::Account account = TestBroker::serviceAccount();
+    return {QString::fromStdString(account.user), QString::fromStdString(account.password), {}};
+}
+
+QStringList options(const Login &login, const QString &host = "127.0.0.1")
+{
+    QStringList args{"-h", host, "-p", QString::number(TestBroker::port()), "-u", login.user, "-P", login.password};
+    if (!login.clientId.isEmpty())
+        args << "-i" << login.clientId;
+    return args;
+}
+
+// As the service by default; mosquitto_pub does not report a refused publish, so
+// a forgery "succeeds" here and must be caught by its absence of effect.
+bool publish(const QString &topic, const QByteArray &payload, const QString &host = "127.0.0.1", const Login &login = service())
+{
+    QProcess p;
+    p.start("mosquitto_pub", options(login, host) << "-t" << topic << "-s");
+    p.write(payload);
+    p.closeWriteChannel();
+    return p.waitForFinished(10000) && p.exitCode() == 0;
+}
+
+// A listener with `login` on `topics`, returned once the broker answered its
+// subscriptions (granted or not).
+void listen(QProcess &p, const Login &login, const QStringList &topics)
+{
+    QStringList args = options(login) << "-v" << "-d";
+    for (const QString &t : topics)
+        args << "-t" << t;
+    p.start("mosquitto_sub", args);
+    QVERIFY(p.waitForStarted());
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += p.readAllStandardOutput()).contains("Subscribed") || p.state() == QProcess::NotRunning,
+                             10000);
+    p.setProperty("seen", seen);
+}
+
+QByteArray message(const QString &protocol, QJsonObject data, const QString &device = "other-device")
+{
+    data.insert("device_token", device);
+    return QJsonDocument(QJsonObject{{"protocol", protocol}, {"data", data}}).toJson(QJsonDocument::Compact);
+}
+
+QByteArray deletion(const History &h, const QString &protocol = "history_delete", const QString &device = "other-device")
+{
+    return message(protocol, {{"file_hash", h.file_hash()}}, device);
+}
+
+History entry(const QString &text, double timestamp = 0)
+{
+    History h;
+    h.setContent(text);
+    h.setFileHash(clipUtils::md5Hex(text.toUtf8()));
+    h.setTimeStamp(timestamp ? timestamp : clipUtils::currentTime());
+    h.setType("text_txt+enc");
+    h.setLocalFileOk(true);
+    h.save();
+    return h;
+}
+
+} // namespace
+
 class TestMqttMessages : public QObject
 {
     Q_OBJECT
 
     QString topic;
 
-    struct Login {
-        QString user;
-        QString password;
-        QString clientId; // empty: any
-    };
-    static Login service()
-    {
-        const TestBroker::Account account = TestBroker::serviceAccount();
-        return {QString::fromStdString(account.user), QString::fromStdString(account.password), {}};
-    }
-    static QStringList options(const Login &login, const QString &host)
-    {
-        QStringList args{QStringLiteral("-h"), host, QStringLiteral("-p"), QString::number(TestBroker::port()),
-                         QStringLiteral("-u"), login.user, QStringLiteral("-P"), login.password};
-        if (!login.clientId.isEmpty())
-            args << QStringLiteral("-i") << login.clientId;
-        return args;
-    }
-
-    // As the service by default; mosquitto_pub does not report a refused publish, so
-    // a forgery "succeeds" here and must be caught by its absence of effect.
-    static bool publish(const QString &topicName, const QByteArray &payload, const QString &host = QStringLiteral("127.0.0.1"),
-                        const Login &login = service())
-    {
-        QProcess p;
-        p.start(QStringLiteral("mosquitto_pub"), options(login, host) << QStringLiteral("-t") << topicName << QStringLiteral("-s"));
-        p.write(payload);
-        p.closeWriteChannel();
-        return p.waitForFinished(10000) && p.exitCode() == 0;
-    }
-
-    // A listener with `login` on `topics`, returned once the broker answered its
-    // subscriptions (granted or not).
-    static void listen(QProcess &p, const Login &login, const QStringList &topics)
-    {
-        QStringList args = options(login, QStringLiteral("127.0.0.1")) << QStringLiteral("-v") << QStringLiteral("-d");
-        for (const QString &t : topics)
-            args << QStringLiteral("-t") << t;
-        p.start(QStringLiteral("mosquitto_sub"), args);
-        QVERIFY(p.waitForStarted());
-        QByteArray seen;
-        QTRY_VERIFY_WITH_TIMEOUT((seen += p.readAllStandardOutput()).contains("Subscribed") || p.state() == QProcess::NotRunning,
-                                 10000);
-        p.setProperty("seen", seen);
-    }
-
-    static QByteArray message(const QString &protocol, QJsonObject data, const QString &device = QStringLiteral("other-device"))
-    {
-        data.insert(QStringLiteral("device_token"), device);
-        return QJsonDocument(QJsonObject{{QStringLiteral("protocol"), protocol}, {QStringLiteral("data"), data}})
-            .toJson(QJsonDocument::Compact);
-    }
-
-    static History entry(const QString &text)
-    {
-        History h;
-        h.setContent(text);
-        h.setFileHash(clipUtils::md5Hex(text.toUtf8()));
-        h.setTimeStamp(clipUtils::currentTime());
-        h.setType(QStringLiteral("text_txt+enc"));
-        h.setLocalFileOk(true);
-        h.save();
-        return h;
-    }
-
     // Messages arrive in order: once the sentinel's delete is applied, everything
     // published before it has been handled.
     void settle()
     {
-        const History sentinel = entry(QStringLiteral("sentinel %1").arg(QDateTime::currentMSecsSinceEpoch()));
-        QVERIFY(publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), sentinel.file_hash()}})));
-        QTRY_VERIFY_WITH_TIMEOUT(!HistoryQueries::exists(sentinel.file_hash(), QStringLiteral("history")), 10000);
+        const History sentinel = entry(QString("sentinel %1").arg(QDateTime::currentMSecsSinceEpoch()));
+        QVERIFY(publish(topic, deletion(sentinel)));
+        QTRY_VERIFY_WITH_TIMEOUT(!sentinel.exists(), 10000);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(DBFetcher::instance()->isOpen());
-        const QString email = uniqueEmail();
-        QCOMPARE(signUp(email, QStringLiteral("pw")).code(), 0);
-        QCOMPARE(signIn(email, QStringLiteral("pw")).code(), 0);
+        QCOMPARE(signUp(uniqueEmail(), "pw").code(), 0);
         createKey();
-        topic = QStringLiteral("user_id_") + clipUtils::userId();
+        topic = "user_id_" + clipUtils::userId();
         MqttManager *mqtt = MqttManager::instance();
         QSignalSpy subscribed(mqtt, &MqttManager::subscribed);
         mqtt->connectBroker();
@@ -135,46 +139,35 @@ private Q_SLOTS:
         QVERIFY(mqtt->lastError().isEmpty());
     }
 
-    void deleteByPrefixOnlyFromOtherDevices()
+    // Deletions act by protocol prefix and only from other devices; bad payloads (an
+    // over-long key hash would name the encrypted copy's file) act not at all.
+    void onlyWellFormedNoticesOfOtherDevicesAct()
     {
-        const History own = entry(QStringLiteral("own device"));
-        const History cased = entry(QStringLiteral("wrong case"));
-        const History prefixed = entry(QStringLiteral("prefix"));
-        QVERIFY(publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), own.file_hash()}},
-                                       clipUtils::deviceToken())));
-        QVERIFY(publish(topic, message(QStringLiteral("History_Delete"), {{QStringLiteral("file_hash"), cased.file_hash()}})));
-        QVERIFY(publish(topic, message(QStringLiteral("history_delete_v2"), {{QStringLiteral("file_hash"), prefixed.file_hash()}})));
+        const History own = entry("own device");
+        const History cased = entry("wrong case");
+        const History prefixed = entry("prefix");
+        const History kept = entry("kept");
+        const History longKey = entry("over-long key hash");
+        for (const QByteArray &notice :
+             {deletion(own, "history_delete", clipUtils::deviceToken()), deletion(cased, "History_Delete"),
+              deletion(prefixed, "history_delete_v2"), QByteArray("{not json"), QByteArray("[1,2,3]"),
+              message("history_delete", {{"file_hash", "../../etc/passwd"}}),
+              message("history_delete", {{"file_hash", kept.file_hash().toUpper()}}),
+              message("history_delete", {{"file_hash", longKey.file_hash()}, {"key_hash", "../" + QString(62, 'a')}}),
+              message("history_delete", {{"file_hash", kept.file_hash()}, {"pad", QString(Zorvel::Mqtt::kMaxPayloadBytes, 'x')}})})
+            QVERIFY(publish(topic, notice));
         settle();
-        QVERIFY(own.exists());
-        QVERIFY(cased.exists());
+        QVERIFY(own.exists() && cased.exists() && kept.exists() && longKey.exists());
         QVERIFY(!prefixed.exists());
-    }
-
-    void badPayloadsLeaveTheStoreAlone()
-    {
-        const History kept = entry(QStringLiteral("kept"));
-        const int before = rows();
-        QVERIFY(publish(topic, "{not json"));
-        QVERIFY(publish(topic, "[1,2,3]"));
-        QVERIFY(publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), QStringLiteral("../../etc/passwd")}})));
-        QVERIFY(publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), kept.file_hash().toUpper()}})));
-        QByteArray huge = message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), kept.file_hash()},
-                                                                      {QStringLiteral("pad"), QString(Zorvel::Mqtt::kMaxPayloadBytes, QLatin1Char('x'))}});
-        QVERIFY(publish(topic, huge));
-        settle();
-        QCOMPARE(rows(), before);
-        QVERIFY(kept.exists());
     }
 
     void uploadOfAKnownEntryFillsOnlyMissingIds()
     {
-        History known = entry(QStringLiteral("known entry"));
+        History known = entry("known entry");
         known.setFileId(77);
         known.save();
-        QVERIFY(publish(topic, message(QStringLiteral("history_upload_file"),
-                                       {{QStringLiteral("file_hash"), known.file_hash()},
-                                        {QStringLiteral("history_id"), QStringLiteral("123")},
-                                        {QStringLiteral("file_id"), 456}})));
+        QVERIFY(publish(topic, message("history_upload_file",
+                                       {{"file_hash", known.file_hash()}, {"history_id", "123"}, {"file_id", 456}})));
         settle();
         const History after = stored(known.file_hash());
         QVERIFY(after.file_ready());
@@ -184,24 +177,20 @@ private Q_SLOTS:
 
     void clearKeepsFavouritesAndNewerEntries()
     {
-        NetFixture::wipeStore();
-        History old = entry(QStringLiteral("old"));
-        old.setTimeStamp(1000);
-        old.save();
-        History favourite = entry(QStringLiteral("fav"));
-        favourite.setTimeStamp(1000);
-        favourite.setCategory(QStringLiteral("favourite"));
+        wipeStore();
+        const History old = entry("old", 1000);
+        History favourite = entry("fav", 1000);
+        favourite.setCategory("favourite");
         favourite.setFavourite(900);
         favourite.save();
-        const History fresh = entry(QStringLiteral("fresh"));
-        QVERIFY(publish(topic, message(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 0}})));
+        const History fresh = entry("fresh");
+        QVERIFY(publish(topic, message("history_clear", {{"timestamp", 0}})));
         settle();
         QVERIFY(old.exists());
-        QVERIFY(publish(topic, message(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 5000}})));
+        QVERIFY(publish(topic, message("history_clear", {{"timestamp", 5000}})));
         settle();
         QVERIFY(!old.exists());
-        QVERIFY(favourite.exists());
-        QVERIFY(fresh.exists());
+        QVERIFY(favourite.exists() && fresh.exists());
     }
 
     // The shared client account and another user's device account: neither hears A's
@@ -210,35 +199,29 @@ private Q_SLOTS:
     void othersNeitherHearNorForge()
     {
         QSettings *settings = clipUtils::settings();
-        const QStringList keys{QLatin1String(Zorvel::Key::UserToken), QLatin1String(Zorvel::Key::UserId),
-                               QLatin1String(Zorvel::Key::UserEmail), QLatin1String(Zorvel::Key::MqttUser),
-                               QLatin1String(Zorvel::Key::MqttPassword), QLatin1String(Zorvel::Key::MqttClientId)};
         QVariantMap own;
-        for (const QString &key : keys)
+        for (const char *key : {Zorvel::Key::UserToken, Zorvel::Key::UserId, Zorvel::Key::UserEmail,
+                                Zorvel::Key::MqttUser, Zorvel::Key::MqttPassword, Zorvel::Key::MqttClientId})
             own.insert(key, settings->value(key));
-        const QVariantMap b = signUp(uniqueEmail(), QStringLiteral("pw")).map().value(QStringLiteral("mqtt")).toMap();
-        for (const QString &key : keys)
-            settings->setValue(key, own.value(key));
-        const Login shared{QLatin1String(Zorvel::Mqtt::kUserName), QLatin1String(Zorvel::Mqtt::kPassword), {}};
-        const Login other{b.value(QStringLiteral("username")).toString(), b.value(QStringLiteral("password")).toString(),
-                          b.value(QStringLiteral("client_id")).toString()};
+        const QVariantMap b = signUp(uniqueEmail(), "pw").map().value("mqtt").toMap();
+        for (auto i = own.begin(); i != own.end(); ++i)
+            settings->setValue(i.key(), i.value());
+        const Login shared{Zorvel::Mqtt::kUserName, Zorvel::Mqtt::kPassword, {}};
+        const Login other{b.value("username").toString(), b.value("password").toString(), b.value("client_id").toString()};
         QVERIFY(!other.user.isEmpty());
 
         QProcess sharedEar;
         QProcess otherEar;
-        listen(sharedEar, shared, {topic, QStringLiteral("#")});
+        listen(sharedEar, shared, {topic, "#"});
         listen(otherEar, other, {topic});
-        const History kept = entry(QStringLiteral("kept against forgeries"));
+        const History kept = entry("kept against forgeries");
         for (const Login &forger : {shared, other}) {
-            publish(topic, message(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 4102444800LL}}),
-                    QStringLiteral("127.0.0.1"), forger);
-            publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), kept.file_hash()}}),
-                    QStringLiteral("127.0.0.1"), forger);
+            publish(topic, message("history_clear", {{"timestamp", 4102444800LL}}), "127.0.0.1", forger);
+            publish(topic, deletion(kept), "127.0.0.1", forger);
             Login thief = forger;
-            thief.clientId = own.value(QLatin1String(Zorvel::Key::MqttClientId)).toString();
+            thief.clientId = own.value(Zorvel::Key::MqttClientId).toString();
             QProcess taken;
-            taken.start(QStringLiteral("mosquitto_sub"), options(thief, QStringLiteral("127.0.0.1")) << QStringLiteral("-t")
-                                                                                                      << topic);
+            taken.start("mosquitto_sub", options(thief) << "-t" << topic);
             QVERIFY(taken.waitForFinished(10000));
             QVERIFY(taken.exitCode() != 0);
         }
@@ -257,37 +240,36 @@ private Q_SLOTS:
     void reconnectsAfterABrokerRestart()
     {
         QTemporaryDir dir;
-        const QString conf = dir.filePath(QStringLiteral("m.conf"));
-        const QString passwd = dir.filePath(QStringLiteral("passwd"));
+        const QString conf = dir.filePath("m.conf");
+        const QString passwd = dir.filePath("passwd");
         QSettings *settings = clipUtils::settings();
-        for (const Login &login : {service(), Login{settings->value(QLatin1String(Zorvel::Key::MqttUser)).toString(),
-                                                    settings->value(QLatin1String(Zorvel::Key::MqttPassword)).toString(), {}}})
-            QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_passwd"),
-                                       (QFile::exists(passwd) ? QStringList() : QStringList{QStringLiteral("-c")})
-                                           << QStringLiteral("-b") << passwd << login.user << login.password),
+        for (const Login &login : {service(), Login{settings->value(Zorvel::Key::MqttUser).toString(),
+                                                    settings->value(Zorvel::Key::MqttPassword).toString(), {}}})
+            QCOMPARE(QProcess::execute("mosquitto_passwd", (QFile::exists(passwd) ? QStringList() : QStringList{"-c"})
+                                                               << "-b" << passwd << login.user << login.password),
                      0);
         QFile f(conf);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(("user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(TestBroker::port())
-                 + " 127.0.0.2\nallow_anonymous false\npassword_file " + passwd.toUtf8()
-                 + "\nset_tcp_nodelay true\npersistence false\n"));
+        f.write("user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(TestBroker::port())
+                + " 127.0.0.2\nallow_anonymous false\npassword_file " + passwd.toUtf8()
+                + "\nset_tcp_nodelay true\npersistence false\n");
         f.close();
         auto startBroker = [&](QProcess &p) {
-            p.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), conf});
+            p.start("mosquitto", {"-c", conf});
             QVERIFY(p.waitForStarted());
-            QTRY_VERIFY_WITH_TIMEOUT(publish(QStringLiteral("probe"), "x", QStringLiteral("127.0.0.2")), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(publish("probe", "x", "127.0.0.2"), 10000);
         };
         QProcess broker;
         startBroker(broker);
 
         MqttManager *mqtt = MqttManager::instance();
-        MqttManagerTestHook::useBroker(mqtt, QStringLiteral("127.0.0.2"));
+        MqttManagerTestHook::useBroker(mqtt, "127.0.0.2");
         MqttManagerTestHook::setCheckInterval(mqtt, 300);
         QSignalSpy subscribed(mqtt, &MqttManager::subscribed);
         QVERIFY(subscribed.wait(10000));
 
         // An entry on the service and here, pulled up to date.
-        History missed = entry(QStringLiteral("deleted while the broker was away"));
+        History missed = entry("deleted while the broker was away");
         auto *post = new CRequestPushPost;
         post->setHistory(missed);
         QCOMPARE(run(post).data.toInt(), 0);
@@ -303,7 +285,7 @@ private Q_SLOTS:
         // Another device deletes it now: its notice never reaches this one.
         auto *del = new CRequestPushDel;
         del->setHistory(missed);
-        QCOMPARE(run(del).map().value(QStringLiteral("deleted")).toInt(), 1);
+        QCOMPARE(run(del).map().value("deleted").toInt(), 1);
         QVERIFY(missed.exists());
 
         QProcess again;
@@ -312,9 +294,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(mqtt->lastError().isEmpty(), 5000);
         // Back on the broker, one pull catches up: no restart needed.
         QTRY_VERIFY_WITH_TIMEOUT(!missed.exists(), 15000);
-        const History gone = entry(QStringLiteral("after restart"));
-        QVERIFY(publish(topic, message(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), gone.file_hash()}}),
-                        QStringLiteral("127.0.0.2")));
+        const History gone = entry("after restart");
+        QVERIFY(publish(topic, deletion(gone), "127.0.0.2"));
         QTRY_VERIFY_WITH_TIMEOUT(!gone.exists(), 10000);
         MqttManagerTestHook::setCheckInterval(mqtt, Zorvel::Mqtt::kCheckIntervalMs);
         mqtt->disconnectBroker();

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers of the two-device tests. Device B: the sync_peer program in a home and on a
-// virtual display of its own, signed in to the same account and unlocked with the
+// Device B of the two-device tests and of the sync benchmark: a program in a home and
+// on a virtual display of its own, signed in to the same account and unlocked with the
 // key dictionary that device A created.
 
 #include <QDeadlineTimer>
@@ -10,19 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSet>
-#include <QTest>
-
-#include "store/HistoryQueries.h"
-
-#include <functional>
 
 namespace SyncPeer {
 
 // Writes the key dictionary where the peer reads it; the path, or empty text.
 inline QString writeKeyFile(const QVariantMap &dictionary)
 {
-    const QString path = QDir::homePath() + QStringLiteral("/key.json");
+    const QString path = QDir::homePath() + "/key.json";
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return QString();
@@ -35,14 +29,14 @@ inline QString writeKeyFile(const QVariantMap &dictionary)
 inline bool start(QProcess &peer, const QString &home, const QStringList &command)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home);
+    env.insert("HOME", home);
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "DISPLAY",
                              "ZORVEL_TEST_DISPLAY"})
-        env.remove(QLatin1String(name));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
+        env.remove(name);
+    env.insert("QT_LOGGING_RULES", "*.debug=false");
     peer.setProcessEnvironment(env);
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(QStringLiteral(ZORVEL_WITH_XVFB), command);
+    peer.start(ZORVEL_WITH_XVFB, command);
     if (!peer.waitForStarted())
         return false;
     QDeadlineTimer deadline(30000);
@@ -69,30 +63,6 @@ inline QByteArray ask(QProcess &peer, const QByteArray &command, int timeoutMs =
         peer.waitForReadyRead(100);
     }
     return QByteArray();
-}
-
-// The hashes of the newest history entries on this device.
-inline QSet<QString> historyHashes()
-{
-    QSet<QString> all;
-    for (const History &h : HistoryQueries::listHistory())
-        all.insert(h.file_hash());
-    return all;
-}
-
-// The hash of the entry that a clipboard change made by copy added on this device.
-inline QString capturedHash(const std::function<void()> &copy)
-{
-    const QSet<QString> before = historyHashes();
-    copy();
-    QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired()) {
-        const QSet<QString> added = historyHashes() - before;
-        if (!added.isEmpty())
-            return *added.begin();
-        QTest::qWait(20);
-    }
-    return QString();
 }
 
 } // namespace SyncPeer
