@@ -52,6 +52,12 @@ TrayPresence::TrayPresence()
     });
     connect(menu, &MenuManager::encryptWindowRequested, this, &TrayPresence::showEncryptWindow);
     connectWindowOutcomes();
+    // Signed in: what the other devices stored meanwhile.
+    if (clipUtils::hasUserToken()) {
+        EntryActions *actions = EntryActions::instance();
+        actions->pull();
+        actions->syncFavourites();
+    }
 
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         qInfo("No system tray on this desktop: the hot key opens the menu");
@@ -62,11 +68,6 @@ TrayPresence::TrayPresence()
     useHotKey(HotKeyChoice::load().offered());
 
     AccountFlow::instance()->sendStartupRequests();
-    if (clipUtils::hasUserToken()) {
-        EntryActions *actions = EntryActions::instance();
-        actions->pull();
-        actions->syncFavourites();
-    }
     ZeroManager::instance();
 }
 
