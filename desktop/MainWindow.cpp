@@ -151,11 +151,9 @@ void MainWindow::showTab(int index)
 void MainWindow::updateLoginUi()
 {
     layoutLoginTabs();
-    if (clipUtils::hasUserToken()) {
-        EntryActions *actions = EntryActions::instance();
-        actions->pull();
-        actions->syncFavourites();
-    }
+    // Signed in: what the other devices stored meanwhile (signed out these do nothing).
+    EntryActions::instance()->pull();
+    EntryActions::instance()->syncFavourites();
 }
 
 void MainWindow::layoutLoginTabs()

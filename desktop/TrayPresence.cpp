@@ -52,12 +52,9 @@ TrayPresence::TrayPresence()
     });
     connect(menu, &MenuManager::encryptWindowRequested, this, &TrayPresence::showEncryptWindow);
     connectWindowOutcomes();
-    // Signed in: what the other devices stored meanwhile.
-    if (clipUtils::hasUserToken()) {
-        EntryActions *actions = EntryActions::instance();
-        actions->pull();
-        actions->syncFavourites();
-    }
+    // Signed in: what the other devices stored meanwhile (signed out these do nothing).
+    EntryActions::instance()->pull();
+    EntryActions::instance()->syncFavourites();
 
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         qInfo("No system tray on this desktop: the hot key opens the menu");
