@@ -82,6 +82,7 @@ private slots:
     void pullReturnsOnlyChangesSince()
     {
         TestService service;
+        QTRY_VERIFY_WITH_TIMEOUT(service.brokerConnected(), 10000);
         ApiClient a(service, "fay@example.com");
         Subscriber subscriber(a);
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.ready(), 10000);
