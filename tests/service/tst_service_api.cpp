@@ -238,6 +238,7 @@ private slots:
     void uploadNotifiesAndDownloadReturnsTheBytes()
     {
         TestService service;
+        QTRY_VERIFY_WITH_TIMEOUT(service.brokerConnected(), 10000);
         ApiClient a(service, "joe@example.com");
         Subscriber subscriber(a);
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.ready(), 10000);
