@@ -3,8 +3,8 @@
 #include "app/LogHandler.h"
 #include "app/Translation.h"
 #include "app/Wiring.h"
-#include "desktop/MainWindow.h"
 #include "desktop/MenuManager.h"
+#include "desktop/TrayPresence.h"
 #include "platform/Backend.h"
 #include "platform/InstanceChannel.h"
 #include "platform/SingleInstance.h"
@@ -55,8 +55,9 @@ int main(int argc, char *argv[])
     // Notifications from the user's other devices; connects at once when signed in.
     MqttManager *mqtt = MqttManager::instance();
     mqtt->connectBroker();
-    MainWindow::instance()->hide();
-    QObject::connect(mqtt, &MqttManager::clipboardUpdated, MainWindow::instance(), &MainWindow::showClipboardNotice);
+    // The tray icon and hot key; the settings window is made when first opened.
+    TrayPresence *tray = TrayPresence::instance();
+    QObject::connect(mqtt, &MqttManager::clipboardUpdated, tray, &TrayPresence::showClipboardNotice);
 
     PluginHost::instance()->installSamplesOnFirstStart();
     // The plugin and encryption windows are made when the tray menu first opens
@@ -67,13 +68,13 @@ int main(int argc, char *argv[])
                      &MenuManager::markDirty);
 
     InstanceChannel channel;
-    QObject::connect(&channel, &InstanceChannel::requested, MainWindow::instance(), [] {
+    QObject::connect(&channel, &InstanceChannel::requested, tray, [tray] {
         qInfo("menu: opened for a later start (--show)");
-        MainWindow::instance()->keyPressed();
+        tray->keyPressed();
     });
     channel.listen(QLatin1String(Zorvel::kAppIdentifier));
     if (show)
-        QMetaObject::invokeMethod(MainWindow::instance(), &MainWindow::keyPressed, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(tray, &TrayPresence::keyPressed, Qt::QueuedConnection);
 
     return app.exec();
 }

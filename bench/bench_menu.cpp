@@ -5,7 +5,7 @@
 #include "support/TestMain.h"
 
 #include "app/clipUtils.h"
-#include "desktop/MainWindow.h"
+#include "desktop/TrayPresence.h"
 #include "desktop/MenuManager.h"
 #include "store/DBFetcher.h"
 
@@ -70,12 +70,12 @@ int main(int argc, char *argv[])
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         return done();
     };
-    MainWindow::instance();
+    TrayPresence::instance();
     QVector<double> mapped;
     for (int i = 0; i < 30; ++i) {
         QElapsedTimer timer;
         timer.start();
-        MainWindow::instance()->keyPressed();
+        TrayPresence::instance()->keyPressed();
         if (!spinUntil(exposed)) {
             std::fprintf(stderr, "bench_menu: the menu was not mapped\n");
             return 1;

@@ -4,6 +4,7 @@
 #include "app/clipUtils.h"
 
 #include <QSettings>
+#include <QStringList>
 
 using namespace Zorvel;
 
@@ -34,6 +35,14 @@ HotKeyChoice HotKeyChoice::load()
     if (enabled && stored.isNone())
         return factory();
     return stored;
+}
+
+HotKeyChoice HotKeyChoice::offered() const
+{
+    static const QStringList firsts{QStringLiteral("Shift"), QStringLiteral("Ctrl")};
+    const bool letter = last.size() == 1 && last.at(0) >= QLatin1Char('a') && last.at(0) <= QLatin1Char('z');
+    return HotKeyChoice{firsts.contains(first) ? first : QString(),
+                        middle == QLatin1String("Alt") ? middle : QString(), letter ? last : QString()};
 }
 
 QString HotKeyChoice::text() const

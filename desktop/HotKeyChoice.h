@@ -17,6 +17,9 @@ struct HotKeyChoice
     static HotKeyChoice load();
     static HotKeyChoice factory();
 
+    // The keys the boxes can show; any other stored key reads as "无".
+    HotKeyChoice offered() const;
+
     bool isNone() const { return first.isEmpty() && middle.isEmpty() && last.isEmpty(); }
     // A letter with at least one modifier: the only choice worth a system grab.
     bool isComplete() const { return !last.isEmpty() && (!first.isEmpty() || !middle.isEmpty()); }

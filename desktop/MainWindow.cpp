@@ -9,13 +9,9 @@
 #include "capture/Selvane.h"
 #include "desktop/EmailAddress.h"
 #include "desktop/HotKeyChoice.h"
-#include "desktop/Icons.h"
-#include "desktop/MenuManager.h"
 #include "desktop/PasteKeys.h"
-#include "desktop/QGlobalShortcut.h"
 #include "desktop/TextExport.h"
 #include "desktop/EncryptWindow.h"
-#include "e2ee/ZeroManager.h"
 #include "net/EntryActions.h"
 #include "net/SyncHandOver.h"
 #include "platform/HotKeyRegistrar.h"
@@ -23,13 +19,9 @@
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
-#include <QCursor>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QGuiApplication>
-#include <QMenu>
 #include <QMessageBox>
-#include <QScreen>
 #include <QSettings>
 #include <QStringListModel>
 #include <QUrl>
@@ -66,24 +58,23 @@ QString boxText(const QComboBox *box)
 
 } // namespace
 
+namespace {
+MainWindow *s_window = nullptr;
+}
+
+MainWindow *MainWindow::existing()
+{
+    return s_window;
+}
+
 MainWindow::MainWindow()
     : QMainWindow(nullptr)
     , ui(new Ui::MainWindow)
 {
-    ensureIcons();
-    // The tray icon first: laying out the settings tabs loads fonts, which the
-    // icon does not need.
-    m_trayIcon = new QSystemTrayIcon(this);
-    m_trayIcon->setIcon(QIcon(QStringLiteral(":/tray.png")));
-    m_trayIcon->setToolTip(QStringLiteral("Zorvel"));
-    MenuManager *menu = MenuManager::instance();
-    m_trayIcon->setContextMenu(menu->menu());
-    m_trayIcon->setVisible(true);
-    connect(menu, &MenuManager::noticeRequested, this, &MainWindow::showTrayNotice);
-    connect(menu, &MenuManager::accountRequested, this, [this] { showTab(TabAccount); });
-    connect(menu, &MenuManager::settingsRequested, this,
-            [this] { showTab(clipUtils::hasNewVersion() ? TabAbout : TabSetting); });
-    connect(menu, &MenuManager::encryptWindowRequested, this, &MainWindow::showEncryptWindow);
+    // The tray icon and hot key come first, as when the program starts without this window.
+    TrayPresence::instance();
+    s_window = this;
+    qInfo("settings window: made on first use");
     ui->setupUi(this);
     m_keywordModel = new QStringListModel(this);
     loadKeywords();
@@ -91,24 +82,7 @@ MainWindow::MainWindow()
 
     ui->tabWidget->removeTab(ui->tabWidget->indexOf(ui->tab_login));
     ui->tabWidget->removeTab(ui->tabWidget->indexOf(ui->tab_logout));
-    updateLoginUi();
-
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        qInfo("No system tray on this desktop: the hot key opens the menu");
-
-    QSettings *settings = clipUtils::settings();
-    if (settings->value(QLatin1String(Key::FirstShow), 0).toInt() == 0) {
-        // Names the two ways in: the tray icon and the hot key (when one is set).
-        const HotKeyChoice hotKey = HotKeyChoice::load();
-        // Spelled as the settings boxes show it ("Shift+Alt+V"); Qt would say "Alt+Shift+V".
-        QStringList keys{hotKey.first, hotKey.middle, hotKey.last.toUpper()};
-        keys.removeAll(QString());
-        const QString text = hotKey.isComplete()
-            ? tr("Zorvel在任务栏：点击托盘图标或按 %1 打开剪贴板历史").arg(keys.join(QLatin1Char('+')))
-            : tr("Zorvel在任务栏：点击托盘图标打开剪贴板历史");
-        m_trayIcon->showMessage(QStringLiteral("Zorvel"), text, QSystemTrayIcon::Information, kFirstShowBalloonMs);
-        settings->setValue(QLatin1String(Key::FirstShow), 1);
-    }
+    layoutLoginTabs();
 
     ui->list_user_keywords->setModel(m_keywordModel);
     ui->list_sys_keywords->addItems(ConfigureManager::builtInKeywords());
@@ -123,23 +97,16 @@ MainWindow::MainWindow()
 
     connectControls();
     presetHotKeyBoxes();
-
-    m_shortcut = new QGlobalShortcut(nullptr);
-    connect(m_shortcut, &QGlobalShortcut::activated, this, &MainWindow::keyPressed);
-    registerHotKeyFromBoxes();
-    AccountFlow::instance()->sendStartupRequests();
-    ZeroManager::instance();
 }
 
 MainWindow::~MainWindow()
 {
-    delete m_shortcut;
+    s_window = nullptr;
     delete ui;
 }
 
 void MainWindow::connectControls()
 {
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::systemTrayClick);
     connect(ui->radio_login, &QRadioButton::clicked, this, &MainWindow::radioChange);
     connect(ui->radio_register, &QRadioButton::clicked, this, &MainWindow::radioChange);
     connect(ui->radio_findpwd, &QRadioButton::clicked, this, &MainWindow::radioChange);
@@ -183,6 +150,16 @@ void MainWindow::showTab(int index)
 
 void MainWindow::updateLoginUi()
 {
+    layoutLoginTabs();
+    if (clipUtils::hasUserToken()) {
+        EntryActions *actions = EntryActions::instance();
+        actions->pull();
+        actions->syncFavourites();
+    }
+}
+
+void MainWindow::layoutLoginTabs()
+{
     QTabWidget *tabs = ui->tabWidget;
     const bool signedIn = clipUtils::hasUserToken();
     QWidget *unwanted = signedIn ? ui->tab_login : ui->tab_logout;
@@ -196,11 +173,6 @@ void MainWindow::updateLoginUi()
     if (signedIn)
         ui->label_user_email->setText(clipUtils::userEmail());
     tabs->setCurrentIndex(TabAccount);
-    if (signedIn) {
-        EntryActions *actions = EntryActions::instance();
-        actions->pull();
-        actions->syncFavourites();
-    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -221,18 +193,12 @@ void MainWindow::alert(const QString &text)
 
 void MainWindow::showClipboardNotice(const QString &text, const QImage &image)
 {
-    if (!text.isEmpty())
-        m_trayIcon->showMessage(tr("剪贴板已更新"), text, QSystemTrayIcon::Information,
-                                kClipboardNoticeMs);
-    if (!image.isNull())
-        m_trayIcon->showMessage(tr("剪贴板已更新"), QString(), QIcon(QPixmap::fromImage(image)),
-                                kClipboardNoticeMs);
+    TrayPresence::instance()->showClipboardNotice(text, image);
 }
 
 void MainWindow::showTrayNotice(const QString &text)
 {
-    qInfo("notice: %s", qPrintable(text));
-    m_trayIcon->showMessage(QStringLiteral("Zorvel"), text, QSystemTrayIcon::Information, kClipboardNoticeMs);
+    TrayPresence::instance()->showTrayNotice(text);
 }
 
 void MainWindow::test() {}
@@ -244,37 +210,12 @@ void MainWindow::tabChanged(int index)
 
 void MainWindow::systemTrayClick(QSystemTrayIcon::ActivationReason reason)
 {
-    switch (reason) {
-    case QSystemTrayIcon::Trigger: {
-        qCDebug(lcDesktop, "trigger");
-        MenuManager::instance()->refresh(); // measured before it is shown
-        QMenu *menu = MenuManager::instance()->menu();
-        const QPoint pointer = QCursor::pos();
-        menu->move(pointer.x(), qRound(pointer.y() - double(menu->sizeHint().height())));
-        menu->popup(pointer);
-        menu->activateWindow();
-        break;
-    }
-    case QSystemTrayIcon::Context: qCDebug(lcDesktop, "context"); break;
-    case QSystemTrayIcon::DoubleClick: qCDebug(lcDesktop, "double"); break;
-    case QSystemTrayIcon::MiddleClick: qCDebug(lcDesktop, "middle"); break;
-    case QSystemTrayIcon::Unknown: qCDebug(lcDesktop, "unknow"); break;
-    }
+    TrayPresence::instance()->systemTrayClick(reason);
 }
 
 void MainWindow::keyPressed()
 {
-    MenuManager::instance()->refresh(); // measured before it is shown
-    QMenu *menu = MenuManager::instance()->menu();
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    QPoint at = QCursor::pos();
-    // The size the menu will have: a menu that was never shown reports a default size.
-    const int height = menu->sizeHint().height();
-    if (at.y() + height > area.y() + area.height())
-        at.setY(area.y() + area.height() - height);
-    menu->move(at);
-    menu->popup(at);
-    menu->activateWindow();
+    TrayPresence::instance()->keyPressed();
 }
 
 // --- general settings ---
@@ -354,32 +295,17 @@ HotKeyChoice MainWindow::boxChoice() const
     return HotKeyChoice{boxText(ui->comboBox), boxText(ui->comboBox_2), boxText(ui->comboBox_3)};
 }
 
-void MainWindow::registerHotKeyFromBoxes()
-{
-    const HotKeyChoice choice = boxChoice();
-    if (choice.isNone())
-        return;
-    // Grabbing a modifier alone or a bare letter would take that key away from
-    // every other program; such a stored choice is left unregistered.
-    if (!choice.isComplete()) {
-        qWarning("Hot key \"%s\" ignored: it needs a letter and at least one modifier", qPrintable(choice.text()));
-        return;
-    }
-    m_shortcut->setKey(choice.sequence());
-}
-
+// The tray's hot key follows the boxes at once.
 void MainWindow::updateHotKey()
 {
     const HotKeyChoice choice = boxChoice();
-    if (choice.isNone()) {
+    if (choice.isNone())
         HotKeyChoice::storeSwitchedOff();
-        m_shortcut->setKey(QKeySequence());
-        return;
-    }
-    if (!choice.isComplete())
+    else if (!choice.isComplete())
         return; // a modifier without a letter: keep what is registered
-    choice.store();
-    registerHotKeyFromBoxes();
+    else
+        choice.store();
+    TrayPresence::instance()->useHotKey(choice);
 }
 
 void MainWindow::comBoxChanged(int index)
@@ -451,10 +377,7 @@ void MainWindow::logoutButtonClicked()
 
 void MainWindow::showEncryptWindow()
 {
-    EncryptWindow *window = EncryptWindow::instance();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    TrayPresence::instance()->showEncryptWindow();
 }
 
 // --- privacy tab ---

@@ -3,6 +3,8 @@
 #include "app/OnceOnly.h"
 #include "net/AccountFlow.h"
 
+#include "desktop/TrayPresence.h"
+
 #include <QMainWindow>
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -18,8 +20,8 @@ namespace Ui {
 class MainWindow;
 }
 
-// The settings window; it owns the tray icon and the global hot key. Created
-// hidden at start-up and never destroyed: closing it only hides it.
+// The settings window. Made when first asked for (TrayPresence opens it) and
+// never destroyed: closing it only hides it.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -27,6 +29,8 @@ class MainWindow : public QMainWindow
 
 public:
     ~MainWindow() override;
+    // The window if it was made already, else null.
+    static MainWindow *existing();
 
     enum Tab { TabSetting = 0, TabAccount = 1, TabPrivacy = 2, TabAbout = 3 };
     // Shows the window with the given tab selected and brings it to the front.
@@ -39,8 +43,9 @@ public:
     void showTrayNotice(const QString &text);
     void alert(const QString &text);
 
-    QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
-    QGlobalShortcut *shortcut() const { return m_shortcut; }
+    // The tray icon and the hot key belong to TrayPresence.
+    QSystemTrayIcon *trayIcon() const { return TrayPresence::instance()->trayIcon(); }
+    QGlobalShortcut *shortcut() const { return TrayPresence::instance()->shortcut(); }
 
 public Q_SLOTS:
     void test();
@@ -83,12 +88,14 @@ protected:
 
 private:
     MainWindow();
+    friend class TrayPresence;
 
+    // The sign-in and sign-up tabs as the account stands, without fetching anything.
+    void layoutLoginTabs();
     void connectControls();
     void presetHotKeyBoxes();
     HotKeyChoice boxChoice() const;
     void updateHotKey();
-    void registerHotKeyFromBoxes();
     // The user's keywords live in ConfigureManager; the model is the list's view of them.
     void loadKeywords();
     void storeKeywords();
@@ -107,9 +114,7 @@ private:
     void inform(const QString &text, const QString &informative);
 
     Ui::MainWindow *ui;
-    QSystemTrayIcon *m_trayIcon = nullptr;
     QStringListModel *m_keywordModel = nullptr;
-    QGlobalShortcut *m_shortcut = nullptr;
     // The clear under way was asked for with the clear button.
     bool m_clearAsked = false;
 };

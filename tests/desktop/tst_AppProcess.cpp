@@ -84,6 +84,12 @@ private slots:
 
     void withoutTrayTheHotKeyWorksAndOnlyQuitEnds()
     {
+        const QString log = CFileManager::rootPath() + QStringLiteral("/log.txt");
+        const auto windowMade = [&log] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains("settings window: made");
+        };
+        QFile::remove(log);
         QProcess app;
         app.setProcessChannelMode(QProcess::ForwardedChannels);
         app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
@@ -92,6 +98,7 @@ private slots:
         // Settings reach the file on the program's next event-loop turn, after the key is grabbed.
         QTRY_COMPARE(configValue(QStringLiteral("firstShow")).toInt(), 1);
         QCOMPARE(visibleWindows(), 0); // everything starts hidden
+        QVERIFY(!windowMade()); // the settings window waits until it is asked for
 
         // The key is grabbed before the event loop runs; on a loaded machine the rest of
         // the start-up (plugin runner, store) can hold the first answer for a while.
@@ -106,6 +113,7 @@ private slots:
         QTRY_COMPARE(visibleWindows(), 1);
         pressKeys(QStringLiteral("Up Up Return"));
         QTRY_COMPARE(visibleWindows(QStringLiteral("^设置$")), 1);
+        QVERIFY(windowMade());
 
         // Its clear button asks a question; dismissing the box leaves the program running.
         pressKeys(QStringLiteral("Tab Tab Tab Tab space"));

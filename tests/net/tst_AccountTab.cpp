@@ -362,10 +362,10 @@ private Q_SLOTS:
         QCOMPARE(run(new CRequestGetFavourite).code(), 0);
         QTRY_VERIFY(!FavouriteService::instance()->isBusy());
         QVERIFY(serviceCopy(entry.file_hash()).isEmpty());
-        for (const QString &name : {"service.db", "service.db-wal"}) {
+        for (const char *name : {"service.db", "service.db-wal"}) {
             QFile db(QString(ZORVEL_TEST_SERVICE_DATA "/") + name);
             if (db.open(QIODevice::ReadOnly))
-                QVERIFY2(!db.readAll().contains(text.toUtf8()), qPrintable(name));
+                QVERIFY2(!db.readAll().contains(text.toUtf8()), name);
         }
         QVERIFY(HistoryQueries::exists(entry.file_hash(), "favourite"));
     }

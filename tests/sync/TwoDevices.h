@@ -64,7 +64,8 @@ protected:
         const QSet<QString> before = historyHashes();
         copy();
         QString added;
-        QTest::qWaitFor([&] { return !(added = (historyHashes() - before).values().value(0)).isEmpty(); }, 10000);
+        if (!QTest::qWaitFor([&] { return !(added = (historyHashes() - before).values().value(0)).isEmpty(); }, 10000))
+            return QString();
         return added;
     }
     QString copyText(const QString &text) { return captured([&] { Selvane::putText(text); }); }
