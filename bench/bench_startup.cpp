@@ -6,6 +6,7 @@
 // its clipboard monitor process as well. Each run starts in a fresh home, as a
 // first start does.
 #include "BenchTable.h"
+#include "Smaps.h"
 #include "support/RealProgram.h"
 #include "support/TestMain.h"
 
@@ -117,10 +118,10 @@ Figures measure(const QString &program, int runs, bool children,
         while (count(QByteArray()) < 0 && !ready.hasExpired())
             QTest::qWait(20);
         QTest::qWait(300);
-        const auto mib = [&](const char *field) { return manager.smapsKiB(field, children) / 1024.0; };
+        const auto mib = [&](const char *field) { return smapsKiB(manager.pid(), field, children) / 1024.0; };
         f.rssStart.append(mib("Rss"));
         f.pssStart.append(mib("Pss"));
-        f.rssOwnStart.append(manager.smapsKiB("Rss") / 1024.0);
+        f.rssOwnStart.append(smapsKiB(manager.pid(), "Rss") / 1024.0);
 
         // Entries and bursts on a few runs only: they take a while.
         if (run < kFullRuns) {

@@ -13,10 +13,7 @@
 #include "plugins/pluginWindow.h"
 
 #include <QDeadlineTimer>
-#include <QHeaderView>
-#include <QLabel>
 #include <QMessageBox>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -125,31 +122,6 @@ private Q_SLOTS:
         QCOMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/asked"))});
     }
 
-    void widgetsAndTexts()
-    {
-        QCOMPARE(window()->windowTitle(), QString("插件"));
-        QCOMPARE(window()->minimumSize(), QSize(838, 528));
-        QCOMPARE(window()->maximumSize(), QSize(838, 528));
-        for (const auto &[name, text] : {std::pair("button_add", "+"), std::pair("button_delete", "-"),
-                                         std::pair("button_help", "帮助/下载"), std::pair("button_enable", "重新启用")})
-            QCOMPARE(button(name)->text(), QString(text));
-        QCOMPARE(window()->findChild<QLabel *>("label")->text(), QString("插件引擎:v1.2"));
-        QCOMPARE(window()->menuBar(), window()->findChild<QMenuBar *>("menubar"));
-        QVERIFY(window()->menuBar()->actions().isEmpty());
-
-        QTableWidget *t = table();
-        QCOMPARE(t->columnCount(), 5);
-        const QStringList headers{"名称", "描述", "版本", "作者", "状态"};
-        for (int c = 0; c < 5; ++c) {
-            QCOMPARE(t->horizontalHeaderItem(c)->text(), headers.at(c));
-            QCOMPARE(t->horizontalHeader()->sectionResizeMode(c), QHeaderView::Stretch);
-        }
-        QCOMPARE(t->selectionBehavior(), QAbstractItemView::SelectRows);
-        QCOMPARE(t->selectionMode(), QAbstractItemView::SingleSelection);
-        QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(t->rowCount(), 0);
-    }
-
     void addInstallsEveryFileInOrder()
     {
         QSignalSpy menuUpdates(PluginHost::instance(), &PluginHost::pluginsChanged);
@@ -168,7 +140,10 @@ private Q_SLOTS:
         QCOMPARE(menuUpdates.count(), 3);
         QCOMPARE(column(0) + column(1) + column(3),
                  QStringList({"Plugin alpha", "Plugin zeta", "test plugin", "test plugin", "tester", "tester"}));
-        QCOMPARE(table()->horizontalHeaderItem(0)->text(), QString("名称"));
+        QStringList headers;
+        for (int c = 0; c < table()->columnCount(); ++c)
+            headers << table()->horizontalHeaderItem(c)->text();
+        QCOMPARE(headers, QStringList({"名称", "描述", "版本", "作者", "状态"})); // set again on every refresh
     }
 
     void cancelInstallsNothing()

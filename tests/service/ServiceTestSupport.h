@@ -65,6 +65,9 @@ public:
     std::string dataDir() const { return m_service->dataDir(); }
     int port() const { return m_service->port(); }
     bool ok() const { return m_started; }
+    // Until then a sign-up's broker account is entered only later, after a subscriber
+    // with its credentials was already refused.
+    bool brokerConnected() const { return m_service->brokerConnected(); }
     std::vector<std::string> query(const std::string &sql) const { return m_database.query(dataDir(), sql); }
 
 private:

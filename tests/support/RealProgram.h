@@ -126,33 +126,16 @@ public:
         return false;
     }
 
-    // Resident memory in KiB, from /proc.
-    qint64 rssKiB() const { return smapsKiB("Rss"); }
-
-    // A field of /proc/<pid>/smaps_rollup in KiB ("Rss", "Pss"), summed over the
-    // process and, with children, the processes it started (-1 when unreadable).
-    qint64 smapsKiB(const QByteArray &field, bool children = false) const
+    // Resident memory in KiB, from /proc (-1 when unreadable).
+    qint64 rssKiB() const
     {
-        QList<qint64> pids{pid()};
-        if (children) {
-            QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(pid()));
-            if (list.open(QIODevice::ReadOnly)) {
-                for (const QByteArray &child : list.readAll().simplified().split(' '))
-                    if (!child.isEmpty())
-                        pids << child.toLongLong();
-            }
-        }
-        qint64 total = 0;
-        for (const qint64 p : pids) {
-            QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(p));
-            if (!rollup.open(QIODevice::ReadOnly))
-                return -1;
-            for (const QByteArray &line : rollup.readAll().split('\n')) {
-                if (line.startsWith(field + ':'))
-                    total += line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-            }
-        }
-        return total;
+        QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid()));
+        if (!rollup.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : rollup.readAll().split('\n'))
+            if (line.startsWith("Rss:"))
+                return line.mid(4).trimmed().split(' ').value(0).toLongLong();
+        return -1;
     }
 
     void kill(int sig = SIGTERM)
