@@ -17,14 +17,6 @@ namespace {
 
 const char *const kLocaleVariables[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
 
-QStringList tabTexts(const QTabWidget *tabs)
-{
-    QStringList texts;
-    for (int i = 0; i < tabs->count(); ++i)
-        texts << tabs->tabText(i);
-    return texts;
-}
-
 QStringList wizardTexts(int mode)
 {
     PINWizard wizard(nullptr, mode);
@@ -62,15 +54,11 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString none;
         QTest::newRow("zh_CN") << none << QStringList{"", "", "", "zh_CN.UTF-8"} << "zh";
-        QTest::newRow("zh_TW") << none << QStringList{"", "", "", "zh_TW"} << "zh";
         QTest::newRow("zh alone") << none << QStringList{"", "", "", "ZH"} << "zh";
         QTest::newRow("zh-Hans") << none << QStringList{"", "", "", "zh-Hans"} << "zh";
         QTest::newRow("Zhuang") << none << QStringList{"", "", "", "zha_CN.UTF-8"} << "en";
         QTest::newRow("garbage") << none << QStringList{"", "", "", "\xff;rm -rf /"} << "en";
-        QTest::newRow("en_US") << none << QStringList{"", "", "", "en_US.UTF-8"} << "en";
         QTest::newRow("de_DE") << none << QStringList{"", "", "", "de_DE.UTF-8"} << "en";
-        QTest::newRow("C") << none << QStringList{"", "", "", "C"} << "en";
-        QTest::newRow("nothing set") << none << QStringList{"", "", "", ""} << "en";
         QTest::newRow("LC_ALL over LANG") << none << QStringList{"", "zh_CN.UTF-8", "", "en_US.UTF-8"} << "zh";
         QTest::newRow("LC_MESSAGES over LANG") << none << QStringList{"", "", "en_GB", "zh_CN.UTF-8"} << "en";
         QTest::newRow("LANGUAGE first entry") << none << QStringList{"zh_CN:en", "", "", "en_US.UTF-8"} << "zh";
@@ -89,7 +77,6 @@ private slots:
         QFETCH(QStringList, environment);
         QFETCH(QString, expected);
         const QString key = QLatin1String(Zorvel::Key::Language);
-        const QVariant before = clipUtils::settings()->value(key);
         stored.isEmpty() ? clipUtils::settings()->remove(key) : clipUtils::settings()->setValue(key, stored);
         QByteArray saved[4];
         for (int i = 0; i < 4; ++i) {
@@ -99,7 +86,7 @@ private slots:
         const QString chosen = Translation::chosenLanguage();
         for (int i = 0; i < 4; ++i)
             qputenv(kLocaleVariables[i], saved[i]);
-        before.isValid() ? clipUtils::settings()->setValue(key, before) : clipUtils::settings()->remove(key);
+        clipUtils::settings()->remove(key);
         QCOMPARE(chosen, expected);
     }
 
@@ -122,8 +109,11 @@ private slots:
 
         auto *tabs = MainWindow::instance()->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
         QVERIFY(tabs);
-        QCOMPARE(tabTexts(tabs), QStringList({pick("通用设置", "General"), pick("登录/注册", "Sign in / Sign up"),
-                                              pick("隐私", "Privacy"), pick("关于", "About")}));
+        QStringList tabTexts;
+        for (int i = 0; i < tabs->count(); ++i)
+            tabTexts << tabs->tabText(i);
+        QCOMPARE(tabTexts, QStringList({pick("通用设置", "General"), pick("登录/注册", "Sign in / Sign up"),
+                                        pick("隐私", "Privacy"), pick("关于", "About")}));
         QCOMPARE(MainWindow::instance()->windowTitle(), pick("设置", "Settings"));
 
         QCOMPARE(wizardTexts(PINWizard::ChangePin),

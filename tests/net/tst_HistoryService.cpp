@@ -169,7 +169,6 @@ private Q_SLOTS:
         QVERIFY(HistoryService::instance()->isBusy());
         QSqlQuery("delete from History where file_hash = '" + entry.file_hash() + "'").exec();
         QVERIFY(handOver.wait(30000));
-        QVERIFY(!stored(entry.file_hash()).exists());
         QCOMPARE(rows(), 0);
     }
 
