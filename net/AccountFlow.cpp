@@ -23,15 +23,22 @@ namespace {
 constexpr int kEmailTaken = 1001;
 constexpr int kUnknownEmail = 1002;
 
-// A reply arrived without a network or HTTP error and carried a value.
-bool answered(CBaseRequest *request, const QVariant &var)
-{
-    return request->replyOk() && var.isValid();
-}
-
 int replyCode(const QVariant &var)
 {
     return var.toMap().value(QStringLiteral("code")).toInt();
+}
+
+// An account reply judged: no answer (network or HTTP error, no value), done, the one
+// refusal this request tells apart, or any other refusal.
+AccountFlow::Outcome judged(CBaseRequest *request, const QVariant &var, int knownCode = 0,
+                            AccountFlow::Outcome known = AccountFlow::Outcome::Refused)
+{
+    if (!request->replyOk() || !var.isValid())
+        return AccountFlow::Outcome::NetworkError;
+    const int code = replyCode(var);
+    if (code == 0)
+        return AccountFlow::Outcome::Done;
+    return code == knownCode ? known : AccountFlow::Outcome::Refused;
 }
 
 } // namespace
@@ -84,12 +91,7 @@ void AccountFlow::sendSignUp(const QString &address, const QString &password)
     request->setUserName(address);
     request->setPasswordHash(clipUtils::md5Hex(password.toUtf8()));
     RequestRunner::send(this, request, [this](CRegisterrequest *done, const QVariant &var) {
-        Outcome outcome = Outcome::Done;
-        if (!answered(done, var))
-            outcome = Outcome::NetworkError;
-        else if (replyCode(var) != 0)
-            outcome = replyCode(var) == kEmailTaken ? Outcome::EmailTaken : Outcome::Refused;
-        finish(&AccountFlow::signUpFinished, outcome);
+        finish(&AccountFlow::signUpFinished, judged(done, var, kEmailTaken, Outcome::EmailTaken));
     });
 }
 
@@ -99,12 +101,8 @@ void AccountFlow::sendSignIn(const QString &address, const QString &password)
     request->setUserName(address);
     request->setPassword(password);
     RequestRunner::send(this, request, [this](CLoginRequest *done, const QVariant &var) {
-        Outcome outcome = Outcome::Done;
-        if (!answered(done, var))
-            outcome = Outcome::NetworkError;
-        else if (replyCode(var) != 0)
-            outcome = Outcome::Refused;
-        else
+        const Outcome outcome = judged(done, var);
+        if (outcome == Outcome::Done)
             SyncHandOver::instance()->requestBrokerConnect();
         finish(&AccountFlow::signInFinished, outcome);
     });
@@ -119,12 +117,7 @@ void AccountFlow::resetPassword(const QString &address)
     auto *request = new CRequestFindPwd;
     request->setEmail(address);
     RequestRunner::send(this, request, [this](CRequestFindPwd *done, const QVariant &var) {
-        Outcome outcome = Outcome::Done;
-        if (!answered(done, var))
-            outcome = Outcome::NetworkError;
-        else if (replyCode(var) != 0)
-            outcome = replyCode(var) == kUnknownEmail ? Outcome::UnknownEmail : Outcome::Refused;
-        finish(&AccountFlow::resetFinished, outcome);
+        finish(&AccountFlow::resetFinished, judged(done, var, kUnknownEmail, Outcome::UnknownEmail));
     });
 }
 
@@ -156,7 +149,7 @@ void AccountFlow::checkVersion()
 void AccountFlow::handshakeReply(CBaseRequest *request, const QVariant &var)
 {
     request->deleteLater();
-    if (!answered(request, var))
+    if (!request->replyOk() || !var.isValid())
         return;
     const QVariantMap data = var.toMap().value(QStringLiteral("data")).toMap();
     QSettings *settings = clipUtils::settings();
