@@ -35,6 +35,21 @@ KeyFlow::Outcome transport(CBaseRequest *request, const QVariant &var)
     return KeyFlow::Outcome::Done;
 }
 
+// A key reply judged: the transport's outcome, the one refusal this request tells apart,
+// or any other refusal (logged with what was refused).
+KeyFlow::Outcome judged(CBaseRequest *request, const QVariant &var, const char *what, int knownCode = 0,
+                        KeyFlow::Outcome known = KeyFlow::Outcome::Unknown)
+{
+    const KeyFlow::Outcome outcome = transport(request, var);
+    const int code = replyCode(var);
+    if (outcome != KeyFlow::Outcome::Done || code == 0)
+        return outcome;
+    if (knownCode != 0 && code == knownCode)
+        return known;
+    qInfo("e2ee: the service refused %s (code %d)", what, code);
+    return KeyFlow::Outcome::Unknown;
+}
+
 } // namespace
 
 bool KeyFlow::begin()
@@ -127,11 +142,7 @@ void KeyFlow::pushKey(const QVariantMap &dictionary, void (KeyFlow::*signal)(Key
     auto *request = new CRequestZeroPush;
     request->setKeyDict(dictionary);
     RequestRunner::send(this, request, [this, signal](CRequestZeroPush *done, const QVariant &var) {
-        Outcome outcome = transport(done, var);
-        if (outcome == Outcome::Done && replyCode(var) != 0) {
-            qInfo("e2ee: the service refused the new key (code %d)", replyCode(var));
-            outcome = Outcome::Unknown;
-        }
+        const Outcome outcome = judged(done, var, "the new key");
         if (outcome == Outcome::Done)
             ZeroManager::instance()->commitPendingKey();
         end(signal, outcome);
@@ -164,14 +175,7 @@ void KeyFlow::changePin(const QString &lastPin, const QString &newPin)
         request->setKeyDict(change.dictionary);
         request->setLastPwdHash(change.lastPinHash);
         RequestRunner::send(this, request, [this](CRequestZeroModify *done, const QVariant &var) {
-            Outcome outcome = transport(done, var);
-            const int code = replyCode(var);
-            if (outcome == Outcome::Done && code == kWrongPin) {
-                outcome = Outcome::WrongPin;
-            } else if (outcome == Outcome::Done && code != 0) {
-                qInfo("e2ee: the service refused the PIN change (code %d)", code);
-                outcome = Outcome::Unknown;
-            }
+            const Outcome outcome = judged(done, var, "the PIN change", kWrongPin, Outcome::WrongPin);
             if (outcome == Outcome::Done)
                 ZeroManager::instance()->commitPendingKey();
             end(&KeyFlow::pinChangeFinished, outcome);
@@ -209,14 +213,8 @@ void KeyFlow::sendReset(const QString &password, const QString &newPin)
         request->setPassword(password);
         request->setKeyDict(dictionary);
         RequestRunner::send(this, request, [this](CRequestZeroRevert *done, const QVariant &var) {
-            Outcome outcome = transport(done, var);
-            const int code = replyCode(var);
-            if (outcome == Outcome::Done && code == kWrongPassword) {
-                outcome = Outcome::WrongPassword;
-            } else if (outcome == Outcome::Done && code != 0) {
-                qInfo("e2ee: the service refused the key reset (code %d)", code);
-                outcome = Outcome::Unknown;
-            }
+            const Outcome outcome =
+                judged(done, var, "the key reset", kWrongPassword, Outcome::WrongPassword);
             if (outcome == Outcome::Done) {
                 ZeroManager *zero = ZeroManager::instance();
                 zero->commitPendingKey();
