@@ -21,7 +21,6 @@ public:
     {
         return m_entries.append({name, target, true, true}), *this;
     }
-    // Writes the archive to path; false when libzip refused.
     bool write(const QString &path) const
     {
         int err = 0;
