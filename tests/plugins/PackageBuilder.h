@@ -62,7 +62,6 @@ inline QByteArray pluginScript(const QByteArray &id, const QByteArray &runBody =
            + " run = function(text) " + runBody + " end }\n";
 }
 
-// A package holding only plugin.lua.
 inline bool writePlugin(const QString &path, const QByteArray &id, const QByteArray &runBody = "return text",
                         const QByteArray &more = QByteArray())
 {

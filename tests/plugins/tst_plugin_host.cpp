@@ -253,6 +253,7 @@ private Q_SLOTS:
         QCOMPARE(m_notices.size(), 1);
         QVERIFY(m_notices.first().contains("loadhang.cpk"));
         QVERIFY(host()->plugins().isEmpty());
+        QVERIFY(!installWait(packageOf("Bad"))); // refused by the runner, not timed out
         QCOMPARE(run("x", installed("fine", "return 'fine'")), QString("fine"));
     }
 
