@@ -125,8 +125,8 @@ inline void wipeStore() { StoreHelper::wipe(); }
 using StoreHelper::rows;
 using StoreHelper::stored;
 
-// A captured text entry, whole in its content, marked as changed.
-inline History captureText(const QString &text, double timestamp = 0)
+// A captured text entry, whole in its content, marked as changed unless told otherwise.
+inline History captureText(const QString &text, double timestamp = 0, bool pending = true)
 {
     History h;
     h.setContent(text);
@@ -137,7 +137,8 @@ inline History captureText(const QString &text, double timestamp = 0)
     h.setFileSize(text.size());
     h.setLocalFileOk(true);
     h.save();
-    h.markChanged();
+    if (pending)
+        h.markChanged();
     return h;
 }
 
