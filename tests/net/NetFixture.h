@@ -10,6 +10,7 @@
 #include "net/CRegisterrequest.h"
 #include "net/CRequestPushGet.h"
 #include "net/CRequestSyncPublicKey.h"
+#include "net/CRequestUploadFile.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
 #include "support/StoreHelper.h"
@@ -18,6 +19,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QUuid>
+
+#include <functional>
 
 namespace NetFixture {
 
@@ -34,14 +37,14 @@ struct Outcome {
 };
 
 // Starts the request, waits for its report and deletes it.
-inline Outcome run(CBaseRequest *request, int timeoutMs = 30000)
+inline Outcome run(CBaseRequest *request, const std::function<void(CBaseRequest *)> &start = &CBaseRequest::start)
 {
     Outcome out;
     QSignalSpy spy(request, &CBaseRequest::responseData);
-    request->start();
+    start(request);
     out.synchronous = spy.count() > 0;
     if (spy.isEmpty())
-        spy.wait(timeoutMs);
+        spy.wait(60000);
     out.reports = spy.count();
     if (!spy.isEmpty())
         out.data = spy.first().at(1);
@@ -61,6 +64,18 @@ Outcome send(const History &h)
     auto *request = new Request;
     request->setHistory(h);
     return run(request);
+}
+
+// The upload of an entry's file (fetching the upload token first), run to its report.
+inline Outcome upload(const History &h, const QString &fileId, const QString &baseUrl = QString())
+{
+    auto *request = new CRequestUploadFile;
+    if (!baseUrl.isEmpty())
+        request->setBaseUrl(baseUrl);
+    request->setHistory(h);
+    request->setFileHash(h.file_hash());
+    request->setFileId(fileId);
+    return run(request, [](CBaseRequest *r) { static_cast<CRequestUploadFile *>(r)->startUpload(); });
 }
 
 // The service's copy of an entry, looked up by its hash; empty when it has none.

@@ -13,25 +13,10 @@
 #include "net/CPullRequest.h"
 #include "net/CRequestCheckUpdate.h"
 #include "net/CRequestGetFavourite.h"
-#include "net/CRequestPushGet.h"
 #include "net/EntryActions.h"
 #include "net/FavouriteService.h"
-#include "store/HistoryQueries.h"
-#include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
-
-#include <QClipboard>
-#include <QDesktopServices>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QTabWidget>
-#include <QtTest>
+#include "store/HistoryQueries.h"
 
 using namespace NetFixture;
 

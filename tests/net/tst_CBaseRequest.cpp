@@ -12,14 +12,6 @@
 #include "net/CClearHistoryRequest.h"
 #include "net/CPullRequest.h"
 #include "net/CRequestPushPost.h"
-#include "net/CRequestUploadFile.h"
-
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSettings>
-#include <QtTest>
 
 #include <csignal>
 
@@ -269,20 +261,13 @@ private Q_SLOTS:
         h.setType("text_txt");
         h.setFileSize(bytes.size());
         QVERIFY(CFileManager::saveFile(bytes, h.file_hash()));
-        auto *upload = new CRequestUploadFile;
-        upload->setBaseUrl(server->baseUrl());
-        upload->setHistory(h);
-        upload->setFileHash(h.file_hash());
-        upload->setFileId(scheme);
-        QSignalSpy done(upload, &CBaseRequest::responseData);
         const int tokens = server->hits("/get_upload_token/");
         const int uploads = server->hits("/upload/");
-        upload->startUpload();
-        QVERIFY(done.wait(30000));
+        const Outcome out = upload(h, scheme, server->baseUrl());
+        QCOMPARE(out.reports, 1);
         QCOMPARE(server->hits("/get_upload_token/"), tokens + 1);
         QCOMPARE(server->hits("/upload/") - uploads, int(scheme == "https"));
-        QCOMPARE(upload->reply() != nullptr, scheme == "https"); // nothing at all went to the http host
-        delete upload;
+        QCOMPARE(out.hadReply, scheme == "https"); // nothing at all went to the http host
     }
 
     void failuresChangeNothing()

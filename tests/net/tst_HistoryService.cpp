@@ -11,17 +11,11 @@
 #include "net/CRequestPushPost.h"
 #include "net/CRequestPushPut.h"
 #include "net/CRequestSetFavourite.h"
-#include "net/CRequestUploadFile.h"
 #include "net/FavouriteService.h"
 #include "net/FileService.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
 #include "store/HistoryQueries.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QtTest>
 
 using namespace NetFixture;
 
@@ -69,18 +63,7 @@ History pushedEntry(const QByteArray &bytes, const QString &type)
     return stored(h.file_hash());
 }
 
-bool uploaded(const History &h)
-{
-    auto *upload = new CRequestUploadFile;
-    upload->setHistory(h);
-    upload->setFileHash(h.file_hash());
-    upload->setFileId(QString::number(h.file_id()));
-    QSignalSpy spy(upload, &CBaseRequest::responseData);
-    upload->startUpload();
-    const bool ok = (!spy.isEmpty() || spy.wait(60000)) && spy.first().at(1) == QVariant(0);
-    delete upload;
-    return ok;
-}
+bool uploaded(const History &h) { return upload(h, QString::number(h.file_id())).data == QVariant(0); }
 
 } // namespace
 

@@ -8,14 +8,7 @@
 #include "net/CRequestPushDel.h"
 #include "net/CRequestPushPost.h"
 #include "push/MqttManager.h"
-#include "store/HistoryQueries.h"
 #include "support/TestBroker.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
 
 #include <pwd.h>
 #include <unistd.h>
