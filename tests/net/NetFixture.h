@@ -29,7 +29,6 @@ struct Outcome {
     int reports = 0;
     bool synchronous = false; // reported before start() returned
     bool hadReply = false;
-    int status = 0;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
 
     QVariantMap map() const { return data.toMap(); }
@@ -49,10 +48,8 @@ inline Outcome run(CBaseRequest *request, const std::function<void(CBaseRequest 
     if (!spy.isEmpty())
         out.data = spy.first().at(1);
     out.hadReply = request->reply() != nullptr;
-    if (request->reply()) {
-        out.status = request->httpStatus();
+    if (request->reply())
         out.error = request->reply()->error();
-    }
     delete request;
     return out;
 }
@@ -100,13 +97,11 @@ inline QString uniqueEmail()
     return QString("net.%1@zorvel.test").arg(QUuid::createUuid().toString(QUuid::Id128).left(16));
 }
 
-inline QString passwordHash(const QString &password) { return clipUtils::md5Hex(password.toUtf8()); }
-
 inline Outcome signUp(const QString &email, const QString &password)
 {
     auto *r = new CRegisterrequest;
     r->setUserName(email);
-    r->setPasswordHash(passwordHash(password));
+    r->setPasswordHash(clipUtils::md5Hex(password.toUtf8()));
     return run(r);
 }
 
@@ -120,12 +115,6 @@ inline Outcome signIn(const QString &email, const QString &password)
     r->setUserName(email);
     r->setPassword(password);
     return run(r);
-}
-
-inline void signOutLocally()
-{
-    ZeroManager::instance()->clearAllKeys();
-    clipUtils::removeUserToken();
 }
 
 // A new content key, held locally (the service is not told).

@@ -44,12 +44,8 @@ TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
     static const char *kJson = "application/json";
 
     auto seen = [this](Req req) {
-        const auto header = [&](const char *h, const QString &none) {
-            return req.has_header(h) ? QString::fromStdString(req.get_header_value(h)) : none;
-        };
-        record(QString::fromStdString(req.path), {{"method", QString::fromStdString(req.method)},
-                                                  {"user-agent", header("User-Agent", QString())},
-                                                  {"content-type", header("Content-Type", "<none>")},
+        record(QString::fromStdString(req.path), {{"user-agent", QString::fromStdString(req.get_header_value("User-Agent"))},
+                                                  {"content-type", QString::fromStdString(req.get_header_value("Content-Type"))},
                                                   {"body", QString::fromStdString(req.body)}});
     };
     auto ok = [](Res res, QVariantMap map = {}) {

@@ -132,7 +132,8 @@ private Q_SLOTS:
     // reported once before start() returns.
     void refusedRequestsReportOnceBeforeStartReturns()
     {
-        signOutLocally();
+        ZeroManager::instance()->clearAllKeys();
+        clipUtils::removeUserToken();
         for (bool signedIn : {false, true}) {
             if (signedIn)
                 signInLocally();
