@@ -40,16 +40,11 @@ private slots:
         QVERIFY2(format.match(QString::fromUtf8(lines.at(0))).hasMatch(), lines.at(0).constData());
         QVERIFY(lines.at(2).endsWith(QStringLiteral("文件已下载\r").toUtf8()));
         QVERIFY(!log.contains("dropped"));
-    }
 
-    void deletedLogIsCreatedAgain()
-    {
-        qWarning("one");
+        // A deleted log is made again.
         QVERIFY(QFile::remove(logPath()));
         qWarning("two");
-        const QByteArray log = readLog();
-        QVERIFY(log.contains("two"));
-        QVERIFY(!log.contains("one"));
+        QCOMPARE(readLog().count('\n'), 1);
     }
 
     // A full log moves aside before the next line; three files at most, the oldest goes.
@@ -75,29 +70,6 @@ private slots:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QVERIFY(kept.readAll().contains("second")); // the one holding "first" went
         QVERIFY(!QFile::exists(logPath() + QStringLiteral(".3")));
-    }
-
-    // Two threads logging at once: every line whole, none lost.
-    void threadsWriteWholeLines()
-    {
-        QList<QThread *> writers;
-        for (const char c : {'a', 'b'}) {
-            writers << QThread::create([c] {
-                for (int i = 0; i < 300; ++i)
-                    qWarning("%s", QByteArray(200, c).constData());
-            });
-            writers.last()->start();
-        }
-        for (QThread *t : writers) {
-            QVERIFY(t->wait(60000));
-            delete t;
-        }
-        QMap<QByteArray, int> counts;
-        for (const QByteArray &line : readLog().split('\n')) {
-            if (!line.isEmpty())
-                counts[line.endsWith('\r') ? line.mid(line.lastIndexOf(' ') + 1).chopped(1) : line] += 1;
-        }
-        QCOMPARE(counts, (QMap<QByteArray, int>{{QByteArray(200, 'a'), 300}, {QByteArray(200, 'b'), 300}}));
     }
 };
 

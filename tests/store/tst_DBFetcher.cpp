@@ -88,12 +88,14 @@ private slots:
         QTRY_COMPARE(freePages(), 0);
     }
 
-    // Older layouts are rebuilt into the current table; each row says which rows must be there after.
+    // Older layouts are rebuilt into the current table; each row says which rows must be
+    // there after. A layout the rebuild cannot copy keeps its rows where they are.
     void oldLayoutsAreMigrated_data()
     {
         QTest::addColumn<QString>("create");
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("rebuilt");
         QString old12 = kOld13;
         old12.replace(QStringLiteral(", secert INTEGER NOT NULL DEFAULT 0"), QString());
         QString noKey = kOld13;
@@ -106,45 +108,39 @@ private slots:
                                           "('a', 10, %1, 7)"),
                            QStringLiteral("insert into History (content, timeStamp, file_hash) values "
                                           "('b', 11, 'd41d8cd98f00b204e9800998ecf8427e')")}
-            << QStringLiteral("category = 'history' and favourite = 0 and key_hash is null and history_id = 7");
+            << QStringLiteral("category = 'history' and favourite = 0 and key_hash is null and history_id = 7") << true;
         QTest::newRow("without secert")
             << old12 << QStringList{QStringLiteral("insert into History (content, timeStamp, file_hash) values ('a', 10, %1)")}
-            << QStringLiteral("secert = 0 and category = 'history'");
+            << QStringLiteral("secert = 0 and category = 'history'") << true;
         QTest::newRow("only key_hash missing")
             << noKey
             << QStringList{QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category)"),
                            QStringLiteral("insert into History (content, timeStamp, file_hash, category, favourite) "
                                           "values ('a', 10, %1, 'favourite', 5)")}
-            << QStringLiteral("category = 'favourite' and favourite = 5 and key_hash is null");
+            << QStringLiteral("category = 'favourite' and favourite = 5 and key_hash is null") << true;
+        // Another order and a column more: the rebuild cannot copy it.
+        QTest::newRow("unknown")
+            << QStringLiteral("CREATE TABLE History (file_hash TEXT NOT NULL, content TEXT NOT NULL, timeStamp REAL, "
+                              "extra TEXT, secert INTEGER NOT NULL DEFAULT 0)")
+            << QStringList{QStringLiteral("insert into History (file_hash, content, timeStamp) values (%1, 'a', 1)")}
+            << QStringLiteral("content = 'a'") << false;
     }
     void oldLayoutsAreMigrated()
     {
         QFETCH(QString, create);
         QFETCH(QStringList, rows);
         QFETCH(QString, expected);
+        QFETCH(bool, rebuilt);
         const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".db"));
         QStringList statements{create};
         for (const QString &row : rows)
             statements << QString(row).replace(QStringLiteral("%1"), QStringLiteral("'0123456789abcdef0123456789abcdef'"));
         prepare(path, statements);
         QVERIFY(DBFetcher::openDatabase(path));
-        QCOMPARE(columns(), kColumns);
-        QVERIFY(hasIndex());
+        QCOMPARE(columns() == kColumns, rebuilt);
+        QCOMPARE(hasIndex(), rebuilt);
         QCOMPARE(StoreHelper::rows(), 1);
         QCOMPARE(StoreHelper::rows(QStringLiteral("where ") + expected), 1);
-    }
-
-    void unknownLayoutKeepsItsRows()
-    {
-        // Thirteen columns in another order plus one more: the rebuild cannot copy
-        // it and must leave the rows where they are.
-        const QString path = m_dir.filePath(QStringLiteral("odd.db"));
-        prepare(path, {QStringLiteral("CREATE TABLE History (file_hash TEXT NOT NULL, content TEXT NOT NULL, "
-                                      "timeStamp REAL, extra TEXT, secert INTEGER NOT NULL DEFAULT 0)"),
-                       QStringLiteral("insert into History (file_hash, content, timeStamp) "
-                                      "values ('0123456789abcdef0123456789abcdef', 'kept', 1)")});
-        QVERIFY(DBFetcher::openDatabase(path));
-        QCOMPARE(StoreHelper::rows(QStringLiteral("where content = 'kept'")), 1);
         QSqlQuery leftover(QStringLiteral("select name from sqlite_master where name = 'History2'"));
         QVERIFY(!leftover.next());
     }

@@ -80,8 +80,6 @@ private slots:
         History h;
         QCOMPARE(h.category(), QStringLiteral("history"));
         QVERIFY(h.isEmpty() && h.favourite() == 0);
-        QVERIFY(h.key_hash().isNull() && h.cipherHash().isNull());
-
         h = full();
         QCOMPARE(h.cipherHash(), QStringLiteral("aae1c604d097d2998468ab81d6b53331")); // md5("<file hash>+<key hash>")
         h.setKeyHash(QString(""));
@@ -245,16 +243,6 @@ private slots:
         QCOMPARE(list.last().file_hash(), hashOf(15));
         QCOMPARE(HistoryQueries::textSince(1040).size(), 5);
         QCOMPARE(HistoryQueries::textSince(1040).first().file_hash(), hashOf(40)); // oldest first
-        QCOMPARE(HistoryQueries::listByType(QStringLiteral("history"), QStringLiteral("image%")).size(), 0);
-
-        History fav = entry(7, 1, QStringLiteral("favourite"));
-        fav.setHistoryId(Q_INT64_C(4000000000));
-        fav.setFavourite(123);
-        fav.save();
-        const QVariantMap marks = HistoryQueries::favouriteMarks();
-        QCOMPARE(marks.value(QStringLiteral("4000000000")).toMap().value(QStringLiteral("favourite")).toLongLong(), 123);
-        QCOMPARE(HistoryQueries::findByHistoryId(Q_INT64_C(4000000000), QStringLiteral("favourite"))->file_hash(),
-                 hashOf(7));
     }
 
     void fileStateAndKeyReset()
