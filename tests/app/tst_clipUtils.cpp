@@ -1,6 +1,8 @@
 #include "support/TestMain.h"
 
 #include "app/CFileManager.h"
+#include "app/Constants.h"
+#include "app/LogHandler.h"
 #include "app/PrivateFile.h"
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
@@ -9,17 +11,22 @@ class TestClipUtils : public QObject
 {
     Q_OBJECT
 
-private slots:
-    // First: nothing has made the folders yet.
-    void foldersAreCreatedOnDemand()
+    QString logPath() const { return CFileManager::rootPath() + QStringLiteral("/log.txt"); }
+
+    QByteArray readLog() const
     {
-        const QString root = QDir::homePath() + QStringLiteral("/Documents/ZClipboard");
-        QVERIFY(!QDir(root).exists());
-        const QString zip = CFileManager::zipPath();
-        QCOMPARE(zip, root + QStringLiteral("/Library/zip/"));
-        QVERIFY(QDir(zip).exists());
-        QVERIFY(!QDir(root + QStringLiteral("/Library/files")).exists());
-        QCOMPARE(CFileManager::encryptPath(), root + QStringLiteral("/Library/encrypt/"));
+        QFile f(logPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    // Every message of the run goes to the log file, as in the program.
+    void initTestCase() { qInstallMessageHandler(logMessageHandler); }
+    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+    void init()
+    {
+        for (const QString &suffix : {QString(), QStringLiteral(".1"), QStringLiteral(".2"), QStringLiteral(".3")})
+            QFile::remove(logPath() + suffix);
     }
 
     // One at a time or as a batch written side by side: a hash that is not a digest
@@ -52,16 +59,6 @@ private slots:
         // A second save never overwrites the first.
         QVERIFY(CFileManager::saveFile("other", clipUtils::md5Hex("batch file 0")));
         QCOMPARE(CFileManager::readFile(clipUtils::md5Hex("batch file 0")), QByteArray("batch file 0"));
-    }
-
-    void deviceTokenIsStableMd5Text()
-    {
-        const QString token = clipUtils::deviceToken();
-        QVERIFY(clipUtils::isFileHash(token));
-        clipUtils::settings()->sync();
-        QSettings reread(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brenmoor"),
-                         QStringLiteral("zorvel"));
-        QCOMPARE(reread.value(QStringLiteral("deviceToken")).toString(), token);
     }
 
     // The settings file holds the content key: owner only, from the first start on,
@@ -191,6 +188,53 @@ private slots:
         for (const char *bad : {"0123456789ABCDEF0123456789abcdef", "../../../../../../../../etc/pass", "0123456789abcdef",
                                 "0123456789abcdef0123456789abcdef0", "0123456789abcdef0123456789abcdeg"})
             QVERIFY2(!clipUtils::isFileHash(QLatin1String(bad)), bad);
+    }
+
+    void levelsAndLineFormat()
+    {
+        qDebug("dropped");
+        QVERIFY(!QFile::exists(logPath()));
+        qWarning("db open error");
+        qCritical("second");
+        qInfo("文件已下载");
+        const QByteArray log = readLog();
+        const QList<QByteArray> lines = log.split('\n');
+        QCOMPARE(lines.size(), 4); // three lines and the empty tail
+        QVERIFY(log.endsWith("\r\n"));
+        const QRegularExpression format(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \S+ db open error\r$)"));
+        QVERIFY2(format.match(QString::fromUtf8(lines.at(0))).hasMatch(), lines.at(0).constData());
+        QVERIFY(lines.at(2).endsWith(QStringLiteral("文件已下载\r").toUtf8()));
+        QVERIFY(!log.contains("dropped"));
+
+        // A deleted log is made again.
+        QVERIFY(QFile::remove(logPath()));
+        qWarning("two");
+        QCOMPARE(readLog().count('\n'), 1);
+    }
+
+    // A full log moves aside before the next line; three files at most, the oldest goes.
+    void fullLogIsRotated()
+    {
+        const auto fill = [this](char c) {
+            QFile f(logPath());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Append));
+            f.write(QByteArray(Zorvel::kLogRotateBytes, c));
+        };
+        const auto sizeOf = [this](const QString &suffix) { return QFileInfo(logPath() + suffix).size(); };
+        qWarning("first");
+        fill('a');
+        qWarning("second"); // log.txt is full: it becomes log.txt.1
+        QVERIFY(readLog().contains("second") && !readLog().contains("first"));
+        QVERIFY(sizeOf(QStringLiteral(".1")) > Zorvel::kLogRotateBytes);
+        fill('b');
+        qWarning("third");
+        fill('c');
+        qWarning("fourth");
+        QVERIFY(readLog().contains("fourth") && !readLog().contains("third"));
+        QFile kept(logPath() + QStringLiteral(".2"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().contains("second")); // the one holding "first" went
+        QVERIFY(!QFile::exists(logPath() + QStringLiteral(".3")));
     }
 };
 
