@@ -134,6 +134,13 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(peerHasFile(longHash), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(peerClip(), longText, 10000);
         QCOMPARE(peerRow(longHash).value("local_file_ok").toInt(), 1);
+
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(QColor(200, 40, 90));
+        QGuiApplication::clipboard()->setImage(image);
+        const QString imageHash = captured(clipUtils::md5Hex(clipUtils::imageToTiff(image)));
+        QVERIFY(stored(imageHash).type().startsWith("image"));
+        QTRY_VERIFY_WITH_TIMEOUT(peerHasFile(imageHash), 20000);
     }
 
     void deleteFavouriteAndClearFollow()
