@@ -69,6 +69,10 @@ private:
     Work captureFile(const QString &path, History &record);
     Work captureText(const QMimeData *data, History &record);
     Work captureImage(const QMimeData *data, History &record);
+    // Writes files/<hash> and zip/<hash> for bytes, taking the hash from them when
+    // it is empty; false when nothing is to be committed (the program's own write,
+    // or the file could not be written).
+    static bool storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize);
     static bool notStored(const QString &hash);
     static void writeBoth(const QString &text);
     // Runs work inline when nothing is waiting (cheap work, or no worker thread),
