@@ -86,7 +86,13 @@ void Selvane::stop()
 
 void Selvane::enqueue(const History &record, const Work &work, bool cheap)
 {
-    if (m_pending == 0 && (cheap || !isRunning())) {
+    if (m_pending == 0 && cheap) {
+        History inline_ = record;
+        // The file's disk sync overlaps the statements.
+        commit(inline_, [work, copy = History(record)]() mutable { return work(copy); });
+        return;
+    }
+    if (m_pending == 0 && !isRunning()) {
         History inline_ = record;
         if (work(inline_))
             commit(inline_);
@@ -366,11 +372,18 @@ bool Selvane::notStored(const QString &hash)
     return false;
 }
 
-void Selvane::commit(History &record)
+void Selvane::commit(History &record, const std::function<bool()> &writeFile)
 {
+    std::future<bool> written;
+    if (writeFile)
+        written = std::async(std::launch::async, writeFile);
+    // A row is committed only with its file complete.
+    const auto fileMissing = [&written] { return written.valid() && !written.get(); };
     const QString hash = record.file_hash();
     const QString history = QLatin1String(Category::History);
     if (hash.isEmpty()) {
+        if (fileMissing())
+            return;
         HistoryStore::pruneCategory(history);
         Q_EMIT historyChanged();
         return;
@@ -391,6 +404,8 @@ void Selvane::commit(History &record)
         record.save();
         record.markChanged();
         pruned = HistoryQueries::takeBeyondLimit(history);
+        if (fileMissing())
+            return;
         if (!transaction.commit()) {
             qWarning("capture: could not store entry %s: %s", qPrintable(hash), qPrintable(transaction.lastError()));
             pruned.clear();

@@ -76,10 +76,13 @@ private:
     static bool notStored(const QString &hash);
     static void writeBoth(const QString &text);
     // Runs work inline when nothing is waiting (cheap work, or no worker thread),
-    // otherwise queues it behind the earlier captures.
+    // otherwise queues it behind the earlier captures. Cheap work only writes the
+    // record's file (text) and leaves the record alone.
     void enqueue(const History &record, const Work &work, bool cheap);
     void finish(History record, bool ok);
-    void commit(History &record);
+    // With writeFile, the file is written on a second thread while the row's
+    // statements run, and the row is committed only if that succeeds.
+    void commit(History &record, const std::function<bool()> &writeFile = {});
 
     QString m_ignoredText;
     QMutex m_queueMutex;

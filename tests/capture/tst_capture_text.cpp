@@ -2,10 +2,12 @@
 #include "CaptureFixture.h"
 #include "support/TestMain.h"
 
+#include "app/Constants.h"
 #include "app/clipUtils.h"
 #include "store/HistoryQueries.h"
 
 using namespace Capture;
+using namespace Zorvel;
 
 class TestCaptureText : public QObject
 {
@@ -127,6 +129,27 @@ private Q_SLOTS:
         QCOMPARE(rows().size(), 0);
         QCOMPARE(f.committed->count(), 0);
         QVERIFY(QDir(CFileManager::filesPath()).isEmpty());
+    }
+
+    // The capture that goes beyond the limit drops the oldest row and, once that
+    // is committed, its file.
+    void captureBeyondTheLimitDropsTheOldestRowAndItsFile()
+    {
+        for (int i = 0; i < kCategoryLimit; ++i) {
+            History row;
+            row.setContent(QString::number(i));
+            row.setFileHash(clipUtils::md5Hex(QByteArray::number(i)));
+            row.setTimeStamp(1000 + i);
+            row.setType(QLatin1String(EntryType::Text));
+            QVERIFY(row.save() && CFileManager::saveFile(QByteArray::number(i), row.file_hash()));
+        }
+        QVERIFY(f.driver->copyText(QStringLiteral("one too many")));
+        QCOMPARE(rows().size(), kCategoryLimit);
+        const QString oldest = clipUtils::md5Hex("0");
+        QVERIFY(!stored(oldest).exists());
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + oldest));
+        QVERIFY(QFile::exists(CFileManager::filesPath() + clipUtils::md5Hex("1")));
+        QVERIFY(byText(QStringLiteral("one too many")).local_file_ok());
     }
 
     // A full disk (here: files/ replaced by a plain file, which stops root as well)
