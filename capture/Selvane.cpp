@@ -250,7 +250,7 @@ Selvane::Work Selvane::captureFile(const QString &path, History &record)
             return false;
         QString hash;
         qint64 zipSize = 0;
-        if (!storeFiles(bytes, hash, zipSize))
+        if (!storeFiles(bytes, hash, zipSize, EntryFiles::Content::File))
             return false;
         record.setFileHash(hash);
         record.setFileSize(bytes.size());
@@ -324,7 +324,7 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
             bytes = clipUtils::imageToTiff(image);
         }
         qint64 zipSize = 0;
-        if (!storeFiles(bytes, hash, zipSize))
+        if (!storeFiles(bytes, hash, zipSize, EntryFiles::Content::Image))
             return false;
         if (!image.isNull())
             record.setContent(
@@ -335,7 +335,7 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
     };
 }
 
-bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize)
+bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize, EntryFiles::Content content)
 {
     // A row without its file would be an entry that can never be pasted or sent.
     if (!hash.isEmpty()) {
@@ -343,7 +343,7 @@ bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize
             return false;
         if (!CFileManager::saveFile(bytes, hash))
             return notStored(hash);
-        zipSize = EntryFiles::compress(hash, bytes);
+        zipSize = EntryFiles::compress(hash, bytes, content);
         return true;
     }
     // New content: hashed and written on a second thread while this one deflates
@@ -355,7 +355,7 @@ bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize
             return std::make_pair(hash, Saved::Own);
         return std::make_pair(hash, CFileManager::saveFile(bytes, hash) ? Saved::Done : Saved::Failed);
     });
-    const EntryFiles::Packed packed = EntryFiles::pack(bytes);
+    const EntryFiles::Packed packed = EntryFiles::pack(bytes, content);
     const auto saved = saving.get();
     hash = saved.first;
     if (saved.second == Saved::Own)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/OnceOnly.h"
+#include "capture/EntryFiles.h"
 #include "store/History.h"
 
 #include <QClipboard>
@@ -72,7 +73,7 @@ private:
     // Writes files/<hash> and zip/<hash> for bytes, taking the hash from them when
     // it is empty; false when nothing is to be committed (the program's own write,
     // or the file could not be written).
-    static bool storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize);
+    static bool storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize, EntryFiles::Content content);
     static bool notStored(const QString &hash);
     static void writeBoth(const QString &text);
     // Runs work inline when nothing is waiting (cheap work, or no worker thread),
