@@ -190,6 +190,27 @@ private Q_SLOTS:
         QCOMPARE(HistoryQueries::listFavourite().first().timeStamp(), list.first().timeStamp());
     }
 
+    // The capture that goes beyond the limit drops the oldest row and, once that
+    // is committed, its file.
+    void captureBeyondTheLimitDropsTheOldestRowAndItsFile()
+    {
+        for (int i = 0; i < Zorvel::kCategoryLimit; ++i) {
+            History row;
+            row.setContent(QString::number(i));
+            row.setFileHash(clipUtils::md5Hex(QByteArray::number(i)));
+            row.setTimeStamp(1000 + i);
+            row.setType(QLatin1String(Zorvel::EntryType::Text));
+            QVERIFY(row.save() && CFileManager::saveFile(QByteArray::number(i), row.file_hash()));
+        }
+        QVERIFY(driver->copyText(QStringLiteral("one too many")));
+        QCOMPARE(StoreHelper::rows(QStringLiteral("where category is 'history'")), Zorvel::kCategoryLimit);
+        const QString oldest = clipUtils::md5Hex("0");
+        QVERIFY(!stored(oldest).exists());
+        QVERIFY(!QFile::exists(CFileManager::filesPath() + oldest));
+        QVERIFY(QFile::exists(CFileManager::filesPath() + clipUtils::md5Hex("1")));
+        QVERIFY(byText(QStringLiteral("one too many")).local_file_ok());
+    }
+
     void confidentialTextIsMarkedAndAStoredMarkWins()
     {
         QVERIFY(driver->copyText(QStringLiteral("the password is hunter2")));
