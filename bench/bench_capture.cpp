@@ -22,7 +22,7 @@
 
 namespace {
 
-const int kRuns = 50;
+const int kRuns = qEnvironmentVariableIsSet("ZORVEL_BENCH_RUNS") ? qEnvironmentVariableIntValue("ZORVEL_BENCH_RUNS") : 50;
 
 QList<QProcess *> g_owners;
 

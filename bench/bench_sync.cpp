@@ -4,7 +4,6 @@
 // sides stamp events with the monotonic clock, which the two processes share.
 #include "BenchTable.h"
 #include "support/TestMain.h"
-#include "sync/PeerDevice.h"
 #include "sync/SyncPeer.h"
 
 #include "app/Wiring.h"
@@ -49,7 +48,7 @@ int peerMain(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() < 6)
         return 2;
-    if (const int failed = PeerDevice::bringUp(args.at(2), args.at(3), args.at(4), args.at(5)))
+    if (const int failed = SyncPeer::bringUp(args.at(2), args.at(3), args.at(4), args.at(5)))
         return failed;
 
     QString expected;
@@ -62,7 +61,7 @@ int peerMain(int argc, char *argv[])
             q.addBindValue(expected);
             if (q.exec() && q.next()) {
                 rowSeen = true;
-                PeerDevice::print("row " + QByteArray::number(monotonicMs(), 'f', 3));
+                SyncPeer::print("row " + QByteArray::number(monotonicMs(), 'f', 3));
             }
         }
     };
@@ -81,9 +80,9 @@ int peerMain(int argc, char *argv[])
             return;
         check(); // a row always precedes its clipboard placement
         clipSeen = true;
-        PeerDevice::print("clip " + QByteArray::number(at, 'f', 3));
+        SyncPeer::print("clip " + QByteArray::number(at, 'f', 3));
     });
-    return PeerDevice::serve([&](const QByteArray &line) {
+    return SyncPeer::serve([&](const QByteArray &line) {
         const QList<QByteArray> words = line.split(' ');
         if (words.value(0) == "expect") {
             expected = QString::fromLatin1(words.value(1));

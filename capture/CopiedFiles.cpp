@@ -20,12 +20,12 @@ QList<QUrl> CopiedFiles::parseUrls(const QByteArray &bytes, bool skipActionLine)
     return urls;
 }
 
-QString CopiedFiles::firstLocalPath(const QMimeData *data)
+QString CopiedFiles::firstLocalPath(const QMimeData *data, const QStringList &offered)
 {
     QList<QUrl> urls;
-    if (data->hasFormat(QLatin1String(Zorvel::Mime::UriList)))
+    if (offered.contains(QLatin1String(Zorvel::Mime::UriList)))
         urls = parseUrls(data->data(QLatin1String(Zorvel::Mime::UriList)), false);
-    if (urls.isEmpty() && data->hasFormat(QLatin1String(Zorvel::Mime::GnomeCopiedFiles)))
+    if (urls.isEmpty() && offered.contains(QLatin1String(Zorvel::Mime::GnomeCopiedFiles)))
         urls = parseUrls(data->data(QLatin1String(Zorvel::Mime::GnomeCopiedFiles)), true);
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return QString();

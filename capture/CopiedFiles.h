@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QMimeData;
@@ -12,8 +13,9 @@ class CopiedFiles
 {
 public:
     // Local path of the first copied file; empty when the data offers no copied
-    // file (no URL, or the first URL is not a local file).
-    static QString firstLocalPath(const QMimeData *data);
+    // file (no URL, or the first URL is not a local file). offered is data's
+    // formats(), listed once by the caller.
+    static QString firstLocalPath(const QMimeData *data, const QStringList &offered);
 
 private:
     static QList<QUrl> parseUrls(const QByteArray &bytes, bool skipActionLine);

@@ -2,18 +2,34 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 // The compressed copy zip/<hash> of an image or file entry's files/<hash>. Existing
 // copies are never rewritten.
 class EntryFiles
 {
 public:
-    // Compresses bytes (the content of files/<hash>) into zip/<hash>, an archive
-    // with the one entry <hash>, unless that exists; returns the size of the
-    // compressed copy (0 when there is none). Safe from any thread.
+    // An entry's bytes deflated, ready to be put into zip/<hash>. Making it needs no
+    // hash, so it can run while the hash is being taken elsewhere.
+    struct Packed {
+        // One deflate stream, in parts written one after the other.
+        QVector<QByteArray> deflated;
+        quint32 crc = 0;
+        qint64 size = 0;
+        int level = 0;
+        bool ok = false;
+    };
+    // A large image is deflated in two parts side by side, on this thread and a
+    // second one.
     enum class Content { File, Image };
+    static Packed pack(const QByteArray &bytes, Content content = Content::File);
+    // Puts packed (made from the content of files/<hash>) into zip/<hash>, an
+    // archive with the one entry <hash>, unless that exists; returns the size of
+    // the compressed copy (0 when there is none). Safe from any thread.
+    static qint64 store(const QString &hash, const Packed &packed);
+    // pack() and store() in one, packing only when zip/<hash> is missing.
     static qint64 compress(const QString &hash, const QByteArray &bytes, Content content = Content::File);
 
 private:
-    static bool writeArchive(const QString &archive, const QString &source, const QByteArray &bytes, Content content);
+    static bool writeArchive(const QString &archive, const QString &source, const Packed &packed);
 };

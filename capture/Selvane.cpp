@@ -18,9 +18,16 @@
 #include <QMimeData>
 #include <QMutexLocker>
 
+#include <future>
+#include <utility>
+
 using namespace Zorvel;
 
 namespace {
+
+// Qt's names for plain text and for any image it can read.
+const QLatin1String kTextPlain("text/plain");
+const QLatin1String kQtImage("application/x-qt-image");
 
 QByteArray upToZero(const QByteArray &bytes)
 {
@@ -79,7 +86,13 @@ void Selvane::stop()
 
 void Selvane::enqueue(const History &record, const Work &work, bool cheap)
 {
-    if (m_pending == 0 && (cheap || !isRunning())) {
+    if (m_pending == 0 && cheap) {
+        History inline_ = record;
+        // The file's disk sync overlaps the statements.
+        commit(inline_, [work, copy = History(record)]() mutable { return work(copy); });
+        return;
+    }
+    if (m_pending == 0 && !isRunning()) {
         History inline_ = record;
         if (work(inline_))
             commit(inline_);
@@ -179,8 +192,11 @@ void Selvane::clip_changed(QClipboard::Mode mode)
     const QMimeData *data = SystemClipboard::system()->mimeData(QClipboard::Clipboard);
     if (!data)
         return;
+    // Listed once and looked up here: on X11 each hasFormat() asks the display
+    // server again, a round trip every time.
+    const QStringList offered = data->formats();
     const QLatin1String hint(Mime::PasswordManagerHint);
-    if (data->hasFormat(hint) && data->data(hint).trimmed() == Mime::PasswordManagerSecret) {
+    if (offered.contains(hint) && data->data(hint).trimmed() == Mime::PasswordManagerSecret) {
         qInfo("capture: skipped clipboard content marked secret by a password manager");
         return;
     }
@@ -191,13 +207,14 @@ void Selvane::clip_changed(QClipboard::Mode mode)
     History record;
     Work work;
     bool cheap = false;
-    const QString copiedFile = CopiedFiles::firstLocalPath(data);
+    const QString copiedFile = CopiedFiles::firstLocalPath(data, offered);
     if (!copiedFile.isEmpty()) {
         work = captureFile(copiedFile, record);
-    } else if (data->hasText()) {
+    } else if (offered.contains(kTextPlain) || offered.contains(QLatin1String(Mime::UriList))) {
+        // What QMimeData::hasText() and hasImage() ask, from the list.
         work = captureText(data, record);
         cheap = true;
-    } else if (data->hasImage()) {
+    } else if (offered.contains(kQtImage)) {
         work = captureImage(data, record);
     }
     if (work)
@@ -231,15 +248,12 @@ Selvane::Work Selvane::captureFile(const QString &path, History &record)
         // It grew after the size check.
         if (bytes.size() > kMaxEntryBytes)
             return false;
-        const QString hash = clipUtils::md5Hex(bytes);
-        if (isOwnWrite(hash))
+        QString hash;
+        qint64 zipSize = 0;
+        if (!storeFiles(bytes, hash, zipSize, EntryFiles::Content::File))
             return false;
         record.setFileHash(hash);
         record.setFileSize(bytes.size());
-        // A row without its file would be an entry that can never be pasted or sent.
-        if (!CFileManager::saveFile(bytes, record.file_hash()))
-            return notStored(hash);
-        EntryFiles::compress(hash, bytes);
         return true;
     };
 }
@@ -308,19 +322,48 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
                 return false;
             }
             bytes = clipUtils::imageToTiff(image);
-            hash = clipUtils::md5Hex(bytes);
         }
-        if (isOwnWrite(hash))
+        qint64 zipSize = 0;
+        if (!storeFiles(bytes, hash, zipSize, EntryFiles::Content::Image))
             return false;
         if (!image.isNull())
             record.setContent(
                 clipUtils::imageToJpegBase64(image.scaledToWidth(kThumbnailWidth, Qt::FastTransformation)));
         record.setFileHash(hash);
-        if (!CFileManager::saveFile(bytes, record.file_hash()))
-            return notStored(hash);
-        record.setFileSize(EntryFiles::compress(hash, bytes, EntryFiles::Content::Image));
+        record.setFileSize(zipSize);
         return true;
     };
+}
+
+bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize, EntryFiles::Content content)
+{
+    // A row without its file would be an entry that can never be pasted or sent.
+    if (!hash.isEmpty()) {
+        if (isOwnWrite(hash))
+            return false;
+        if (!CFileManager::saveFile(bytes, hash))
+            return notStored(hash);
+        zipSize = EntryFiles::compress(hash, bytes, content);
+        return true;
+    }
+    // New content: hashed and written on a second thread while this one deflates
+    // it, so that a capture uses both cores; the archive needs both.
+    enum class Saved { Own, Failed, Done };
+    auto saving = std::async(std::launch::async, [&bytes] {
+        const QString hash = clipUtils::md5Hex(bytes);
+        if (isOwnWrite(hash))
+            return std::make_pair(hash, Saved::Own);
+        return std::make_pair(hash, CFileManager::saveFile(bytes, hash) ? Saved::Done : Saved::Failed);
+    });
+    const EntryFiles::Packed packed = EntryFiles::pack(bytes, content);
+    const auto saved = saving.get();
+    hash = saved.first;
+    if (saved.second == Saved::Own)
+        return false;
+    if (saved.second == Saved::Failed)
+        return notStored(hash);
+    zipSize = EntryFiles::store(hash, packed);
+    return true;
 }
 
 bool Selvane::notStored(const QString &hash)
@@ -329,12 +372,27 @@ bool Selvane::notStored(const QString &hash)
     return false;
 }
 
-void Selvane::commit(History &record)
+void Selvane::commit(History &record, const std::function<bool()> &writeFile)
 {
+    std::future<bool> written;
+    if (writeFile)
+        written = std::async(std::launch::async, writeFile);
+    // A row is committed only with its file complete.
+    const auto fileMissing = [&written] { return written.valid() && !written.get(); };
     const QString hash = record.file_hash();
-    if (!hash.isEmpty()) {
-        // One transaction: one disk sync instead of one per statement, and no
-        // half-refreshed entry if the program stops in between.
+    const QString history = QLatin1String(Category::History);
+    if (hash.isEmpty()) {
+        if (fileMissing())
+            return;
+        HistoryStore::pruneCategory(history);
+        Q_EMIT historyChanged();
+        return;
+    }
+    HistoryList pruned;
+    {
+        // One transaction for the entry and the pruning it causes: one commit to
+        // the disk instead of one per statement, and no half-refreshed entry if
+        // the program stops in between.
         SqlTransaction transaction;
         const qint64 now = clipUtils::currentTime();
         // A known entry keeps what is stored (service ids, the confidential mark).
@@ -345,9 +403,15 @@ void Selvane::commit(History &record)
         record.setLocalFileOk(true);
         record.save();
         record.markChanged();
-        if (!transaction.commit())
+        pruned = HistoryQueries::takeBeyondLimit(history);
+        if (fileMissing())
+            return;
+        if (!transaction.commit()) {
             qWarning("capture: could not store entry %s: %s", qPrintable(hash), qPrintable(transaction.lastError()));
+            pruned.clear();
+        }
     }
-    HistoryStore::pruneCategory(QLatin1String(Category::History));
+    // Their files go only once the rows are gone for good.
+    HistoryStore::removeUnusedFiles(pruned);
     Q_EMIT historyChanged();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/OnceOnly.h"
+#include "capture/EntryFiles.h"
 #include "store/History.h"
 
 #include <QClipboard>
@@ -69,13 +70,20 @@ private:
     Work captureFile(const QString &path, History &record);
     Work captureText(const QMimeData *data, History &record);
     Work captureImage(const QMimeData *data, History &record);
+    // Writes files/<hash> and zip/<hash> for bytes, taking the hash from them when
+    // it is empty; false when nothing is to be committed (the program's own write,
+    // or the file could not be written).
+    static bool storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize, EntryFiles::Content content);
     static bool notStored(const QString &hash);
     static void writeBoth(const QString &text);
     // Runs work inline when nothing is waiting (cheap work, or no worker thread),
-    // otherwise queues it behind the earlier captures.
+    // otherwise queues it behind the earlier captures. Cheap work only writes the
+    // record's file (text) and leaves the record alone.
     void enqueue(const History &record, const Work &work, bool cheap);
     void finish(History record, bool ok);
-    void commit(History &record);
+    // With writeFile, the file is written on a second thread while the row's
+    // statements run, and the row is committed only if that succeeds.
+    void commit(History &record, const std::function<bool()> &writeFile = {});
 
     QString m_ignoredText;
     QMutex m_queueMutex;

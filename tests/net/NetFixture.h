@@ -10,6 +10,7 @@
 #include "net/CRegisterrequest.h"
 #include "net/CRequestPushGet.h"
 #include "net/CRequestSyncPublicKey.h"
+#include "net/CRequestUploadFile.h"
 #include "net/HistoryService.h"
 #include "net/SyncHandOver.h"
 #include "support/StoreHelper.h"
@@ -19,6 +20,8 @@
 #include <QTest>
 #include <QUuid>
 
+#include <functional>
+
 namespace NetFixture {
 
 struct Outcome {
@@ -26,7 +29,6 @@ struct Outcome {
     int reports = 0;
     bool synchronous = false; // reported before start() returned
     bool hadReply = false;
-    int status = 0;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
 
     QVariantMap map() const { return data.toMap(); }
@@ -34,22 +36,20 @@ struct Outcome {
 };
 
 // Starts the request, waits for its report and deletes it.
-inline Outcome run(CBaseRequest *request, int timeoutMs = 30000)
+inline Outcome run(CBaseRequest *request, const std::function<void(CBaseRequest *)> &start = &CBaseRequest::start)
 {
     Outcome out;
     QSignalSpy spy(request, &CBaseRequest::responseData);
-    request->start();
+    start(request);
     out.synchronous = spy.count() > 0;
     if (spy.isEmpty())
-        spy.wait(timeoutMs);
+        spy.wait(60000);
     out.reports = spy.count();
     if (!spy.isEmpty())
         out.data = spy.first().at(1);
     out.hadReply = request->reply() != nullptr;
-    if (request->reply()) {
-        out.status = request->httpStatus();
+    if (request->reply())
         out.error = request->reply()->error();
-    }
     delete request;
     return out;
 }
@@ -61,6 +61,18 @@ Outcome send(const History &h)
     auto *request = new Request;
     request->setHistory(h);
     return run(request);
+}
+
+// The upload of an entry's file (fetching the upload token first), run to its report.
+inline Outcome upload(const History &h, const QString &fileId, const QString &baseUrl = QString())
+{
+    auto *request = new CRequestUploadFile;
+    if (!baseUrl.isEmpty())
+        request->setBaseUrl(baseUrl);
+    request->setHistory(h);
+    request->setFileHash(h.file_hash());
+    request->setFileId(fileId);
+    return run(request, [](CBaseRequest *r) { static_cast<CRequestUploadFile *>(r)->startUpload(); });
 }
 
 // The service's copy of an entry, looked up by its hash; empty when it has none.
@@ -85,13 +97,11 @@ inline QString uniqueEmail()
     return QString("net.%1@zorvel.test").arg(QUuid::createUuid().toString(QUuid::Id128).left(16));
 }
 
-inline QString passwordHash(const QString &password) { return clipUtils::md5Hex(password.toUtf8()); }
-
 inline Outcome signUp(const QString &email, const QString &password)
 {
     auto *r = new CRegisterrequest;
     r->setUserName(email);
-    r->setPasswordHash(passwordHash(password));
+    r->setPasswordHash(clipUtils::md5Hex(password.toUtf8()));
     return run(r);
 }
 
@@ -107,12 +117,6 @@ inline Outcome signIn(const QString &email, const QString &password)
     return run(r);
 }
 
-inline void signOutLocally()
-{
-    ZeroManager::instance()->clearAllKeys();
-    clipUtils::removeUserToken();
-}
-
 // A new content key, held locally (the service is not told).
 inline QVariantMap createKey(const QString &pin = "1234")
 {
@@ -125,8 +129,8 @@ inline void wipeStore() { StoreHelper::wipe(); }
 using StoreHelper::rows;
 using StoreHelper::stored;
 
-// A captured text entry, whole in its content, marked as changed.
-inline History captureText(const QString &text, double timestamp = 0)
+// A captured text entry, whole in its content, marked as changed unless told otherwise.
+inline History captureText(const QString &text, double timestamp = 0, bool pending = true)
 {
     History h;
     h.setContent(text);
@@ -137,7 +141,8 @@ inline History captureText(const QString &text, double timestamp = 0)
     h.setFileSize(text.size());
     h.setLocalFileOk(true);
     h.save();
-    h.markChanged();
+    if (pending)
+        h.markChanged();
     return h;
 }
 

@@ -11,25 +11,21 @@
 
 namespace {
 
-// One openssl command, its arguments split at spaces, run in folder.
-bool openssl(const QString &folder, const QString &args)
-{
-    QProcess p;
-    p.setWorkingDirectory(folder);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start("openssl", args.split(' '));
-    if (p.waitForFinished(30000) && p.exitCode() == 0)
-        return true;
-    qWarning("openssl %s failed: %s", qPrintable(args), p.readAll().constData());
-    return false;
-}
-
 // rogue.pem/rogue.key: self-signed for 127.0.0.1, trusted by nobody.
 bool makeRogue(const QString &folder)
 {
-    return QFile::exists(folder + "/rogue.pem")
-        || openssl(folder, "req -x509 -days 2 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout rogue.key "
-                           "-out rogue.pem -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
+    if (QFile::exists(folder + "/rogue.pem"))
+        return true;
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start("openssl", QString("req -x509 -days 2 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout rogue.key "
+                               "-out rogue.pem -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1")
+                           .split(' '));
+    if (p.waitForFinished(30000) && p.exitCode() == 0)
+        return true;
+    qWarning("openssl failed: %s", p.readAll().constData());
+    return false;
 }
 
 } // namespace
@@ -48,12 +44,8 @@ TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
     static const char *kJson = "application/json";
 
     auto seen = [this](Req req) {
-        const auto header = [&](const char *h, const QString &none) {
-            return req.has_header(h) ? QString::fromStdString(req.get_header_value(h)) : none;
-        };
-        record(QString::fromStdString(req.path), {{"method", QString::fromStdString(req.method)},
-                                                  {"user-agent", header("User-Agent", QString())},
-                                                  {"content-type", header("Content-Type", "<none>")},
+        record(QString::fromStdString(req.path), {{"user-agent", QString::fromStdString(req.get_header_value("User-Agent"))},
+                                                  {"content-type", QString::fromStdString(req.get_header_value("Content-Type"))},
                                                   {"body", QString::fromStdString(req.body)}});
     };
     auto ok = [](Res res, QVariantMap map = {}) {
@@ -61,22 +53,13 @@ TlsTestServer::TlsTestServer(const QString &folder, bool trusted)
         res.set_content(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact).toStdString(), kJson);
     };
     const auto echo = [=](Req req, Res res) { seen(req); ok(res); };
-    s.Get("/echo/", echo).Post("/echo/", echo).Put("/echo/", echo).Delete("/echo/", echo).Post("/upload/", echo);
-    for (int status : {404, 500})
-        s.Get(QString("/status%1/").arg(status).toStdString(), [=](Req req, Res res) {
-            echo(req, res);
-            res.status = status;
-        });
-    // Redirects to itself every time: the second reply must be taken as final.
-    s.Get("/loop/", [=](Req req, Res res) {
-        seen(req);
-        res.set_redirect(baseUrl().toStdString() + "loop/");
-        ok(res, {{"hits", hits("/loop/")}});
+    s.Get("/echo/", echo).Post("/echo/", echo).Post("/upload/", echo);
+    s.Get("/status404/", [=](Req req, Res res) {
+        echo(req, res);
+        res.status = 404;
     });
     s.Get("/ping/", [=](Req req, Res res) { seen(req); res.set_redirect("/pong/"); });
     s.Get("/pong/", [=](Req req, Res res) { seen(req); res.set_redirect("/ping/"); });
-    s.Post("/moved/", [=](Req req, Res res) { seen(req); res.set_redirect("/landing/"); });
-    s.Get("/landing/", [=](Req req, Res res) { seen(req); ok(res, {{"landed", true}}); });
     // Pull pages that always say "more": the cursor moves on (+1) on /pull-more/ and
     // stays put on /pull-stuck/.
     for (int step : {1, 0})

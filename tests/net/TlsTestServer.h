@@ -1,8 +1,8 @@
 #pragma once
 
 // A small HTTPS endpoint on loopback for what the real service never does: echoing
-// request headers, redirect loops, error statuses with a body, oversized and broken
-// replies, paging, upload hosts, a newer program version.
+// request headers, redirects in a circle, error statuses with a body, oversized and
+// broken replies, paging, upload hosts, a newer program version.
 
 #include <QByteArray>
 #include <QString>
@@ -26,7 +26,7 @@ public:
     bool isRunning() const { return m_port > 0; }
     QString baseUrl() const; // "https://127.0.0.1:<port>/"
     int hits(const QString &path) const;
-    // Headers and method of the last request to path, as {"method", "user-agent", "content-type", "body"}.
+    // Headers and body of the last request to path, as {"user-agent", "content-type", "body"}.
     QVariantMap last(const QString &path) const;
 
 private:

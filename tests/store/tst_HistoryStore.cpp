@@ -11,6 +11,48 @@ using StoreHelper::wipe;
 
 namespace {
 
+// The current table, in this order.
+const QStringList kColumns = QStringLiteral("content timeStamp deviceName file_hash type history_id file_id file_ready "
+                                            "file_name change_timestamp local_file_ok file_size secert category "
+                                            "favourite key_hash")
+                                 .split(QLatin1Char(' '));
+
+QStringList columns()
+{
+    QStringList names;
+    QSqlQuery q(QStringLiteral("PRAGMA table_info('History')"));
+    while (q.next())
+        names << q.value(QStringLiteral("name")).toString();
+    return names;
+}
+
+bool hasIndex()
+{
+    QSqlQuery q(QStringLiteral("select name from sqlite_master where type='index' and name='History_file_hash_category'"));
+    return q.next();
+}
+
+// Writes a file with an old layout through a separate connection.
+void prepare(const QString &path, const QStringList &statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("prepare"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString &s : statements)
+            QVERIFY2(q.exec(s), qPrintable(s));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("prepare"));
+}
+
+const QString kOld13 = QStringLiteral(
+    "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
+    "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL DEFAULT 0, "
+    "file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER NOT NULL DEFAULT 0, "
+    "local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0, secert INTEGER NOT NULL DEFAULT 0)");
+
 QString hashOf(int i) { return clipUtils::md5Hex(QByteArray::number(i)); }
 
 History entry(int i, double timestamp, const QString &category = QStringLiteral("history"))
@@ -46,10 +88,12 @@ bool hasFiles(const History &h)
 
 } // namespace
 
-// The record itself (defaults, the key-hash rule, the map conversions) and the store.
+// The database file (its table, older layouts), the record itself (defaults, the
+// key-hash rule, the map conversions) and the store.
 class TestHistoryStore : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
 
     static History full()
     {
@@ -75,13 +119,23 @@ class TestHistoryStore : public QObject
 private slots:
     void init() { wipe(); }
 
+    // First: the real start-up path, in the test home.
+    void freshFileGetsTheCurrentTable()
+    {
+        QVERIFY(DBFetcher::instance()->isOpen());
+        QCOMPARE(columns(), kColumns);
+        QVERIFY(hasIndex());
+        // Write-ahead log: a reader never blocks a write.
+        QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"));
+        QVERIFY(mode.next());
+        QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
+    }
+
     void recordKeyHashRuleAndMaps()
     {
         History h;
         QCOMPARE(h.category(), QStringLiteral("history"));
         QVERIFY(h.isEmpty() && h.favourite() == 0);
-        QVERIFY(h.key_hash().isNull() && h.cipherHash().isNull());
-
         h = full();
         QCOMPARE(h.cipherHash(), QStringLiteral("aae1c604d097d2998468ab81d6b53331")); // md5("<file hash>+<key hash>")
         h.setKeyHash(QString(""));
@@ -94,8 +148,6 @@ private slots:
         const History back = History::fromMap(h.toMap());
         QCOMPARE(back.toMap(), h.toMap());
         QCOMPARE(back.history_id(), h.history_id()); // beyond 2^53 stays exact
-        QCOMPARE(back.favourite(), h.favourite());
-        QCOMPARE(back.secert(), true);
         const QVariantMap push = full().toPushMap();
         QCOMPARE(push.keys().size(), 9);
         QVERIFY(!push.contains(QStringLiteral("secert")));
@@ -135,15 +187,8 @@ private slots:
         QVERIFY(!HistoryQueries::exists(hashOf(1), QStringLiteral("favourite")));
     }
 
-    void pruningKeepsSixtyAndTies()
+    void pruningKeepsSixtyWithTies()
     {
-        for (int i = 0; i < 61; ++i)
-            entry(i, 1000 + i).save();
-        HistoryStore::pruneCategory(QStringLiteral("history"));
-        QCOMPARE(rows(), 60);
-        QVERIFY(!HistoryQueries::exists(hashOf(0), QStringLiteral("history")));
-
-        wipe();
         for (int i = 0; i < 62; ++i)
             entry(i, i < 3 ? 500 : 1000 + i).save(); // the 60th newest ties with two older ones
         HistoryStore::pruneCategory(QStringLiteral("history"));
@@ -164,6 +209,7 @@ private slots:
         History oldest = entry(0, 1000);
         oldest.setKeyHash(QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"));
         HistoryStore::pruneCategory(QStringLiteral("history"));
+        QCOMPARE(rows(), 61); // sixty kept, and the favourite
         QVERIFY(!HistoryQueries::exists(hashOf(0), QStringLiteral("history")));
         QVERIFY(hasFiles(oldest)); // the favourite still uses them
 
@@ -314,6 +360,64 @@ private slots:
         QVERIFY(QFile::exists(canary));
         QCOMPARE(HistoryQueries::takeByHistoryId(-1).size(), 0);
         QCOMPARE(rows(), 1);
+    }
+
+    // Last: each opens another file.
+    // Older layouts are rebuilt into the current table; each row says which rows must be
+    // there after. A layout the rebuild cannot copy keeps its rows where they are.
+    void oldLayoutsAreMigrated_data()
+    {
+        QTest::addColumn<QString>("create");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("rebuilt");
+        QString old12 = kOld13;
+        old12.replace(QStringLiteral(", secert INTEGER NOT NULL DEFAULT 0"), QString());
+        QString noKey = kOld13;
+        noKey.chop(1);
+        noKey += QStringLiteral(", category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0)");
+        // The row under the empty-content hash is removed.
+        QTest::newRow("before categories")
+            << kOld13
+            << QStringList{QStringLiteral("insert into History (content, timeStamp, file_hash, history_id) values "
+                                          "('a', 10, %1, 7)"),
+                           QStringLiteral("insert into History (content, timeStamp, file_hash) values "
+                                          "('b', 11, 'd41d8cd98f00b204e9800998ecf8427e')")}
+            << QStringLiteral("category = 'history' and favourite = 0 and key_hash is null and history_id = 7") << true;
+        QTest::newRow("without secert")
+            << old12 << QStringList{QStringLiteral("insert into History (content, timeStamp, file_hash) values ('a', 10, %1)")}
+            << QStringLiteral("secert = 0 and category = 'history'") << true;
+        QTest::newRow("only key_hash missing")
+            << noKey
+            << QStringList{QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category)"),
+                           QStringLiteral("insert into History (content, timeStamp, file_hash, category, favourite) "
+                                          "values ('a', 10, %1, 'favourite', 5)")}
+            << QStringLiteral("category = 'favourite' and favourite = 5 and key_hash is null") << true;
+        // Another order and a column more: the rebuild cannot copy it.
+        QTest::newRow("unknown")
+            << QStringLiteral("CREATE TABLE History (file_hash TEXT NOT NULL, content TEXT NOT NULL, timeStamp REAL, "
+                              "extra TEXT, secert INTEGER NOT NULL DEFAULT 0)")
+            << QStringList{QStringLiteral("insert into History (file_hash, content, timeStamp) values (%1, 'a', 1)")}
+            << QStringLiteral("content = 'a'") << false;
+    }
+    void oldLayoutsAreMigrated()
+    {
+        QFETCH(QString, create);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, expected);
+        QFETCH(bool, rebuilt);
+        const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".db"));
+        QStringList statements{create};
+        for (const QString &row : rows)
+            statements << QString(row).replace(QStringLiteral("%1"), QStringLiteral("'0123456789abcdef0123456789abcdef'"));
+        prepare(path, statements);
+        QVERIFY(DBFetcher::openDatabase(path));
+        QCOMPARE(columns() == kColumns, rebuilt);
+        QCOMPARE(hasIndex(), rebuilt);
+        QCOMPARE(StoreHelper::rows(), 1);
+        QCOMPARE(StoreHelper::rows(QStringLiteral("where ") + expected), 1);
+        QSqlQuery leftover(QStringLiteral("select name from sqlite_master where name = 'History2'"));
+        QVERIFY(!leftover.next());
     }
 };
 

@@ -34,21 +34,25 @@ inline QProcessEnvironment environmentFor(const QString &home)
 inline QString rootFor(const QString &home) { return home + QStringLiteral("/Documents/ZClipboard"); }
 inline QString databaseFor(const QString &home) { return rootFor(home) + QStringLiteral("/clipboard.db"); }
 
-inline QByteArray run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(10000);
-    return p.readAllStandardOutput();
-}
-
 // Mapped windows of the process (the tray icon is the only one a hidden program shows).
 inline bool hasVisibleWindow(qint64 pid)
 {
-    return !run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                            QStringLiteral("--pid"), QString::number(pid)})
-                .trimmed()
-                .isEmpty();
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid)});
+    xdotool.waitForFinished(10000);
+    return !xdotool.readAllStandardOutput().trimmed().isEmpty();
+}
+
+// Polls without pause: the time it returns is the measurement of start-up.
+inline bool waitForWindow(qint64 pid, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (hasVisibleWindow(pid))
+            return true;
+    }
+    return false;
 }
 
 // trayer docks tray icons on the display; ready once its panel window is mapped.
@@ -62,15 +66,7 @@ public:
         m_process.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
                                                    QStringLiteral("--widthtype"), QStringLiteral("pixel"),
                                                    QStringLiteral("--width"), QStringLiteral("200")});
-        if (!m_process.waitForStarted())
-            return false;
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            if (hasVisibleWindow(m_process.processId()))
-                return true;
-            QThread::msleep(20);
-        }
-        return false;
+        return m_process.waitForStarted() && waitForWindow(m_process.processId(), 10000);
     }
     ~Tray()
     {
@@ -104,16 +100,7 @@ public:
     qint64 pid() const { return m_process.processId(); }
     bool running() const { return m_process.state() == QProcess::Running; }
 
-    // Polls without pause: the time it returns is the measurement of start-up.
-    bool waitForTray(int timeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (hasVisibleWindow(pid()))
-                return true;
-        }
-        return false;
-    }
+    bool waitForTray(int timeoutMs) { return waitForWindow(pid(), timeoutMs); }
     // Start-up is over once the database exists (also without a tray).
     bool waitForDatabase(int timeoutMs)
     {
@@ -184,29 +171,20 @@ public:
     }
     QSqlDatabase db() const { return QSqlDatabase::database(m_name); }
 
-    // file_hash of every stored row of the category; empty on error.
-    QStringList hashes(const QString &category = QStringLiteral("history")) const
+    // The first column of every row the query selects; empty on error.
+    QStringList column(const QString &query) const
     {
         QSqlQuery q(db());
-        q.prepare(QStringLiteral("select file_hash from History where category = ?"));
-        q.addBindValue(category);
         QStringList out;
-        if (!q.exec())
-            return out;
-        while (q.next())
-            out.append(q.value(0).toString());
+        if (q.exec(query)) {
+            while (q.next())
+                out.append(q.value(0).toString());
+        }
         return out;
     }
+    QStringList hashes() const { return column(QStringLiteral("select file_hash from History where category = 'history'")); }
     int count() const { return hashes().size(); }
-    QStringList contents() const
-    {
-        QSqlQuery q(db());
-        QStringList out;
-        q.exec(QStringLiteral("select content from History"));
-        while (q.next())
-            out.append(q.value(0).toString());
-        return out;
-    }
+    QStringList contents() const { return column(QStringLiteral("select content from History")); }
     QString integrity() const
     {
         QSqlQuery q(db());
