@@ -160,6 +160,11 @@ private slots:
         app.start(QStringLiteral(ZORVEL_EXECUTABLE), QStringList());
         QVERIFY(app.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(probeHotKey(5, 0x56), 1, 60000); // on X11: the hot key is grabbed
+        QProcess show; // takes the same way, and hands its request to the running instance
+        show.setProcessEnvironment(env);
+        show.start(QStringLiteral(ZORVEL_EXECUTABLE), {QStringLiteral("--show")});
+        QVERIFY(show.waitForFinished(30000));
+        QCOMPARE(show.exitCode(), 0);
         app.terminate();
         QVERIFY(app.waitForFinished(30000));
         QFile log(logPath);
