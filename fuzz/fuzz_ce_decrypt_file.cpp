@@ -1,16 +1,16 @@
 // ce_decrypt on arbitrary files: the target exists exactly when decryption succeeds.
 #include "FuzzKey.h"
 
-#include <dirent.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <unistd.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-std::string g_dir;
+fs::path g_dir;
 
 } // namespace
 
@@ -26,23 +26,18 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const ce_key_record key = fuzzKey();
-    const std::string source = g_dir + "/source";
-    const std::string target = g_dir + "/target";
+    const fs::path source = g_dir / "source";
+    const fs::path target = g_dir / "target";
     FILE *f = std::fopen(source.c_str(), "wb");
     if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
         std::abort();
     const int rc = ce_decrypt(target.c_str(), source.c_str(), &key);
-    const bool exists = access(target.c_str(), F_OK) == 0;
-    if ((rc == 0) != exists)
+    if ((rc == 0) != fs::remove(target))
         std::abort();
-    unlink(target.c_str());
     // Nothing else may be left behind (no half-written or staging file).
-    DIR *dir = opendir(g_dir.c_str());
-    while (dirent *entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != ".." && name != "source")
+    for (const fs::directory_entry &entry : fs::directory_iterator(g_dir)) {
+        if (entry.path() != source)
             std::abort();
     }
-    closedir(dir);
     return 0;
 }

@@ -3,11 +3,9 @@
 // two folders, and tmp must be empty again (nothing is left behind on failure).
 #include "marrowby.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -19,15 +17,9 @@ clip_state *g_state = nullptr;
 std::set<std::string> entries(const std::string &path)
 {
     std::set<std::string> names;
-    DIR *dir = opendir(path.c_str());
-    if (!dir)
-        return names;
-    while (dirent *entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.insert(name);
-    }
-    closedir(dir);
+    std::error_code missing;
+    for (const auto &entry : std::filesystem::directory_iterator(path, missing))
+        names.insert(entry.path().filename());
     return names;
 }
 

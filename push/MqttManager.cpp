@@ -23,7 +23,8 @@ MqttManager::MqttManager()
     init.do_openssl_init = 0;
     MQTTAsync_global_init(&init);
     MQTTAsync_setTraceLevel(static_cast<MQTTASYNC_TRACE_LEVELS>(Mqtt::kTraceLevel));
-    createClient(QString::fromUtf8(Build::kMqttHost));
+    // The client is made on the first connect: signed out, none is needed.
+    m_host = QString::fromUtf8(Build::kMqttHost);
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &MqttManager::checkoutService);
     m_timer->start(Mqtt::kCheckIntervalMs);
@@ -72,13 +73,13 @@ void MqttManager::createClient(const QString &host)
 void MqttManager::connectBroker()
 {
     qCDebug(lcPush, "connecting mqtt");
-    if (!clipUtils::hasUserToken() || !m_client)
+    if (!clipUtils::hasUserToken())
         return;
     const Login login = currentLogin();
-    if (login.clientId != m_clientId) {
+    if (!m_client || login.clientId != m_clientId) {
         // Another sign-in or a newly issued account: the old connection must not
         // linger under the previous account.
-        if (MQTTAsync_isConnected(m_client)) {
+        if (m_client && MQTTAsync_isConnected(m_client)) {
             disconnectBroker();
             return; // the next check connects with the new account
         }

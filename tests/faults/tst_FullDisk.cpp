@@ -1,9 +1,6 @@
 #include "support/RealProgram.h"
 #include "support/TestMain.h"
 
-#include <QScopeGuard>
-#include <QTemporaryDir>
-
 #include <sys/mount.h>
 
 using namespace RealProgram;

@@ -1,19 +1,13 @@
 #include "support/RealProgram.h"
 #include "support/TestMain.h"
 
-#include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
 using namespace RealProgram;
 
 // Plugin folders a hostile package could leave behind (here put in place by hand,
 // so the program finds them unrecorded and reads them through the runner at
 // start): the program must start, capture, keep its own memory and write nothing
-// for them, whatever they do at load.
+// for them, whatever they do at load. Its tray icon must not pull in the GL driver
+// stack either (that doubled the resident memory, from about 42 to 95 MB).
 class TestHostilePlugins : public QObject
 {
     Q_OBJECT
@@ -29,8 +23,10 @@ class TestHostilePlugins : public QObject
     }
 
 private slots:
-    void programStartsAndCapturesWithHostilePlugins()
+    void programStartsSmallAndCapturesWithHostilePlugins()
     {
+        Tray tray;
+        QVERIFY(tray.start());
         QTemporaryDir home;
         const QString root = rootFor(home.path());
         plugin(root, "hang_in_c", "local x = ('x'):rep(2^20):find('x*y')");
@@ -44,10 +40,17 @@ private slots:
 
         Program program(home.path());
         program.start();
+        QVERIFY(program.waitForTray(60000));
         QVERIFY(program.waitForDatabase(60000));
         Reader reader(home.path());
+        // The icon paints on its first expose; X delivers that before the clipboard
+        // change that follows it, so once this copy is captured the paint is done.
         QVERIFY(copyText("captured while plugins load"));
         QTRY_COMPARE_WITH_TIMEOUT(reader.count(), 1, 10000);
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(program.pid()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        QVERIFY(!mapped.contains("_dri.so") && !mapped.contains("libLLVM"));
 
         // Every folder has been read once the last one is listed (ids in order).
         const auto listed = [&root] {

@@ -1,8 +1,6 @@
 #include "support/RealProgram.h"
 #include "support/TestMain.h"
 
-#include <QTemporaryDir>
-
 using namespace RealProgram;
 
 // SIGKILL in the middle of a burst of captures: the database must open again and

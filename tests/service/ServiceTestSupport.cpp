@@ -175,7 +175,6 @@ Reply ApiClient::signedIn(Reply reply)
     if (reply.code() == 0) {
         userToken = reply.body["token"];
         userId = reply.body["user_id"];
-        mqtt = reply.body.value("mqtt", json());
     }
     return reply;
 }
@@ -207,40 +206,6 @@ json ApiClient::pushText(const std::string &text, std::int64_t favourite, double
 {
     const Reply reply = post("push/", history(textItem(text, favourite, timestamp)));
     return reply.code() == 0 ? reply.body["history"] : json();
-}
-
-Subscriber::Subscriber(const ApiClient &device)
-{
-    // Line-buffered, so every message and the subscription's answer arrive at once.
-    m_process.start("stdbuf", {"-oL", "mosquitto_sub", "-d", "-h", "127.0.0.1", "-p", QString::number(TestBroker::port()), "-u",
-                                      QString::fromStdString(device.mqtt.value("username", "")), "-P",
-                                      QString::fromStdString(device.mqtt.value("password", "")), "-i",
-                                      QString::fromStdString(device.mqtt.value("client_id", "")), "-t",
-                                      QString("user_id_%1").arg(device.userId)});
-}
-
-Subscriber::~Subscriber()
-{
-    m_process.kill();
-    m_process.waitForFinished();
-}
-
-bool Subscriber::ready()
-{
-    return (m_output += m_process.readAllStandardOutput()).contains("Subscribed (mid: 1): 0");
-}
-
-json Subscriber::find(const std::string &protocol, const std::string &fileHash, const std::string &deviceToken)
-{
-    m_output += m_process.readAllStandardOutput();
-    for (const QByteArray &line : m_output.split('\n')) {
-        const json m = json::parse(line.toStdString(), nullptr, false);
-        if (m.is_object() && m.value("protocol", "") == protocol
-            && (fileHash.empty() || m["data"].value("file_hash", "") == fileHash)
-            && (deviceToken.empty() || m["data"].value("device_token", "") == deviceToken))
-            return m;
-    }
-    return json();
 }
 
 json textItem(const std::string &text, std::int64_t favourite, double timestamp, const std::string &keyHash)

@@ -1,13 +1,12 @@
 #pragma once
 
 // Test helpers for zorvel-service: a service instance on a free loopback port with a
-// temporary data folder, an HTTPS client that verifies the service's own CA, a
-// subscriber on the real broker, and the client-side crypto steps (sealing, PIN
-// verifier) done with libsodium as the desktop client does them.
+// temporary data folder, an HTTPS client that verifies the service's own CA, and the
+// client-side crypto steps (sealing, PIN verifier) done with libsodium as the desktop
+// client does them.
 
 #include "Service.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <nlohmann/json.hpp>
@@ -65,9 +64,6 @@ public:
     std::string dataDir() const { return m_service->dataDir(); }
     int port() const { return m_service->port(); }
     bool ok() const { return m_started; }
-    // Until then a sign-up's broker account is entered only later, after a subscriber
-    // with its credentials was already refused.
-    bool brokerConnected() const { return m_service->brokerConnected(); }
     std::vector<std::string> query(const std::string &sql) const { return m_database.query(dataDir(), sql); }
 
 private:
@@ -88,7 +84,6 @@ public:
     std::string deviceToken;
     std::string userToken;
     std::int64_t userId = 0;
-    json mqtt; // the broker account of the last sign-in
 
     // path below /api/, e.g. "pull/", with the common query (and the user token when
     // signed in) and extra ("&name=value...") after it; a path from "/" or a full
@@ -118,23 +113,6 @@ private:
     Reply signedIn(Reply reply);
 
     std::unique_ptr<httplib::SSLClient> m_http;
-};
-
-// A device's connection to the broker (mosquitto_sub) with the account the service
-// issued, subscribed to its user's topic.
-class Subscriber {
-public:
-    explicit Subscriber(const ApiClient &device);
-    ~Subscriber();
-    // Connected and the subscription granted.
-    bool ready();
-    // The first message of the protocol whose "data"."file_hash" and "device_token"
-    // match where given, else null. Other test programs may publish on the same topic.
-    json find(const std::string &protocol, const std::string &fileHash = {}, const std::string &deviceToken = {});
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
 };
 
 std::string md5Hex(const std::string &text);
