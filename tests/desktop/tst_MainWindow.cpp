@@ -295,7 +295,6 @@ private slots:
         signIn();
         window()->updateLoginUi();
         EncryptWindow *encrypt = EncryptWindow::instance();
-        encrypt->hide();
         child<QPushButton>("button_encrypt")->click();
         QTRY_VERIFY(encrypt->isVisible());
         encrypt->hide();

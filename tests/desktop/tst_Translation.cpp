@@ -112,6 +112,7 @@ private slots:
                               pick("请输入新的加密PIN", "Enter the new encryption PIN"),
                               pick("再次输入新的加密PIN", "Enter the new encryption PIN again"),
                               pick("再次输入新的加密PIN", "Enter the new encryption PIN again")}));
+        QCOMPARE(wizardTexts(PINWizard::Reset).at(1), pick("登录密码验证", "Verify your account password"));
     }
 };
 
