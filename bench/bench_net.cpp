@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
             QObject::connect(sync, &CBaseRequest::responseData, [&pages](CBaseRequest *done, QVariant) {
                 pages = static_cast<CPullRequest *>(done)->pages();
             });
-            ok = run(sync, 120000).data.toInt() == 0 && ok;
+            ok = run(sync).data.toInt() == 0 && ok;
             applied = rows();
         });
     Bench::report(QStringLiteral("net first sync of 600 entries (2 requests), fresh store"), pull, QStringLiteral("ms"),

@@ -10,8 +10,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <memory>
-
 namespace DesktopFixture {
 
 inline int xdotool(const QStringList &args)
@@ -23,22 +21,6 @@ inline int xdotool(const QStringList &args)
 inline void pressKeys(const QString &keys)
 {
     xdotool(QStringList{QStringLiteral("key")} + keys.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-}
-
-// Moves the real pointer there in small steps at a hand's pace, while this
-// process keeps handling events: a menu that has not seen the pointer yet
-// ignores its first few motions. The caller waits for the effect it expects.
-inline void movePointer(QWidget *widget, const QPoint &pos)
-{
-    const QPoint global = widget->mapToGlobal(pos);
-    QStringList args;
-    for (int step = 8; step >= 0; --step) {
-        args << QStringLiteral("mousemove") << QString::number(global.x() + step) << QString::number(global.y())
-             << QStringLiteral("sleep") << QStringLiteral("0.02");
-    }
-    auto *hand = new QProcess;
-    QObject::connect(hand, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), hand, &QObject::deleteLater);
-    hand->start(QStringLiteral("xdotool"), args);
 }
 
 // 0: the probe, a separate X client, got the hot key; 1: someone holds it.
@@ -60,15 +42,10 @@ public:
     {
         m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(PASTE_TARGET), QStringList());
-        if (!m_process.waitForStarted(10000))
-            return false;
         QDeadlineTimer deadline(10000);
-        while (!readLines().contains(QStringLiteral("ready"))) {
-            if (deadline.hasExpired())
-                return false;
-            m_process.waitForReadyRead(200);
-        }
-        return true;
+        while (!m_ready && m_process.waitForReadyRead(int(deadline.remainingTime())))
+            text();
+        return m_ready;
     }
     ~PasteTarget()
     {
@@ -78,23 +55,18 @@ public:
     // The line edit's latest text ("\n" shown as a backslash and n).
     QString text()
     {
-        readLines();
+        while (m_process.canReadLine()) {
+            const QString line = QString::fromUtf8(m_process.readLine()).chopped(1);
+            m_ready = m_ready || line == QLatin1String("ready");
+            if (line.startsWith(QLatin1String("text:")))
+                m_text = line.mid(5);
+        }
         return m_text;
     }
 
 private:
-    QStringList readLines()
-    {
-        while (m_process.canReadLine()) {
-            const QString line = QString::fromUtf8(m_process.readLine()).chopped(1);
-            m_lines << line;
-            if (line.startsWith(QLatin1String("text:")))
-                m_text = line.mid(5);
-        }
-        return m_lines;
-    }
     QProcess m_process;
-    QStringList m_lines;
+    bool m_ready = false;
     QString m_text;
 };
 
@@ -150,30 +122,6 @@ inline History fileEntry(const QString &name, const QByteArray &bytes, double ti
     h.setType(QStringLiteral("file_") + name.section(QLatin1Char('.'), -1) + QStringLiteral("+zip+enc"));
     h.setFileSize(bytes.size());
     return keep(h, bytes, timestamp, QStringLiteral("history"));
-}
-
-// Answers the next modal message boxes, one after the other, with the given
-// buttons; the text each box showed is appended to *seen.
-inline void answerBoxes(const QList<QMessageBox::StandardButton> &buttons, QStringList *seen = nullptr)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    auto pending = std::make_shared<QList<QMessageBox::StandardButton>>(buttons);
-    auto answered = std::make_shared<QPointer<QMessageBox>>();
-    QObject::connect(timer, &QTimer::timeout, [timer, pending, answered, seen] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || box == answered->data() || !box->isVisible())
-            return;
-        *answered = box;
-        if (seen)
-            seen->append(box->text());
-        box->button(pending->takeFirst())->click();
-        if (pending->isEmpty()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
 }
 
 } // namespace DesktopFixture

@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers for the tests on a private headless sway (tests/support/with-sway): other
-// Wayland programs (wl-copy, wl-paste, foot) and sway's view of the focus.
+// Wayland programs (wl-copy, wl-paste) and sway's view of the focus.
 
 #include <QtTest>
 
@@ -44,27 +44,19 @@ inline QByteArray wlPaste(const QString &type)
     return runServed(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline"), QStringLiteral("--type"), type});
 }
 
-// Waits until sway has given the keyboard focus to the window with that app_id.
-inline bool waitForFocus(const QString &appId, int timeoutMs = 20000)
+// Waits until sway has given the keyboard focus to the window with that app_id
+// (a command on criteria that match nothing fails; app_id is a pattern).
+inline bool waitForFocus(const QString &appId)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        QProcess p;
-        p.start(QStringLiteral("swaymsg"), {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
-        p.waitForFinished(5000);
-        QList<QJsonObject> nodes{QJsonDocument::fromJson(p.readAllStandardOutput()).object()};
-        while (!nodes.isEmpty()) {
-            const QJsonObject node = nodes.takeFirst();
-            if (node.value(QStringLiteral("focused")).toBool() && node.value(QStringLiteral("app_id")) == appId)
-                return true;
-            for (const char *key : {"nodes", "floating_nodes"}) {
-                for (const QJsonValue &child : node.value(QLatin1String(key)).toArray())
-                    nodes.append(child.toObject());
-            }
-        }
-        QTest::qWait(20);
-    }
-    return false;
+    const QString focused = QStringLiteral("[app_id=\"^%1$\" con_id=__focused__] nop").arg(appId);
+    return QTest::qWaitFor(
+        [&] {
+            QProcess swaymsg;
+            swaymsg.setProcessChannelMode(QProcess::MergedChannels);
+            swaymsg.start(QStringLiteral("swaymsg"), {focused});
+            return swaymsg.waitForFinished(5000) && swaymsg.exitCode() == 0;
+        },
+        20000);
 }
 
 } // namespace WaylandFixture
