@@ -21,7 +21,6 @@ public:
     {
         return m_entries.append({name, target, true, true}), *this;
     }
-    // Writes the archive to path; false when libzip refused.
     bool write(const QString &path) const
     {
         int err = 0;
@@ -63,7 +62,6 @@ inline QByteArray pluginScript(const QByteArray &id, const QByteArray &runBody =
            + " run = function(text) " + runBody + " end }\n";
 }
 
-// A package holding only plugin.lua.
 inline bool writePlugin(const QString &path, const QByteArray &id, const QByteArray &runBody = "return text",
                         const QByteArray &more = QByteArray())
 {

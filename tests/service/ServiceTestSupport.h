@@ -127,7 +127,7 @@ std::string fileQuery(const json &entry);
 
 // What the client's key engine hands over for a PIN: the key dictionary whose
 // cipher_hash carries salt and PIN verifier, and Base64 of the PIN proof, in the
-// engine's format (tst_cindral checks the engine against it), with a fast hash of the
+// engine's format (tst_zeromanager checks the engine against it), with a fast hash of the
 // PIN standing in for the engine's slow one.
 struct TestKey {
     json dict;

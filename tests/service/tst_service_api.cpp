@@ -2,7 +2,7 @@
 // reset through the outbox, the start-up handshake and version check; push
 // POST/PUT/DELETE/GET, pull increments, clearing and the favourites merge; key pair
 // storage, PIN changes checked against the stored PIN verifier (in the engine's format,
-// see tst_cindral) and the key reset that empties the user's encrypted data; upload
+// see tst_zeromanager) and the key reset that empties the user's encrypted data; upload
 // tokens, signed form uploads to the object store and the signed download redirect.
 // (Notifications reach real clients in tst_SyncTwoClients.)
 
