@@ -211,6 +211,35 @@ private Q_SLOTS:
         QVERIFY(byText(QStringLiteral("one too many")).local_file_ok());
     }
 
+    // A full disk (here: files/ replaced by a plain file, which stops root as well)
+    // must not leave a row whose file was never written, whichever thread writes it.
+    void entryWhoseFileCannotBeWrittenIsNotStored_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("text") << QByteArray("no room for this") << QStringLiteral("UTF8_STRING");
+        QTest::newRow("image") << encode(noisyImage(32, 32), "png") << QStringLiteral("image/png");
+    }
+    void entryWhoseFileCannotBeWrittenIsNotStored()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, target);
+        const QString files = CFileManager::filesPath();
+        QVERIFY(QDir(files).removeRecursively());
+        QFile blocker(files.chopped(1));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^saveFile: could not write")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not stored, its file could not be written$")));
+        QVERIFY(driver->copy(bytes, target));
+        QCOMPARE(StoreHelper::rows(), 0);
+        QCOMPARE(committed->count(), 0);
+
+        QVERIFY(blocker.remove());
+        QVERIFY(driver->copyText(QStringLiteral("room again")));
+        QCOMPARE(StoreHelper::rows(), 1);
+    }
+
     void confidentialTextIsMarkedAndAStoredMarkWins()
     {
         QVERIFY(driver->copyText(QStringLiteral("the password is hunter2")));
