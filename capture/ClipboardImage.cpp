@@ -3,7 +3,7 @@
 #include <QImageReader>
 #include <QMimeData>
 
-QByteArray ClipboardImage::encodedBytes(const QMimeData *data)
+QByteArray ClipboardImage::encodedBytes(const QMimeData *data, const QStringList &offered)
 {
     static const QList<QByteArray> readable = [] {
         QList<QByteArray> types = QImageReader::supportedMimeTypes();
@@ -11,7 +11,6 @@ QByteArray ClipboardImage::encodedBytes(const QMimeData *data)
         types.prepend(QByteArrayLiteral("image/png"));
         return types;
     }();
-    const QStringList offered = data->formats();
     for (const QByteArray &type : readable) {
         const QString name = QString::fromLatin1(type);
         if (!offered.contains(name))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 
 class QMimeData;
 
@@ -11,5 +12,6 @@ class ClipboardImage
 public:
     // The bytes of the first offered image format that can be read, PNG first (the
     // order Qt's own conversion uses); empty when no such format is offered.
-    static QByteArray encodedBytes(const QMimeData *data);
+    // offered is data's formats(), listed once by the caller.
+    static QByteArray encodedBytes(const QMimeData *data, const QStringList &offered);
 };

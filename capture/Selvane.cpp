@@ -19,6 +19,8 @@
 #include <QMutexLocker>
 
 #include <future>
+#include <optional>
+#include <tuple>
 #include <utility>
 
 using namespace Zorvel;
@@ -215,7 +217,7 @@ void Selvane::clip_changed(QClipboard::Mode mode)
         work = captureText(data, record);
         cheap = true;
     } else if (offered.contains(kQtImage)) {
-        work = captureImage(data, record);
+        work = captureImage(data, offered, record);
     }
     if (work)
         enqueue(record, work, cheap);
@@ -283,11 +285,11 @@ Selvane::Work Selvane::captureText(const QMimeData *data, History &record)
     return [utf8](History &record) { return CFileManager::saveFile(utf8, record.file_hash()) || notStored(record.file_hash()); };
 }
 
-Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
+Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &offered, History &record)
 {
     QByteArray bytes;
     QString hash;
-    if (data->hasFormat(QLatin1String(Mime::Type))) {
+    if (offered.contains(QLatin1String(Mime::Type))) {
         hash = QString::fromUtf8(upToZero(data->data(QLatin1String(Mime::DataHash))));
         bytes = data->data(QLatin1String(Mime::Data));
         // Another program can offer these formats too; a hash that could not name a
@@ -308,7 +310,7 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
     QImage image;
     QByteArray encoded;
     if (hash.isEmpty() || !record.exists()) {
-        encoded = ClipboardImage::encodedBytes(data);
+        encoded = ClipboardImage::encodedBytes(data, offered);
         if (encoded.isEmpty())
             image = qvariant_cast<QImage>(data->imageData());
     }
@@ -337,32 +339,33 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, History &record)
 
 bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize, EntryFiles::Content content)
 {
-    // A row without its file would be an entry that can never be pasted or sent.
-    if (!hash.isEmpty()) {
-        if (isOwnWrite(hash))
-            return false;
-        if (!CFileManager::saveFile(bytes, hash))
-            return notStored(hash);
-        zipSize = EntryFiles::compress(hash, bytes, content);
-        return true;
-    }
-    // New content: hashed and written on a second thread while this one deflates
-    // it, so that a capture uses both cores; the archive needs both.
+    // The program's own write is not stored again; a row without its file would be
+    // an entry that can never be pasted or sent.
     enum class Saved { Own, Failed, Done };
-    auto saving = std::async(std::launch::async, [&bytes] {
-        const QString hash = clipUtils::md5Hex(bytes);
-        if (isOwnWrite(hash))
-            return std::make_pair(hash, Saved::Own);
-        return std::make_pair(hash, CFileManager::saveFile(bytes, hash) ? Saved::Done : Saved::Failed);
-    });
-    const EntryFiles::Packed packed = EntryFiles::pack(bytes, content);
-    const auto saved = saving.get();
-    hash = saved.first;
-    if (saved.second == Saved::Own)
-        return false;
-    if (saved.second == Saved::Failed)
+    const auto save = [&bytes](const QString &name) {
+        if (isOwnWrite(name))
+            return Saved::Own;
+        return CFileManager::saveFile(bytes, name) ? Saved::Done : Saved::Failed;
+    };
+    Saved saved = Saved::Failed;
+    std::optional<EntryFiles::Packed> packed;
+    if (hash.isEmpty()) {
+        // New content: hashed and written on a second thread while this one deflates
+        // it, so that a capture uses both cores; the archive needs both.
+        auto saving = std::async(std::launch::async, [&bytes, &save] {
+            const QString name = clipUtils::md5Hex(bytes);
+            return std::make_pair(name, save(name));
+        });
+        packed = EntryFiles::pack(bytes, content);
+        std::tie(hash, saved) = saving.get();
+    } else {
+        saved = save(hash);
+    }
+    if (saved == Saved::Failed)
         return notStored(hash);
-    zipSize = EntryFiles::store(hash, packed);
+    if (saved == Saved::Own)
+        return false;
+    zipSize = packed ? EntryFiles::store(hash, *packed) : EntryFiles::compress(hash, bytes, content);
     return true;
 }
 

@@ -69,7 +69,7 @@ private:
     // the work, or none when the change is not captured.
     Work captureFile(const QString &path, History &record);
     Work captureText(const QMimeData *data, History &record);
-    Work captureImage(const QMimeData *data, History &record);
+    Work captureImage(const QMimeData *data, const QStringList &offered, History &record);
     // Writes files/<hash> and zip/<hash> for bytes, taking the hash from them when
     // it is empty; false when nothing is to be committed (the program's own write,
     // or the file could not be written).
