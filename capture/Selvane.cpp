@@ -17,8 +17,10 @@
 #include <QImage>
 #include <QMimeData>
 #include <QMutexLocker>
+#include <QThreadPool>
 
 #include <future>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -35,6 +37,23 @@ QByteArray upToZero(const QByteArray &bytes)
 {
     const int end = bytes.indexOf('\0');
     return end < 0 ? bytes : bytes.left(end);
+}
+
+// Runs a text entry's file write beside the row's statements on a thread that is
+// kept waiting: starting a thread for each copy costs a fair part of the write.
+std::future<bool> writeAside(const std::function<bool()> &writeFile)
+{
+    static struct Writer : QThreadPool {
+        Writer()
+        {
+            setMaxThreadCount(1);
+            setExpiryTimeout(-1);
+        }
+    } writer;
+    auto task = std::make_shared<std::packaged_task<bool()>>(writeFile);
+    std::future<bool> written = task->get_future();
+    writer.start([task] { (*task)(); });
+    return written;
 }
 
 // The change was the program's own (an arriving entry put on the clipboard).
@@ -379,7 +398,7 @@ void Selvane::commit(History &record, const std::function<bool()> &writeFile)
 {
     std::future<bool> written;
     if (writeFile)
-        written = std::async(std::launch::async, writeFile);
+        written = writeAside(writeFile);
     // A row is committed only with its file complete.
     const auto fileMissing = [&written] { return written.valid() && !written.get(); };
     const QString hash = record.file_hash();
