@@ -2,6 +2,7 @@
 
 #include "app/CFileManager.h"
 #include "app/Logging.h"
+#include "store/SqlQuery.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -28,6 +29,7 @@ DBFetcher::DBFetcher()
 bool DBFetcher::openDatabase(const QString &path)
 {
     if (QSqlDatabase::contains(QSqlDatabase::defaultConnection)) {
+        SqlQuery::forgetPrepared();
         QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
         QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
     }

@@ -11,13 +11,25 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
+
 // A prepared statement on the default connection. Values are always bound, never
 // spliced into the statement text. A failure is logged with the driver's error; a
 // write that changed rows announces itself through StoreEvents.
+//
+// Each statement text is parsed once per thread and kept: parsing costs more than
+// running it, and a capture runs eight. While one object uses the kept statement,
+// another of the same text (a nested call) gets one of its own.
 class SqlQuery
 {
 public:
-    explicit SqlQuery(const QString &statement) { m_prepared = m_query.prepare(statement); }
+    explicit SqlQuery(const QString &statement);
+    ~SqlQuery();
+    SqlQuery(const SqlQuery &) = delete;
+    SqlQuery &operator=(const SqlQuery &) = delete;
+    // Drops this thread's kept statements: before their connection goes.
+    static void forgetPrepared();
+    struct Kept;
 
     void bind(const QString &placeholder, const QVariant &value) { m_query.bindValue(placeholder, value); }
     bool exec()
@@ -56,6 +68,7 @@ public:
     }
 
 private:
+    std::shared_ptr<Kept> m_kept;
     QSqlQuery m_query;
     bool m_prepared = false;
 };

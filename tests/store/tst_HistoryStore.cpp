@@ -5,6 +5,7 @@
 #include "app/clipUtils.h"
 #include "store/HistoryQueries.h"
 #include "store/HistoryStore.h"
+#include "store/SqlQuery.h"
 
 using StoreHelper::rows;
 using StoreHelper::wipe;
@@ -365,6 +366,33 @@ private slots:
     // Last: each opens another file.
     // Older layouts are rebuilt into the current table; each row says which rows must be
     // there after. A layout the rebuild cannot copy keeps its rows where they are.
+    // Statements are parsed once and kept: the same one run again inside a loop over
+    // its rows (a nested call) leaves the loop alone, and a database opened anew is
+    // read through fresh ones.
+    void keptStatementsSurviveNestingAndReopening()
+    {
+        for (int i = 0; i < 3; ++i)
+            entry(i, 1000 + i).save();
+        {
+            const QString text = QStringLiteral("select timeStamp from History where timeStamp >= :ts order by timeStamp");
+            SqlQuery outer(text);
+            outer.bind(QStringLiteral(":ts"), 0);
+            QVERIFY(outer.exec());
+            QList<qint64> seen;
+            while (outer.next()) {
+                seen << outer.value(0).toLongLong();
+                SqlQuery inner(text);
+                inner.bind(QStringLiteral(":ts"), 1002);
+                QVERIFY(inner.exec() && inner.next() && !inner.next());
+            }
+            QCOMPARE(seen, (QList<qint64>{1000, 1001, 1002}));
+        }
+        QVERIFY(DBFetcher::openDatabase(m_dir.filePath(QStringLiteral("reopened.db"))));
+        QVERIFY(HistoryQueries::listHistory().isEmpty());
+        QVERIFY(entry(7, 7).save());
+        QCOMPARE(HistoryQueries::listHistory().size(), 1);
+    }
+
     void oldLayoutsAreMigrated_data()
     {
         QTest::addColumn<QString>("create");
