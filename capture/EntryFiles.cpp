@@ -68,7 +68,6 @@ EntryFiles::Packed EntryFiles::pack(const QByteArray &bytes, Content content)
 {
     Packed packed;
     packed.size = bytes.size();
-    packed.crc = libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()));
     Compressor fast = compressor(1);
     if (!fast)
         return packed;
@@ -83,13 +82,21 @@ EntryFiles::Packed EntryFiles::pack(const QByteArray &bytes, Content content)
     if (!chosen)
         return packed;
     // A third by zlib on a second thread, the rest by libdeflate here: about even
-    // while the caller hashes the bytes on a thread of its own.
+    // while the caller hashes the bytes on a thread of its own. The CRC goes to the
+    // second thread as well, so that the longer part starts at once.
     const qint64 headSize = content == Content::Image && packed.level == 1 && bytes.size() >= kSplitSize
         ? bytes.size() / 3
         : 0;
+    const auto crc = [&bytes] { return libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())); };
     std::future<QByteArray> head;
-    if (headSize > 0)
-        head = std::async(std::launch::async, deflatedHead, bytes.constData(), headSize);
+    if (headSize > 0) {
+        head = std::async(std::launch::async, [&packed, &crc, &bytes, headSize] {
+            packed.crc = crc();
+            return deflatedHead(bytes.constData(), headSize);
+        });
+    } else {
+        packed.crc = crc();
+    }
     const QByteArray tail = deflated(chosen.get(), bytes.constData() + headSize, bytes.size() - headSize);
     if (head.valid())
         packed.deflated.append(head.get());
