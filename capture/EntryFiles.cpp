@@ -3,9 +3,6 @@
 #include "app/CFileManager.h"
 
 #include <libdeflate.h>
-#include <quazip.h>
-#include <quazipfile.h>
-#include <quazipnewinfo.h>
 #include <zlib.h>
 
 #include <QFile>
@@ -40,7 +37,7 @@ QByteArray deflated(libdeflate_compressor *with, const char *bytes, qint64 size)
 QByteArray deflatedHead(const char *bytes, qint64 size)
 {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_RLE) != Z_OK)
+    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8 /* zlib's default memory level */, Z_RLE) != Z_OK)
         return QByteArray();
     // A sync flush adds an empty stored block to the bound of a finished stream.
     QByteArray out(int(deflateBound(&stream, uLong(size))) + 64, Qt::Uninitialized);
@@ -64,7 +61,7 @@ constexpr qint64 kSplitSize = 1024 * 1024;
 // compressed files, random bytes) goes into stored blocks, level 0, which skips the
 // search for matches that would find nothing. Both are plain deflate that every zip
 // reader opens.
-EntryFiles::Packed EntryFiles::pack(const QByteArray &bytes, Content content)
+EntryFiles::Packed EntryFiles::pack(const QByteArray &bytes, Content content, const std::function<QString()> &hashOnceStored)
 {
     Packed packed;
     packed.size = bytes.size();
@@ -83,16 +80,26 @@ EntryFiles::Packed EntryFiles::pack(const QByteArray &bytes, Content content)
         return packed;
     // A third by zlib on a second thread, the rest by libdeflate here: about even
     // while the caller hashes the bytes on a thread of its own. The CRC goes to the
-    // second thread as well, so that the longer part starts at once.
+    // second thread as well, so that the longer part starts at once, and so does
+    // the archive's start: written meanwhile, it leaves only the rest for after.
     const qint64 headSize = content == Content::Image && packed.level == 1 && bytes.size() >= kSplitSize
         ? bytes.size() / 3
         : 0;
     const auto crc = [&bytes] { return libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())); };
     std::future<QByteArray> head;
     if (headSize > 0) {
-        head = std::async(std::launch::async, [&packed, &crc, &bytes, headSize] {
+        head = std::async(std::launch::async, [&packed, &crc, &bytes, &hashOnceStored, headSize] {
             packed.crc = crc();
-            return deflatedHead(bytes.constData(), headSize);
+            QByteArray part = deflatedHead(bytes.constData(), headSize);
+            const QString hash = part.isEmpty() || !hashOnceStored ? QString() : hashOnceStored();
+            if (!hash.isEmpty()) {
+                auto archive = std::make_shared<EntryArchive>();
+                if (archive->open(hash, packed.crc, packed.size, packed.level) && archive->append(part)) {
+                    packed.archive = archive;
+                    packed.written = 1;
+                }
+            }
+            return part;
         });
     } else {
         packed.crc = crc();
@@ -116,38 +123,20 @@ qint64 EntryFiles::compress(const QString &hash, const QByteArray &bytes, Conten
 
 qint64 EntryFiles::store(const QString &hash, const Packed &packed)
 {
-    const QString source = CFileManager::entryPath(CFileManager::filesPath(), hash);
     const QString target = CFileManager::entryPath(CFileManager::zipPath(), hash);
-    if (source.isEmpty())
+    if (target.isEmpty())
         return 0;
     if (!QFile::exists(target)) {
         // Compressed aside and renamed: an interrupted run leaves no truncated
         // archive in zip/.
-        const QString partial = target + QStringLiteral(".part");
-        QFile::remove(partial);
-        if (!packed.ok || !writeArchive(partial, source, packed) || !QFile::rename(partial, target)) {
-            QFile::remove(partial);
+        const bool begun = packed.archive && packed.archive->isOpen() && packed.archive->hash() == hash;
+        EntryArchive fresh;
+        EntryArchive &archive = begun ? *packed.archive : fresh;
+        bool ok = packed.ok && (begun || archive.open(hash, packed.crc, packed.size, packed.level));
+        for (int i = begun ? packed.written : 0; ok && i < packed.deflated.size(); ++i)
+            ok = archive.append(packed.deflated.at(i));
+        if (!ok || !archive.finish())
             qWarning("capture: could not compress entry %s", qPrintable(hash));
-        }
     }
     return QFileInfo(target).size();
-}
-
-bool EntryFiles::writeArchive(const QString &archive, const QString &source, const Packed &packed)
-{
-    QuaZip zip(archive);
-    if (!zip.open(QuaZip::mdCreate))
-        return false;
-    QuaZipFile entry(&zip);
-    // Named <hash>, with the stored file's time and permissions. The bytes are
-    // deflated already: the entry takes them as they are, with their size and CRC.
-    QuaZipNewInfo info(QFileInfo(source).fileName(), source);
-    info.uncompressedSize = ulong(packed.size);
-    bool ok = entry.open(QIODevice::WriteOnly, info, nullptr, packed.crc, Z_DEFLATED, packed.level, true);
-    for (const QByteArray &part : packed.deflated)
-        ok = ok && entry.write(part) == part.size();
-    entry.close();
-    ok = ok && entry.getZipError() == ZIP_OK;
-    zip.close();
-    return ok && zip.getZipError() == ZIP_OK;
 }

@@ -374,12 +374,16 @@ bool Selvane::storeFiles(const QByteArray &bytes, QString &hash, qint64 &zipSize
     std::optional<EntryFiles::Packed> packed;
     if (hash.isEmpty()) {
         // New content: hashed and written on a second thread while this one deflates
-        // it, so that a capture uses both cores; the archive needs both.
-        auto saving = std::async(std::launch::async, [&bytes, &save] {
-            const QString name = clipUtils::md5Hex(bytes);
-            return std::make_pair(name, save(name));
+        // it, so that a capture uses both cores; the archive needs both, and starts
+        // once they are there.
+        const std::shared_future<std::pair<QString, Saved>> saving =
+            std::async(std::launch::async, [&bytes, &save] {
+                const QString name = clipUtils::md5Hex(bytes);
+                return std::make_pair(name, save(name));
+            }).share();
+        packed = EntryFiles::pack(bytes, content, [&saving] {
+            return saving.get().second == Saved::Done ? saving.get().first : QString();
         });
-        packed = EntryFiles::pack(bytes, content);
         std::tie(hash, saved) = saving.get();
     } else {
         saved = save(hash);
