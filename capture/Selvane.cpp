@@ -340,6 +340,14 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &of
     return [bytes, hash, image, encoded](History &record) mutable {
         if (!encoded.isEmpty())
             image = QImage::fromData(encoded);
+        // Made on a second thread meanwhile: until the deflating starts, this one is
+        // the only one at work.
+        std::future<QString> thumbnail;
+        if (!image.isNull()) {
+            thumbnail = std::async(std::launch::async, [image] {
+                return clipUtils::imageToJpegBase64(image.scaledToWidth(kThumbnailWidth, Qt::FastTransformation));
+            });
+        }
         if (hash.isEmpty()) {
             // Undecodable bytes under an image type would be stored as an empty image.
             if (image.isNull()) {
@@ -351,9 +359,8 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &of
         qint64 zipSize = 0;
         if (!storeFiles(bytes, hash, zipSize, EntryFiles::Content::Image))
             return false;
-        if (!image.isNull())
-            record.setContent(
-                clipUtils::imageToJpegBase64(image.scaledToWidth(kThumbnailWidth, Qt::FastTransformation)));
+        if (thumbnail.valid())
+            record.setContent(thumbnail.get());
         record.setFileHash(hash);
         record.setFileSize(zipSize);
         return true;
