@@ -14,4 +14,7 @@ public:
     // order Qt's own conversion uses); empty when no such format is offered.
     // offered is data's formats(), listed once by the caller.
     static QByteArray encodedBytes(const QMimeData *data, const QStringList &offered);
+    // The format to decode the bytes as, when known: "png" for PNG, else null (Qt
+    // then probes every image plugin).
+    static const char *formatOf(const QByteArray &encoded);
 };
