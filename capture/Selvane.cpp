@@ -313,6 +313,9 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &of
         encoded = ClipboardImage::encodedBytes(data, offered);
         if (encoded.isEmpty())
             image = qvariant_cast<QImage>(data->imageData());
+        // The offering program delivered nothing (it said why).
+        if (encoded.isEmpty() && image.isNull() && hash.isEmpty())
+            return Work();
     }
     return [bytes, hash, image, encoded](History &record) mutable {
         if (!encoded.isEmpty())

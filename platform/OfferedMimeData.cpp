@@ -59,8 +59,11 @@ QVariant OfferedMimeData::retrieveData(const QString &mimeType, QVariant::Type t
         const QString name = firstOffered(kImageNames);
         if (name.isEmpty())
             return QVariant();
+        const QByteArray bytes = read(name);
+        if (bytes.isEmpty())
+            return QVariant();
         // The format named: without it Qt would load every image plugin to probe.
-        const QImage image = QImage::fromData(read(name), name.mid(6).toLatin1().constData());
+        const QImage image = QImage::fromData(bytes, name.mid(6).toLatin1().constData());
         if (image.isNull())
             qWarning("clipboard: the offered %s image could not be decoded", qPrintable(name));
         return image;

@@ -329,9 +329,9 @@ bool X11SelectionReader::takeProperty(xcb_atom_t target, bool first, QByteArray 
     else
         usable = reply->format == 8 && reply->type != XCB_NONE && reply->type != m_incr;
     if (!usable) {
-        const QString type = m_names.contains(reply->type) ? m_names.value(reply->type) : QString::number(reply->type);
+        const QStringList type = namesOf(&reply->type, 1);
         qWarning("x11: the program offering \"%s\" delivered it as %s/%d, not usable; ignored", name.constData(),
-                 qPrintable(type), reply->format);
+                 qPrintable(type.value(0, QStringLiteral("nothing"))), reply->format);
         return false;
     }
     const auto *value = static_cast<const char *>(xcb_get_property_value(reply.get()));
