@@ -14,21 +14,6 @@
 #include <iterator>
 #include <string>
 
-namespace {
-
-xcb_connection_t *c;
-
-xcb_atom_t atom(const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     if (argc != 3)
@@ -37,7 +22,14 @@ int main(int argc, char *argv[])
     std::ifstream file(argv[2], std::ios::binary);
     const std::string bytes = mode == "huge" ? std::string(1 << 20, 'x')
                                              : std::string(std::istreambuf_iterator<char>(file), {});
-    c = xcb_connect(nullptr, nullptr);
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    const auto atom = [c](const char *name) {
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply->atom;
+        std::free(reply);
+        return atom;
+    };
     const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t window = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
@@ -56,12 +48,8 @@ int main(int argc, char *argv[])
             return 0;
         if (type == XCB_SELECTION_REQUEST) {
             const auto *request = reinterpret_cast<xcb_selection_request_event_t *>(event);
-            xcb_selection_notify_event_t notify = {};
-            notify.response_type = XCB_SELECTION_NOTIFY;
-            notify.requestor = request->requestor;
-            notify.selection = request->selection;
-            notify.target = request->target;
-            notify.property = request->property;
+            xcb_selection_notify_event_t notify = {XCB_SELECTION_NOTIFY, 0, 0, request->time, request->requestor,
+                                                   request->selection, request->target, request->property};
             if (request->target == targets) {
                 const xcb_atom_t offered[] = {targets, png};
                 xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, XCB_ATOM_ATOM,
