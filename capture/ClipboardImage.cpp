@@ -1,5 +1,6 @@
 #include "capture/ClipboardImage.h"
 
+#include <QBuffer>
 #include <QImageReader>
 #include <QMimeData>
 
@@ -29,7 +30,13 @@ QByteArray ClipboardImage::encodedBytes(const QMimeData *data, const QStringList
     return QByteArray();
 }
 
-const char *ClipboardImage::formatOf(const QByteArray &encoded)
+QImage ClipboardImage::decode(const QByteArray &encoded)
 {
-    return encoded.startsWith("\x89PNG\r\n\x1a\n") ? "png" : nullptr;
+    if (!encoded.startsWith("\x89PNG\r\n\x1a\n"))
+        return QImage::fromData(encoded);
+    QBuffer buffer;
+    buffer.setData(encoded);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }

@@ -319,7 +319,7 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &of
     }
     return [bytes, hash, image, encoded](History &record) mutable {
         if (!encoded.isEmpty())
-            image = QImage::fromData(encoded, ClipboardImage::formatOf(encoded));
+            image = ClipboardImage::decode(encoded);
         if (hash.isEmpty()) {
             // Undecodable bytes under an image type would be stored as an empty image.
             if (image.isNull()) {

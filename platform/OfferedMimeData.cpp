@@ -1,6 +1,8 @@
 #include "platform/OfferedMimeData.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QUrl>
 
 namespace {
@@ -62,8 +64,13 @@ QVariant OfferedMimeData::retrieveData(const QString &mimeType, QVariant::Type t
         const QByteArray bytes = read(name);
         if (bytes.isEmpty())
             return QVariant();
-        // The format named: without it Qt would load every image plugin to probe.
-        const QImage image = QImage::fromData(bytes, name.mid(6).toLatin1().constData());
+        // Read as the format named and nothing else: letting Qt guess would load
+        // every image plugin to ask it.
+        QBuffer buffer;
+        buffer.setData(bytes);
+        QImageReader reader(&buffer, name.mid(6).toLatin1());
+        reader.setAutoDetectImageFormat(false);
+        const QImage image = reader.read();
         if (image.isNull())
             qWarning("clipboard: the offered %s image could not be decoded", qPrintable(name));
         return image;
