@@ -24,6 +24,8 @@ Reply<T> own(T *reply)
 // The most one GetProperty asks for: whole properties up to the size limit, so a
 // property is taken (and deleted) in one round trip.
 constexpr uint32_t kPropertyWords = uint32_t(OfferedMimeData::kMaxReadBytes / 4 + 1);
+// Real programs offer a few dozen formats; each unknown one costs a name lookup.
+constexpr int kMaxTargets = 256;
 
 bool isTextTarget(const QString &name)
 {
@@ -203,7 +205,9 @@ X11SelectionReader::Content X11SelectionReader::content(bool primary)
     const uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     const xcb_void_cookie_t watch =
         xcb_change_window_attributes_checked(m_connection, owner->owner, XCB_CW_EVENT_MASK, &events);
-    m_gone.remove(owner->owner);
+    // Only owners being read matter (a later read from a vanished one is refused
+    // by the server at once).
+    m_gone.clear();
     if (xcb_generic_error_t *error = xcb_request_check(m_connection, watch)) {
         std::free(error);
         m_gone.insert(owner->owner);
@@ -212,9 +216,23 @@ X11SelectionReader::Content X11SelectionReader::content(bool primary)
     const QByteArray atoms = receive(selection, owner->owner, m_targets, outcome);
     if (outcome != Outcome::Done)
         return content;
+    int count = atoms.size() / int(sizeof(xcb_atom_t));
+    if (count > kMaxTargets) {
+        qWarning("x11: the clipboard owner offers %d formats; only the first %d are looked at", count, kMaxTargets);
+        count = kMaxTargets;
+    }
+    // Names of atoms another program made up are kept only while they are few.
+    if (m_names.size() > 4 * kMaxTargets) {
+        const QHash<xcb_atom_t, QString> names = m_names;
+        m_names.clear();
+        m_atoms.clear();
+        for (const xcb_atom_t kept : {m_clipboard, m_targets, m_incr, m_utf8, m_property}) {
+            m_names.insert(kept, names.value(kept));
+            m_atoms.insert(names.value(kept), kept);
+        }
+    }
     content.owner = owner->owner;
-    content.targets =
-        namesOf(reinterpret_cast<const xcb_atom_t *>(atoms.constData()), atoms.size() / int(sizeof(xcb_atom_t)));
+    content.targets = namesOf(reinterpret_cast<const xcb_atom_t *>(atoms.constData()), count);
     return content;
 }
 

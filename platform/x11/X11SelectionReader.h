@@ -61,7 +61,7 @@ private:
     xcb_atom_t m_property = XCB_NONE;
     QHash<xcb_atom_t, QString> m_names;
     QHash<QString, xcb_atom_t> m_atoms;
-    // Owners whose windows went away since they were watched.
+    // Owners whose windows went away since the last content was fetched.
     QSet<xcb_window_t> m_gone;
     bool m_reportedBroken = false;
 };
