@@ -139,6 +139,9 @@ void X11SelectionReader::note(const xcb_generic_event_t *event)
 {
     if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY)
         m_gone.insert(reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
+    const auto *error = reinterpret_cast<const xcb_generic_error_t *>(event);
+    if (event->response_type == 0 && error->major_code == XCB_CHANGE_WINDOW_ATTRIBUTES)
+        m_gone.insert(error->resource_id);
 }
 
 // Events of earlier reads (a late answer to one that timed out) go before a new one.
@@ -151,14 +154,15 @@ void X11SelectionReader::drain()
 }
 
 // The next SelectionNotify, or PropertyNotify with a new value, for our window; or
-// the owner's DestroyNotify. Null when the deadline passed or the connection broke.
+// the event that tells the owner is gone. Null when the deadline passed or the
+// connection broke.
 xcb_generic_event_t *X11SelectionReader::waitFor(const QDeadlineTimer &deadline, xcb_window_t owner, uint8_t type)
 {
     for (;;) {
         while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
             note(event);
             const uint8_t kind = event->response_type & 0x7f;
-            if (kind == XCB_DESTROY_NOTIFY && reinterpret_cast<xcb_destroy_notify_event_t *>(event)->window == owner)
+            if (m_gone.contains(owner))
                 return event;
             if (kind == type && type == XCB_SELECTION_NOTIFY
                 && reinterpret_cast<xcb_selection_notify_event_t *>(event)->requestor == m_window)
@@ -201,17 +205,14 @@ X11SelectionReader::Content X11SelectionReader::content(bool primary)
         drain(); // the server's own refusal
         return content;
     }
-    // Watched so that an owner that goes away ends a wait at once.
-    const uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    const xcb_void_cookie_t watch =
-        xcb_change_window_attributes_checked(m_connection, owner->owner, XCB_CW_EVENT_MASK, &events);
     // Only owners being read matter (a later read from a vanished one is refused
     // by the server at once).
     m_gone.clear();
-    if (xcb_generic_error_t *error = xcb_request_check(m_connection, watch)) {
-        std::free(error);
-        m_gone.insert(owner->owner);
-    }
+    // Watched so that an owner that goes away ends a wait at once; a window already
+    // gone answers with an error, which counts the same.
+    const uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(m_connection, owner->owner, XCB_CW_EVENT_MASK, &events);
+    xcb_flush(m_connection);
     Outcome outcome = Outcome::Failed;
     const QByteArray atoms = receive(selection, owner->owner, m_targets, outcome);
     if (outcome != Outcome::Done)
@@ -271,7 +272,7 @@ QByteArray X11SelectionReader::receive(xcb_atom_t selection, xcb_window_t owner,
         lateOrBroken();
         return QByteArray();
     }
-    if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY) {
+    if (m_gone.contains(owner)) {
         qWarning("x11: the program offering \"%s\" went away before answering", name.constData());
         return QByteArray();
     }
@@ -297,7 +298,7 @@ QByteArray X11SelectionReader::receive(xcb_atom_t selection, xcb_window_t owner,
             lateOrBroken();
             return QByteArray();
         }
-        if ((chunk->response_type & 0x7f) == XCB_DESTROY_NOTIFY) {
+        if (m_gone.contains(owner)) {
             qWarning("x11: the program offering \"%s\" went away in the middle of the transfer", name.constData());
             return QByteArray();
         }
