@@ -81,11 +81,30 @@ bool X11SelectionReader::connect()
     const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, screen->root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, screen->root_visual, XCB_CW_EVENT_MASK, &events);
-    m_clipboard = atomFor(QStringLiteral("CLIPBOARD"));
-    m_targets = atomFor(QStringLiteral("TARGETS"));
-    m_incr = atomFor(QStringLiteral("INCR"));
-    m_utf8 = atomFor(QStringLiteral("UTF8_STRING"));
-    m_property = atomFor(QStringLiteral("_ZORVEL_SELECTION"));
+    // In one batch: the requests first, then the replies.
+    QStringList names{QStringLiteral("CLIPBOARD"), QStringLiteral("TARGETS"), QStringLiteral("INCR"),
+                      QStringLiteral("UTF8_STRING")};
+    for (int i = 0; i < kProperties; ++i)
+        names.append(QStringLiteral("_ZORVEL_SELECTION_%1").arg(i));
+    QVector<xcb_intern_atom_cookie_t> cookies;
+    for (const QString &name : qAsConst(names)) {
+        const QByteArray bytes = name.toLatin1();
+        cookies.append(xcb_intern_atom(m_connection, 0, uint16_t(bytes.size()), bytes.constData()));
+    }
+    for (int i = 0; i < names.size(); ++i) {
+        const auto reply = own(xcb_intern_atom_reply(m_connection, cookies.at(i), nullptr));
+        if (reply) {
+            m_atoms.insert(names.at(i), reply->atom);
+            m_names.insert(reply->atom, names.at(i));
+        }
+    }
+    m_clipboard = m_atoms.value(names.at(0));
+    m_targets = m_atoms.value(names.at(1));
+    m_incr = m_atoms.value(names.at(2));
+    m_utf8 = m_atoms.value(names.at(3));
+    for (int i = 0; i < kProperties; ++i)
+        m_properties[i] = m_atoms.value(names.at(4 + i));
+    m_property = m_properties[0];
     return !broken();
 }
 
@@ -164,8 +183,10 @@ xcb_generic_event_t *X11SelectionReader::waitFor(const QDeadlineTimer &deadline,
             const uint8_t kind = event->response_type & 0x7f;
             if (m_gone.contains(owner))
                 return event;
-            if (kind == type && type == XCB_SELECTION_NOTIFY
-                && reinterpret_cast<xcb_selection_notify_event_t *>(event)->requestor == m_window)
+            const auto *notify = reinterpret_cast<xcb_selection_notify_event_t *>(event);
+            // A late answer to an earlier request names that request's property.
+            if (kind == type && type == XCB_SELECTION_NOTIFY && notify->requestor == m_window
+                && (notify->property == m_property || notify->property == XCB_NONE))
                 return event;
             if (kind == type && type == XCB_PROPERTY_NOTIFY) {
                 const auto *property = reinterpret_cast<xcb_property_notify_event_t *>(event);
@@ -186,6 +207,9 @@ xcb_generic_event_t *X11SelectionReader::waitFor(const QDeadlineTimer &deadline,
 
 void X11SelectionReader::request(xcb_atom_t selection, xcb_atom_t target)
 {
+    // Each request its own property, so that the answer to an earlier one that was
+    // given up is told from this one's.
+    m_property = m_properties[++m_requests % kProperties];
     xcb_delete_property(m_connection, m_window, m_property);
     xcb_convert_selection(m_connection, m_window, selection, target, m_property, XCB_CURRENT_TIME);
     xcb_flush(m_connection);
@@ -227,9 +251,11 @@ X11SelectionReader::Content X11SelectionReader::content(bool primary)
         const QHash<xcb_atom_t, QString> names = m_names;
         m_names.clear();
         m_atoms.clear();
-        for (const xcb_atom_t kept : {m_clipboard, m_targets, m_incr, m_utf8, m_property}) {
-            m_names.insert(kept, names.value(kept));
-            m_atoms.insert(names.value(kept), kept);
+        QVector<xcb_atom_t> kept{m_clipboard, m_targets, m_incr, m_utf8};
+        kept.append(QVector<xcb_atom_t>(m_properties, m_properties + kProperties));
+        for (const xcb_atom_t atom : qAsConst(kept)) {
+            m_names.insert(atom, names.value(atom));
+            m_atoms.insert(names.value(atom), atom);
         }
     }
     content.owner = owner->owner;

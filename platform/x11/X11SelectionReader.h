@@ -58,7 +58,11 @@ private:
     xcb_atom_t m_targets = XCB_NONE;
     xcb_atom_t m_incr = XCB_NONE;
     xcb_atom_t m_utf8 = XCB_NONE;
+    static constexpr int kProperties = 4;
+    xcb_atom_t m_properties[kProperties] = {};
+    // The property of the current request.
     xcb_atom_t m_property = XCB_NONE;
+    quint32 m_requests = 0;
     QHash<xcb_atom_t, QString> m_names;
     QHash<QString, xcb_atom_t> m_atoms;
     // Owners whose windows went away since the last content was fetched.
