@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QVector>
+#include <QX11Info>
 
 #include <xcb/xcb.h>
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 #include <poll.h>
+
+#include <X11/Xlib.h> // last: it defines macros such as None and Bool
 
 namespace {
 
@@ -63,8 +66,10 @@ bool X11SelectionReader::connect()
         qWarning("x11: the clipboard connection broke (error %d); connecting again",
                  xcb_connection_has_error(m_connection));
     disconnect();
+    // The display Qt uses, which a -display argument may have chosen.
+    Display *display = QX11Info::isPlatformX11() ? QX11Info::display() : nullptr;
     int screenNumber = 0;
-    m_connection = xcb_connect(nullptr, &screenNumber);
+    m_connection = xcb_connect(display ? XDisplayString(display) : nullptr, &screenNumber);
     if (xcb_connection_has_error(m_connection)) {
         if (!m_reportedBroken)
             qWarning("x11: cannot connect to the display to read the clipboard; reading it through Qt");
