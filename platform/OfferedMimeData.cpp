@@ -12,7 +12,8 @@ const QString kQtImage = QStringLiteral("application/x-qt-image");
 // Best first: UTF-8 before Latin-1 (STRING).
 const QStringList kTextNames = {QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("UTF8_STRING"),
                                 QStringLiteral("text/plain"), QStringLiteral("STRING"), QStringLiteral("TEXT")};
-// Formats Qt reads without optional plugins, PNG first as Qt's own conversion does.
+// Image formats Qt reads (all but PNG and BMP through a plugin), PNG first as
+// Qt's own conversion does.
 const QStringList kImageNames = {QStringLiteral("image/png"), QStringLiteral("image/bmp"),
                                  QStringLiteral("image/jpeg"), QStringLiteral("image/tiff"),
                                  QStringLiteral("image/gif"), QStringLiteral("image/webp")};
