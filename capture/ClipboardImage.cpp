@@ -1,23 +1,42 @@
 #include "capture/ClipboardImage.h"
 
+#include <QBuffer>
 #include <QImageReader>
 #include <QMimeData>
 
+namespace {
+
+const QString kPng = QStringLiteral("image/png");
+
+} // namespace
+
 QByteArray ClipboardImage::encodedBytes(const QMimeData *data, const QStringList &offered)
 {
-    static const QList<QByteArray> readable = [] {
-        QList<QByteArray> types = QImageReader::supportedMimeTypes();
-        types.removeAll(QByteArrayLiteral("image/png"));
-        types.prepend(QByteArrayLiteral("image/png"));
-        return types;
-    }();
-    for (const QByteArray &type : readable) {
+    // Most programs offer PNG; asking Qt which types it reads loads every image
+    // plugin, so that is only done for the few that offer none.
+    if (offered.contains(kPng)) {
+        const QByteArray bytes = data->data(kPng);
+        if (!bytes.isEmpty())
+            return bytes;
+    }
+    for (const QByteArray &type : QImageReader::supportedMimeTypes()) {
         const QString name = QString::fromLatin1(type);
-        if (!offered.contains(name))
+        if (name == kPng || !offered.contains(name))
             continue;
         const QByteArray bytes = data->data(name);
         if (!bytes.isEmpty())
             return bytes;
     }
     return QByteArray();
+}
+
+QImage ClipboardImage::decode(const QByteArray &encoded)
+{
+    if (!encoded.startsWith("\x89PNG\r\n\x1a\n"))
+        return QImage::fromData(encoded);
+    QBuffer buffer;
+    buffer.setData(encoded);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }

@@ -336,10 +336,13 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &of
         encoded = ClipboardImage::encodedBytes(data, offered);
         if (encoded.isEmpty())
             image = qvariant_cast<QImage>(data->imageData());
+        // The offering program delivered nothing (it said why).
+        if (encoded.isEmpty() && image.isNull() && hash.isEmpty())
+            return Work();
     }
     return [bytes, hash, image, encoded](History &record) mutable {
         if (!encoded.isEmpty())
-            image = QImage::fromData(encoded);
+            image = ClipboardImage::decode(encoded);
         // Made on a second thread meanwhile: until the deflating starts, this one is
         // the only one at work.
         std::future<QString> thumbnail;

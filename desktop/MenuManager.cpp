@@ -151,11 +151,11 @@ void MenuManager::updateMenu()
     }
     QAction *settingItem = nullptr;
     if (clipUtils::hasNewVersion())
-        settingItem = new QAction(QIcon(QStringLiteral(":/new")), tr("设置 (有新版本!)"), m_menu);
+        settingItem = new QAction(pngIcon(QStringLiteral(":/new")), tr("设置 (有新版本!)"), m_menu);
     else
         settingItem = new QAction(tr("设置"), m_menu);
     connect(settingItem, &QAction::triggered, this, &MenuManager::setting);
-    auto *pluginItem = new QAction(QIcon(QStringLiteral(":/plugin")), tr("插件"), m_menu);
+    auto *pluginItem = new QAction(pngIcon(QStringLiteral(":/plugin")), tr("插件"), m_menu);
     connect(pluginItem, &QAction::triggered, this, &MenuManager::openPlugin);
 
     m_menu->addSeparator();
@@ -171,7 +171,7 @@ void MenuManager::updateMenu()
     m_menu->addAction(pluginItem);
     m_menu->addAction(settingItem);
     if (signedIn && needsEncryptionKey()) {
-        auto *zeroItem = m_menu->addAction(QIcon(QStringLiteral(":/alert")), tr("激活端对端加密"));
+        auto *zeroItem = m_menu->addAction(pngIcon(QStringLiteral(":/alert")), tr("激活端对端加密"));
         connect(zeroItem, &QAction::triggered, this, &MenuManager::activeZero);
     }
     m_menu->addAction(quitItem);
@@ -213,7 +213,7 @@ QAction *MenuManager::ActionFromHistory(History &history)
     } else if (type.startsWith(kText)) {
         item = new QAction(literal(textLabel(history)));
     } else if (type.startsWith(kFile)) {
-        item = new QAction(QIcon(QStringLiteral(":/file_icon")),
+        item = new QAction(pngIcon(QStringLiteral(":/file_icon")),
                            literal(tr("[文件]%1").arg(history.file_name())));
     } else {
         return nullptr;
@@ -263,10 +263,10 @@ QMenu *MenuManager::subMenuFor(const History &record)
         appendPluginItems(subMenu, record);
     }
     if (record.secert()) {
-        QAction *unlock = subMenu->addAction(QIcon(QStringLiteral(":/unlock")), tr("解除机密并上传"));
+        QAction *unlock = subMenu->addAction(pngIcon(QStringLiteral(":/unlock")), tr("解除机密并上传"));
         unlock->setData(record.file_hash());
         connect(unlock, &QAction::triggered, this, &MenuManager::unlockSecertClick);
-        subMenu->setIcon(QIcon(QStringLiteral(":/lock")));
+        subMenu->setIcon(pngIcon(QStringLiteral(":/lock")));
     }
     if (!desktopFolder().isEmpty() && (image || file)) {
         QAction *save = subMenu->addAction(tr("保存到桌面"));
@@ -461,7 +461,7 @@ void MenuManager::appendPluginItems(QMenu *subMenu, const History &record)
     for (const PluginObject &plugin : PluginHost::instance()->plugins()) {
         if (plugin.disabled)
             continue;
-        QAction *item = subMenu->addAction(QIcon(QStringLiteral(":/plugin_menu")), literal(plugin.name));
+        QAction *item = subMenu->addAction(pngIcon(QStringLiteral(":/plugin_menu")), literal(plugin.name));
         QVariantMap data;
         data.insert(QStringLiteral("his_map"), entry);
         data.insert(QStringLiteral("plugin"), QVariant::fromValue(plugin));

@@ -38,7 +38,7 @@ TrayPresence::TrayPresence()
 {
     ensureIcons();
     m_trayIcon = new QSystemTrayIcon(this);
-    m_trayIcon->setIcon(QIcon(QStringLiteral(":/tray.png")));
+    m_trayIcon->setIcon(pngIcon(QStringLiteral(":/tray.png")));
     m_trayIcon->setToolTip(QStringLiteral("Zorvel"));
     MenuManager *menu = MenuManager::instance();
     m_trayIcon->setContextMenu(menu->menu());

@@ -56,7 +56,10 @@ public:
         return copy(list, QStringLiteral("text/uri-list"), settle);
     }
     // clipboard_owner FORMAT=VALUE...: several formats at once (VALUE "@path" reads a file).
-    bool offer(const QStringList &formats) { return start(QStringLiteral(ZORVEL_CLIPBOARD_OWNER), formats, QByteArray(), true); }
+    bool offer(const QStringList &formats, const QString &owner = QStringLiteral(ZORVEL_CLIPBOARD_OWNER))
+    {
+        return start(owner, formats, QByteArray(), true);
+    }
 
     // Waits until every change made so far has reached the watcher.
     bool waitForChanges(bool settle = true)

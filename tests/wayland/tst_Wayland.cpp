@@ -60,15 +60,6 @@ private slots:
         const QImage image = sampleImage(QColor(200, 40, 90));
         QTest::newRow("image") << QStringLiteral("image/png") << png(image)
                                << clipUtils::md5Hex(clipUtils::imageToTiff(image)) << QStringLiteral("image");
-        static QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("notes 1.md"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("# copied from a file manager\n");
-        file.close();
-        QTest::newRow("file list") << QStringLiteral("text/uri-list")
-                                   << QUrl::fromLocalFile(path).toEncoded() + "\r\nfile:///nonexistent\r\n"
-                                   << clipUtils::fileMd5(path) << QStringLiteral("file_md");
     }
 
     void otherProgramsCopiesAreCaptured()
@@ -90,11 +81,7 @@ private slots:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("undecodable image") << QStringLiteral("image/png") << QByteArray("\x89PNG\r\n\x1a\n broken");
-        QTest::newRow("folder") << QStringLiteral("text/uri-list") << QByteArray("file:///tmp\r\n");
-        QTest::newRow("device") << QStringLiteral("text/uri-list") << QByteArray("file:///dev/zero\r\n");
         QTest::newRow("no known format") << QStringLiteral("application/x-unknown") << QByteArray("opaque");
-        // A program that offers and never delivers costs one read's wait, once.
-        QTest::newRow("never delivered") << QString() << QByteArray();
     }
 
     void unusableCopiesStoreNothing()
@@ -102,19 +89,11 @@ private slots:
         QFETCH(QString, type);
         QFETCH(QByteArray, bytes);
         const int before = rows();
-        QProcess silent;
-        if (type.isEmpty()) {
-            silent.start(QStringLiteral(SILENT_SOURCE), QStringList());
-            QVERIFY(silent.waitForReadyRead(10000));
-        } else {
-            QVERIFY(wlCopy(bytes, type));
-        }
+        QVERIFY(wlCopy(bytes, type));
         const QByteArray next = "captured after " + type.toUtf8() + QByteArray::number(before);
         QVERIFY(wlCopy(next, QStringLiteral("text/plain")));
         QTRY_VERIFY_WITH_TIMEOUT(HistoryQueries::exists(clipUtils::md5Hex(next), QStringLiteral("history")), 10000);
         QCOMPARE(rows(), before + 1);
-        silent.kill();
-        silent.waitForFinished();
     }
 
     // What the program puts on the clipboard other programs read, for as long as it
