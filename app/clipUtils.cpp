@@ -17,8 +17,6 @@
 #include <QSysInfo>
 #include <QUuid>
 
-#include <algorithm>
-
 using namespace Zorvel;
 
 namespace {
@@ -234,17 +232,10 @@ QString clipUtils::imageToJpegBase64(const QImage &image)
 
 QByteArray clipUtils::imageToTiff(const QImage &image)
 {
-    // The TIFF writer stores an opaque 32-bit image as 24-bit RGB, converting a copy
-    // of it chunk by chunk; converted here, in one pass, it writes the rows as they
-    // are. The bytes are the same either way (metadata travels with the conversion).
-    const QImage rows = image.format() == QImage::Format_RGB32 ? image.convertToFormat(QImage::Format_RGB888) : image;
     QByteArray bytes;
-    // Room for the rows and the directory (two offsets per row, a colour profile):
-    // growing a screen-sized buffer step by step costs more than the encoding.
-    bytes.reserve(int(std::min<qint64>(rows.sizeInBytes() + 16 * rows.height() + 65536, 1 << 30)));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!rows.save(&buffer, "TIF", 100))
+    if (!image.save(&buffer, "TIF", 100))
         return QByteArray();
     return bytes;
 }
