@@ -83,10 +83,6 @@ void Selvane::run()
         Job job = m_jobs.takeFirst();
         lock.unlock();
         const bool ok = job.work(job.record);
-        // The capture's buffers (megabytes for an image) are released before the
-        // row is handed over: unmapping them beside the commit slowed the main
-        // thread's statements threefold.
-        job.work = Work();
         lock.relock();
         // Delivered in the order of the copies: one thread, one queue.
         QMetaObject::invokeMethod(
