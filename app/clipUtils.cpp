@@ -242,9 +242,24 @@ QByteArray clipUtils::imageToTiff(const QImage &image)
 
 QImage clipUtils::imageFromBase64(const QString &text)
 {
-    QImage image;
-    image.loadFromData(QByteArray::fromBase64(text.toLatin1()));
-    return image;
+    return decodeImage(QByteArray::fromBase64(text.toLatin1()));
+}
+
+QImage clipUtils::decodeImage(const QByteArray &bytes)
+{
+    static const QByteArray png("\x89PNG\r\n\x1a\n"), jpeg("\xff\xd8\xff"), tiffLittle("II*\0", 4),
+        tiffBig("MM\0*", 4);
+    const char *format = bytes.startsWith(png)                                       ? "png"
+                         : bytes.startsWith(jpeg)                                    ? "jpeg"
+                         : bytes.startsWith(tiffLittle) || bytes.startsWith(tiffBig) ? "tiff"
+                                                                                     : nullptr;
+    if (!format)
+        return QImage::fromData(bytes);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }
 
 bool clipUtils::isFileHash(const QString &text)

@@ -52,6 +52,10 @@ public:
     static QString imageToJpegBase64(const QImage &image);
     static QByteArray imageToTiff(const QImage &image);
     static QImage imageFromBase64(const QString &text);
+    // The image in the bytes. PNG, JPEG and TIFF are recognised by their first bytes
+    // and read by that one reader: letting Qt guess asks every image plugin, which
+    // loads them all (and the libraries behind them) for the rest of the run.
+    static QImage decodeImage(const QByteArray &bytes);
 
     // True for 32 lower-case hexadecimal digits: the only text accepted as a file hash.
     static bool isFileHash(const QString &text);

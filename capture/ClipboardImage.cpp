@@ -1,6 +1,5 @@
 #include "capture/ClipboardImage.h"
 
-#include <QBuffer>
 #include <QImageReader>
 #include <QMimeData>
 
@@ -28,15 +27,4 @@ QByteArray ClipboardImage::encodedBytes(const QMimeData *data, const QStringList
             return bytes;
     }
     return QByteArray();
-}
-
-QImage ClipboardImage::decode(const QByteArray &encoded)
-{
-    if (!encoded.startsWith("\x89PNG\r\n\x1a\n"))
-        return QImage::fromData(encoded);
-    QBuffer buffer;
-    buffer.setData(encoded);
-    QImageReader reader(&buffer, "png");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
 }

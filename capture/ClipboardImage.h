@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QStringList>
 
 class QMimeData;
@@ -15,7 +14,4 @@ public:
     // order Qt's own conversion uses); empty when no such format is offered.
     // offered is data's formats(), listed once by the caller.
     static QByteArray encodedBytes(const QMimeData *data, const QStringList &offered);
-    // The image in the bytes. PNG is read by Qt's own reader alone; anything else
-    // lets Qt ask its image plugins, which loads them all.
-    static QImage decode(const QByteArray &encoded);
 };

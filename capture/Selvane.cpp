@@ -191,7 +191,7 @@ bool Selvane::copyRecord(const History &record, bool withSelection)
     }
     if (!stored.type().startsWith(QLatin1String("image")))
         return false;
-    const QImage image = QImage::fromData(bytes);
+    const QImage image = clipUtils::decodeImage(bytes);
     auto imageData = [&] {
         auto *data = new QMimeData;
         data->setData(QLatin1String(Mime::Type), stored.type().toUtf8());
@@ -338,7 +338,7 @@ Selvane::Work Selvane::captureImage(const QMimeData *data, const QStringList &of
     }
     return [bytes, hash, image, encoded](History &record) mutable {
         if (!encoded.isEmpty())
-            image = ClipboardImage::decode(encoded);
+            image = clipUtils::decodeImage(encoded);
         // Made on a second thread meanwhile: until the deflating starts, this one is
         // the only one at work.
         std::future<QString> thumbnail;

@@ -180,7 +180,6 @@ private slots:
         QImage image(64, 32, QImage::Format_RGB32);
         image.fill(Qt::red);
         const QByteArray tiff = clipUtils::imageToTiff(image);
-        QVERIFY(!tiff.isEmpty());
         QFile f(dir.filePath(QStringLiteral("img")));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(tiff);
@@ -195,6 +194,14 @@ private slots:
         const QImage back = clipUtils::imageFromBase64(clipUtils::imageToJpegBase64(image));
         QCOMPARE(back.size(), image.size());
         QVERIFY(clipUtils::imageFromBase64(QStringLiteral("not an image")).isNull());
+        // Recognised formats by their one reader, others by Qt's guess; cut short, nothing.
+        for (const char *format : {"png", "jpeg", "tiff", "bmp"}) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format));
+            QCOMPARE(clipUtils::decodeImage(bytes).size(), image.size());
+            QVERIFY(clipUtils::decodeImage(bytes.left(16)).isNull());
+        }
     }
 
     void onlyLowerCaseDigestsAreFileHashes()
