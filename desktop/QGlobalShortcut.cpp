@@ -66,8 +66,8 @@ void QGlobalShortcut::setKey(const QKeySequence &key)
         return;
     const KeyParts parts = partsOf(key);
     const quint32 id = parts.key | parts.modifiers;
-    if (!s_shortcuts.contains(id))
-        HotKeyRegistrar::system()->registerHotKey(id, parts.modifiers, parts.key);
+    if (!s_shortcuts.contains(id) && HotKeyRegistrar::system()->registerHotKey(id, parts.modifiers, parts.key))
+        qInfo("hot key: %s registered", qPrintable(key.toString()));
     m_key = key;
     s_shortcuts.insert(id, this);
 }
