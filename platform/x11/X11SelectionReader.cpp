@@ -289,24 +289,24 @@ QByteArray X11SelectionReader::receive(xcb_atom_t selection, xcb_window_t owner,
         qWarning("x11: the program offering \"%s\" is gone; nothing read", name.constData());
         return QByteArray();
     }
-    QDeadlineTimer deadline(OfferedMimeData::kReadTimeoutMs);
-    const auto lateOrBroken = [&] {
-        if (broken()) {
+    // The owner's next event of that type within the deadline; null, logged, when it
+    // is late, the connection broke or the owner went away (during what it was doing).
+    const auto awaitEvent = [&](uint8_t type, const char *during) {
+        auto event = own(waitFor(QDeadlineTimer(OfferedMimeData::kReadTimeoutMs), owner, type));
+        if (!event && broken()) {
             qWarning("x11: the clipboard connection broke while reading \"%s\"", name.constData());
-            return;
+        } else if (!event) {
+            qWarning("x11: the program offering \"%s\" did not deliver it in time; ignored", name.constData());
+            outcome = Outcome::Silent;
+        } else if (m_gone.contains(owner)) {
+            qWarning("x11: the program offering \"%s\" went away %s", name.constData(), during);
+            event.reset();
         }
-        qWarning("x11: the program offering \"%s\" did not deliver it in time; ignored", name.constData());
-        outcome = Outcome::Silent;
+        return event;
     };
-    const auto event = own(waitFor(deadline, owner, XCB_SELECTION_NOTIFY));
-    if (!event) {
-        lateOrBroken();
+    const auto event = awaitEvent(XCB_SELECTION_NOTIFY, "before answering");
+    if (!event)
         return QByteArray();
-    }
-    if (m_gone.contains(owner)) {
-        qWarning("x11: the program offering \"%s\" went away before answering", name.constData());
-        return QByteArray();
-    }
     const auto *notify = reinterpret_cast<const xcb_selection_notify_event_t *>(event.get());
     if (notify->property == XCB_NONE) {
         qWarning("x11: the program offering \"%s\" refused to deliver it", name.constData());
@@ -323,16 +323,8 @@ QByteArray X11SelectionReader::receive(xcb_atom_t selection, xcb_window_t owner,
     // INCR: the owner writes chunks, each once the last was taken (deleted); an
     // empty one ends the transfer.
     while (incremental) {
-        deadline = QDeadlineTimer(OfferedMimeData::kReadTimeoutMs);
-        const auto chunk = own(waitFor(deadline, owner, XCB_PROPERTY_NOTIFY));
-        if (!chunk) {
-            lateOrBroken();
+        if (!awaitEvent(XCB_PROPERTY_NOTIFY, "in the middle of the transfer"))
             return QByteArray();
-        }
-        if (m_gone.contains(owner)) {
-            qWarning("x11: the program offering \"%s\" went away in the middle of the transfer", name.constData());
-            return QByteArray();
-        }
         const int before = out.size();
         if (!takeProperty(target, false, out, incremental))
             return QByteArray();
