@@ -1,7 +1,9 @@
 #include "desktop/Icons.h"
 
+#include "app/clipUtils.h"
+
+#include <QFile>
 #include <QHash>
-#include <QImageReader>
 #include <QPixmap>
 
 void ensureIcons()
@@ -20,9 +22,9 @@ QIcon pngIcon(const QString &path)
     auto it = icons.find(path);
     if (it == icons.end()) {
         ensureIcons();
-        QImageReader reader(path, "png");
-        reader.setAutoDetectImageFormat(false);
-        it = icons.insert(path, QIcon(QPixmap::fromImage(reader.read())));
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        it = icons.insert(path, QIcon(QPixmap::fromImage(clipUtils::decodeImage(file.readAll()))));
     }
     return *it;
 }
